@@ -1,0 +1,80 @@
+# Developer entry points. `make demo` and `make test` work on a fresh Debian machine as root:
+# they create a virtualenv, install what is needed and run.
+
+PYTHON ?= python3
+VENV ?= .venv
+PY := $(VENV)/bin/python
+# Each virtualenv keeps its own CMake build folder, so rebuilds are incremental and several
+# virtualenvs can build side by side.
+BUILD_DIR ?= build/$(notdir $(VENV))
+PYTEST_ARGS ?=
+CMAKE_ARGS ?=
+ASAN_VENV ?= .venv-asan
+
+# Debian packages the tests use: GoogleTest for the C++ core, poppler for rendering checks.
+SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk
+SYSTEM_STAMP := build/.system-packages
+
+.PHONY: all install deps system-deps test pytest cpp-test demo asan-test bench format clean
+
+all: install
+
+$(PY):
+	$(PYTHON) -m venv $(VENV)
+
+$(VENV)/.deps: requirements-dev.txt | $(PY)
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q -r requirements-dev.txt
+	touch $@
+
+deps: $(VENV)/.deps
+
+# Installs the Debian packages once; a machine without apt-get or root is left as it is.
+$(SYSTEM_STAMP):
+	mkdir -p build
+	@missing=""; for p in $(SYSTEM_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ] && command -v apt-get >/dev/null && [ "$$(id -u)" = 0 ]; then \
+	  echo "installing$$missing"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
+	fi
+	touch $@
+
+system-deps: $(SYSTEM_STAMP)
+
+install: deps
+	$(PY) -m pip install -q --no-build-isolation --no-deps \
+	  -Cbuild-dir=$(BUILD_DIR) $(foreach a,$(CMAKE_ARGS),-Ccmake.define.$(a)) .
+
+# C++ tests first, so the Python test runner's summary is the last line printed.
+test: system-deps install cpp-test pytest
+
+pytest: install
+	$(PY) -m pytest -q $(PYTEST_ARGS)
+
+cpp-test: system-deps deps
+	$(VENV)/bin/cmake -S . -B build/cpp-tests -G Ninja -DQUORL_CPP_TESTS=ON -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja >/dev/null
+	$(VENV)/bin/cmake --build build/cpp-tests
+	cd build/cpp-tests && $(abspath $(VENV))/bin/ctest --output-on-failure
+
+demo: install
+	$(PY) examples/demo.py demo-out
+
+# The module built with AddressSanitizer and UndefinedBehaviorSanitizer, the Python tests run
+# against it. The interpreter is not instrumented, so the runtime is preloaded.
+asan-test:
+	$(MAKE) install VENV=$(ASAN_VENV) CMAKE_ARGS="QUORL_SANITIZE=ON CMAKE_BUILD_TYPE=RelWithDebInfo"
+	LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libubsan.so)" \
+	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider $(PYTEST_ARGS)
+
+# Every bench/bench_*.py prints its own table; cdifflib and cydifflib are for comparison only.
+bench: install
+	$(PY) -m pip install -q cdifflib cydifflib
+	for script in bench/bench_*.py; do $(PY) $$script || exit 1; done
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
+
+clean:
+	rm -rf build $(VENV) $(ASAN_VENV) demo-out

@@ -1,0 +1,24 @@
+// The binding entry of each group of the module's names. module.cpp calls them in the order the
+// names are published.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace quorl::python {
+
+namespace py = pybind11;
+
+// logging, math, re, ABCMeta, abstractmethod, reduce, fitz, BeautifulSoup, SoupStrainer.
+void bind_imports(py::module_& m);
+// PatentConverter, html_format, get_patent_converter, pdf_marker.
+void bind_facade(py::module_& m);
+// PdfDocument.
+void bind_pdf(py::module_& m);
+// ImageInfoParser, ItemInfoParser, ContentParser, HtmlDocument.
+void bind_html(py::module_& m);
+// _add_highlight_mark, _add_num_mark, _add_flag_mark and the Marker family.
+void bind_marks(py::module_& m);
+// check_span ... get_span_text, PositionMapper.
+void bind_align(py::module_& m);
+
+}  // namespace quorl::python
