@@ -12,8 +12,8 @@ py::object make_class(py::module_& m, const char* name, const py::tuple& bases) 
   py::dict ns;
   ns["__module__"] = "quorl";
   ns["__qualname__"] = name;
-  py::object cls =
-      py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type))(name, bases, ns);
+  py::object cls = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type))(
+      name, bases, ns);
   m.attr(name) = cls;
   return cls;
 }

@@ -15,14 +15,20 @@ namespace py = pybind11;
 // Instances keep their attributes in `__dict__`, and Python subclasses behave as usual.
 py::object make_class(py::module_& m, const char* name, const py::tuple& bases = py::tuple());
 
-// Wraps a C++ function as a method of `cls`. A bare builtin function does not bind `self` when
-// looked up on an instance, so the function is stored as an instancemethod, the same wrapper
-// pybind11's own classes use.
+// Wraps a C++ function as a method of `cls`. pybind11 already returns a method (an
+// instancemethod wrapping the builtin), so it binds `self` like a Python function does.
 template <typename Func, typename... Extra>
 void def_method(const py::object& cls, const char* name, Func&& f, const Extra&... extra) {
   py::cpp_function fn(std::forward<Func>(f), py::name(name), py::is_method(cls),
                       py::sibling(py::getattr(cls, name, py::none())), extra...);
-  cls.attr(name) = py::reinterpret_steal<py::object>(PyInstanceMethod_New(fn.ptr()));
+  // pybind11 treats any function named __init__ as a constructor of one of its own types and
+  // would read our plain instance as its instance layout; ours is an ordinary method.
+  py::handle builtin = py::detail::get_function(fn);
+  if (auto* rec =
+          py::detail::function_record_ptr_from_PyObject(PyCFunction_GET_SELF(builtin.ptr()))) {
+    rec->is_constructor = false;
+  }
+  cls.attr(name) = fn;
 }
 
 // The module's global `name`, looked up at call time like a Python function's global, so that a

@@ -1,0 +1,30 @@
+// Checked conversions between Python objects and the core's native types.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorl::python {
+
+namespace py = pybind11;
+
+// An integer position or length: anything with __index__, else TypeError; OverflowError beyond
+// 64 bits.
+std::int64_t to_int64(py::handle obj);
+
+// The code points of a str (lone surrogates included), else TypeError.
+std::u32string to_u32(py::handle str);
+
+py::str from_u32(std::u32string_view text);
+
+// Every item of an iterable read with to_int64.
+std::vector<std::int64_t> to_int64_list(py::handle iterable);
+
+// obj[index] with Python's indexing (negative counts from the end).
+py::object item(py::handle obj, Py_ssize_t index);
+
+}  // namespace quorl::python
