@@ -5,6 +5,8 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "quorl/align/block_finder.hpp"
+
 namespace quorl::align {
 
 namespace {
@@ -43,7 +45,8 @@ std::vector<Match> decompose(std::size_t la, std::size_t lb, LongestMatch&& long
     Match m = longest(r.alo, r.ahi, r.blo, r.bhi);
     if (m.size == 0) continue;
     found.push_back(m);
-    if (r.alo < m.a_start && r.blo < m.b_start) queue.push_back({r.alo, m.a_start, r.blo, m.b_start});
+    if (r.alo < m.a_start && r.blo < m.b_start)
+      queue.push_back({r.alo, m.a_start, r.blo, m.b_start});
     if (m.a_start + m.size < r.ahi && m.b_start + m.size < r.bhi)
       queue.push_back({m.a_start + m.size, r.ahi, m.b_start + m.size, r.bhi});
   }
@@ -75,13 +78,19 @@ Match reference_longest_match(Text a, Text b, std::size_t alo, std::size_t ahi, 
 }
 
 std::vector<Match> reference_matching_blocks(Text a, Text b) {
-  return decompose(a.size(), b.size(), [&](std::size_t alo, std::size_t ahi, std::size_t blo,
-                                           std::size_t bhi) {
-    return reference_longest_match(a, b, alo, ahi, blo, bhi);
-  });
+  return decompose(a.size(), b.size(),
+                   [&](std::size_t alo, std::size_t ahi, std::size_t blo, std::size_t bhi) {
+                     return reference_longest_match(a, b, alo, ahi, blo, bhi);
+                   });
 }
 
-std::vector<Match> matching_blocks(Text a, Text b) { return reference_matching_blocks(a, b); }
+std::vector<Match> matching_blocks(Text a, Text b, const MatcherOptions& options) {
+  return collapse_blocks(BlockFinder(a, b, options).find_blocks(), a.size(), b.size());
+}
+
+std::vector<Match> matching_blocks(Text a, Text b) {
+  return matching_blocks(a, b, MatcherOptions{});
+}
 
 std::vector<Opcode> opcodes_from_blocks(const std::vector<Match>& blocks) {
   std::vector<Opcode> ops;

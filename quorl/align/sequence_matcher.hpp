@@ -30,11 +30,33 @@ struct Match {
   }
 };
 
+// The part of difflib's search space that one step of its recursion looks at: a[alo:ahi]
+// against b[blo:bhi].
+struct Range {
+  std::size_t alo, ahi, blo, bhi;
+};
+
 // The opcodes of `a` against `b`. Pure computation: safe to call without the GIL.
 std::vector<Opcode> diff_opcodes(Text a, Text b);
 
+// How the fast search goes about its work. The defaults suit every kind of text; tests choose
+// others to drive each path of the search against the reference.
+struct MatcherOptions {
+  // Minimum run lengths tried in turn for the run index; the first whose enumeration stays within
+  // its budget is used. Empty: no run index, every range is searched on its own.
+  std::vector<std::size_t> run_lengths{8, 32, 128, 512, 2048};
+  // Steps allowed to one run enumeration, per character of the two texts.
+  std::size_t run_budget_per_char = 4;
+  // A range with at most this many position pairs is searched by comparing every pair.
+  std::size_t pair_search_area = 256;
+  // Steps allowed to the occurrence search of a range, per character of the range; past that
+  // the range goes to a suffix automaton.
+  std::size_t occurrence_budget_per_char = 8;
+};
+
 // difflib's matching blocks (collapsed, ending with the sentinel {len(a), len(b), 0}).
 std::vector<Match> matching_blocks(Text a, Text b);
+std::vector<Match> matching_blocks(Text a, Text b, const MatcherOptions& options);
 
 // Opcodes from matching blocks, as difflib's get_opcodes derives them.
 std::vector<Opcode> opcodes_from_blocks(const std::vector<Match>& blocks);

@@ -1,0 +1,49 @@
+// difflib's recursive longest-match decomposition, answered from maximal runs where they decide
+// and by exact range searches where they cannot.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "quorl/align/row_search.hpp"
+#include "quorl/align/run_index.hpp"
+#include "quorl/align/sequence_matcher.hpp"
+#include "quorl/align/suffix_automaton.hpp"
+
+namespace quorl::align {
+
+class BlockFinder {
+ public:
+  BlockFinder(Text a, Text b, const MatcherOptions& options);
+
+  // The blocks difflib's recursion finds, in no particular order, not yet joined.
+  std::vector<Match> find_blocks();
+
+ private:
+  // A range of the recursion, with its runs at runs_[run_lo:run_hi] (clipped to the range) and a
+  // length no common substring of the range exceeds.
+  struct Frame {
+    Range range;
+    std::size_t run_lo, run_hi;
+    std::size_t bound;
+  };
+
+  void index_runs();
+  Match best_run(const Frame& f) const;
+  Match search_range(const Range& r, std::size_t bound);
+  // Moves the frame's runs that reach into `left` to the front of its slice and those that reach
+  // into `right` after them, clipped; returns where the right ones start. Runs reaching neither
+  // are dropped: no later range of the recursion meets them.
+  std::size_t split_runs(const Frame& f, const Range* left, const Range* right);
+
+  Text a_, b_;
+  MatcherOptions options_;
+  std::vector<Run> runs_;
+  // Every common substring at least this long lies inside a run of runs_.
+  std::size_t min_run_;
+  std::vector<Run> spill_;
+  RowSearch rows_;
+  SuffixAutomaton automaton_;
+};
+
+}  // namespace quorl::align

@@ -1,0 +1,51 @@
+// difflib's own longest-match dynamic programme, on flat arrays, for small or easy ranges.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "quorl/align/occurrence_table.hpp"
+#include "quorl/align/sequence_matcher.hpp"
+
+namespace quorl::align {
+
+// Both searches give exactly difflib's answer for the range: the longest common substring, ties
+// broken by the smallest a position, then the smallest b position ({alo, blo, 0} when none).
+// `bound` is a length no common substring of the range exceeds; the search ends as soon as it
+// holds a match that long, which is then the answer.
+class RowSearch {
+ public:
+  RowSearch(Text a, Text b);
+  ~RowSearch();
+
+  // Compares every pair of positions: for ranges of a few hundred pairs.
+  Match search_pairs(const Range& r, std::size_t bound);
+
+  // Visits, for each position of a, only the occurrences of its character in the b range, as
+  // difflib does. Returns false, with `out` unspecified, after more than `budget` visits.
+  bool search_occurrences(const Range& r, std::size_t bound, std::size_t budget, Match& out);
+
+ private:
+  // One row of the programme: lengths of the common suffixes ending at (i, j), for the j where
+  // a[i] occurs. A row number per b position tells which row wrote the length, so rows need no
+  // clearing; numbers only grow (64 bits do not wrap in any real run).
+  void start_search() { row_ += 2; }
+  void start_row() { ++row_; }
+  std::size_t extend(std::size_t j, std::size_t blo) {
+    std::size_t k = 1;
+    if (j > blo && row_of_[j - 1] == row_ - 1) k += len_at_[j - 1];
+    row_of_[j] = row_;
+    len_at_[j] = k;
+    return k;
+  }
+
+  Text a_, b_;
+  std::vector<std::uint64_t> row_of_;
+  std::vector<std::size_t> len_at_;
+  std::uint64_t row_ = 0;
+  std::unique_ptr<OccurrenceTable> occurrences_;  // built on first use
+};
+
+}  // namespace quorl::align

@@ -1,0 +1,54 @@
+// Suffix automaton of a range of b, answering difflib's longest-match question in linear time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "quorl/align/sequence_matcher.hpp"
+
+namespace quorl::align {
+
+// Built afresh for each range; the storage is kept between ranges. Costs time linear in the
+// range lengths whatever the texts hold, which is what repetitive texts need.
+class SuffixAutomaton {
+ public:
+  // The longest common substring of a[r.alo:r.ahi] and b[r.blo:r.bhi], ties broken by the
+  // smallest a position, then the smallest b position, as difflib breaks them. `bound` is a
+  // length no common substring exceeds: the scan of a stops at the first match that long.
+  Match longest_match(Text a, Text b, const Range& r, std::size_t bound);
+
+  // The automaton numbers states and edges with 32 bits.
+  static constexpr std::size_t kMaxLength = std::size_t{1} << 30;
+
+ private:
+  static constexpr std::uint32_t kNone = 0xffffffffu;
+  struct State {
+    std::size_t len;        // length of the longest string of the state
+    std::uint32_t link;     // suffix link
+    std::uint32_t edges;    // first outgoing edge (a list through Edge::next)
+    std::size_t first_end;  // where the state's strings first end in b
+  };
+  struct Edge {
+    char32_t c;
+    std::uint32_t target;
+    std::uint32_t next;
+  };
+
+  void build(Text b, std::size_t blo, std::size_t bhi);
+  std::uint32_t new_state(std::size_t len, std::uint32_t link, std::size_t first_end);
+  void add_edge(std::uint32_t from, char32_t c, std::uint32_t to);
+  // The edge of `from` labelled `c`, or kNone.
+  std::uint32_t find_edge(std::uint32_t from, char32_t c) const;
+  std::size_t slot_of(std::uint64_t key) const;
+
+  std::vector<State> states_;
+  std::vector<Edge> edges_;
+  // Open addressing from (state, character) to edge number.
+  std::vector<std::uint64_t> keys_;
+  std::vector<std::uint32_t> slots_;
+  std::size_t mask_ = 0;
+  unsigned shift_ = 60;
+};
+
+}  // namespace quorl::align
