@@ -1,8 +1,392 @@
-// Python surface of the html group; filled in as the group is built.
+// Python surface of the HTML document model: the info parsers, ContentParser and HtmlDocument.
+#include <string>
+#include <vector>
+
+#include "quorl/html/marker_index.hpp"
+#include "quorl/html/marker_scan.hpp"
+#include "quorl/html/whitespace.hpp"
 #include "quorl/python/bindings.hpp"
+#include "quorl/python/html_soup.hpp"
+#include "quorl/python/pyclass.hpp"
 
 namespace quorl::python {
 
-void bind_html(py::module_& m) { (void)m; }
+namespace {
+
+using quorl::html::MarkedElement;
+using quorl::html::Piece;
+
+// The code points of a str, lone surrogates included. `what` names the argument in the error.
+std::u32string code_points(const py::handle& text, const char* what) {
+  if (!PyUnicode_Check(text.ptr())) {
+    throw py::type_error(std::string(what) + " must be str, not " + Py_TYPE(text.ptr())->tp_name);
+  }
+  PyObject* s = text.ptr();
+  const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+  const int kind = PyUnicode_KIND(s);
+  const void* data = PyUnicode_DATA(s);
+  std::u32string out(static_cast<std::size_t>(n), U'\0');
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    out[static_cast<std::size_t>(i)] = static_cast<char32_t>(PyUnicode_READ(kind, data, i));
+  }
+  return out;
+}
+
+py::str to_str(std::u32string_view text) {
+  PyObject* s = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(),
+                                          static_cast<Py_ssize_t>(text.size()));
+  if (!s) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(s);
+}
+
+// text[piece.start:piece.end] as a new str.
+py::str substring(const py::handle& text, Piece piece) {
+  PyObject* s = PyUnicode_Substring(text.ptr(), static_cast<Py_ssize_t>(piece.start),
+                                    static_cast<Py_ssize_t>(piece.end));
+  if (!s) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(s);
+}
+
+bool truthy(const py::handle& obj) {
+  const int r = PyObject_IsTrue(obj.ptr());
+  if (r < 0) throw py::error_already_set();
+  return r == 1;
+}
+
+py::object get_item(const py::handle& obj, const py::handle& key) {
+  PyObject* v = PyObject_GetItem(obj.ptr(), key.ptr());
+  if (!v) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(v);
+}
+
+void set_item(const py::handle& obj, const py::handle& key, const py::handle& value) {
+  if (PyObject_SetItem(obj.ptr(), key.ptr(), value.ptr()) < 0) throw py::error_already_set();
+}
+
+[[noreturn]] void raise_key_error(const py::handle& key) {
+  PyErr_SetObject(PyExc_KeyError, key.ptr());
+  throw py::error_already_set();
+}
+
+// cls(**keywords), with Python's rules for what may follow `**`.
+py::object call_with_keywords(const py::object& cls, const py::handle& keywords) {
+  py::dict kwargs;
+  if (PyDict_Check(keywords.ptr())) {
+    kwargs = py::reinterpret_steal<py::dict>(PyDict_Copy(keywords.ptr()));
+  } else if (py::hasattr(keywords, "keys")) {
+    for (py::handle key : keywords.attr("keys")()) set_item(kwargs, key, get_item(keywords, key));
+  } else {
+    throw py::type_error(std::string(py::str(cls.attr("__name__"))) +
+                         "() argument after ** must be a mapping, not " +
+                         Py_TYPE(keywords.ptr())->tp_name);
+  }
+  PyObject* result = PyObject_Call(cls.ptr(), py::tuple().ptr(), kwargs.ptr());
+  if (!result) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(result);
+}
+
+py::object parse_html(const py::object& markup) {
+  return module_global("BeautifulSoup")(markup, "lxml");
+}
+
+// The marker-free text and the markers of a marked text; `what` names the argument in errors.
+struct MarkedText {
+  std::u32string text;
+  std::vector<quorl::html::MarkerSpan> markers;
+};
+
+MarkedText scan(const py::handle& markcontent, const char* what) {
+  MarkedText m{code_points(markcontent, what), {}};
+  m.markers = quorl::html::find_markers(m.text);
+  return m;
+}
+
+// --- ImageInfoParser, ItemInfoParser ------------------------------------------------------------
+
+// Gives every element the parser describes that has an id a position record, and writes a start
+// marker before and an end marker after the element's content.
+py::object mark_elements(const py::object& self, const py::object& soup, bool record_src) {
+  const py::object tagname = self.attr("tagname");
+  const py::object infodict = self.attr("infodict");
+  const py::list elements = soup_find_all(soup, self.attr("itemname"), self.attr("attrs"));
+  const py::str start_marker("##@start|{}|{}@##"), end_marker("##@end|{}|{}@##");
+  const py::int_ unmeasured(-1);
+  for (py::handle element : elements) {
+    py::dict record;
+    record["type"] = tagname;
+    py::object id = element.attr("get")("id", py::none());
+    record["id"] = id;
+    if (record_src) record["src"] = element.attr("get")("src", "");
+    record["start"] = unmeasured;
+    record["end"] = unmeasured;
+    if (!truthy(id)) continue;
+    set_item(infodict, id, record);
+    element.attr("insert")(0, start_marker.format(tagname, id));
+    element.attr("append")(end_marker.format(tagname, id));
+  }
+  return infodict;
+}
+
+void bind_info_parser(py::module_& m, const char* name, const char* tagname,
+                      py::object default_name, bool record_src) {
+  py::object cls = make_class(m, name);
+  // Each default is one object shared by every parser built without the argument, as Python's
+  // defaults are; the parsers only read them.
+  def_method(
+      cls, "__init__",
+      [tagname](py::object self, py::object name, py::object attrs) {
+        self.attr("tagname") = py::str(tagname);
+        self.attr("infodict") = py::dict();
+        self.attr("itemname") = name;
+        self.attr("attrs") = attrs;
+      },
+      py::arg("name") = default_name, py::arg("attrs") = py::dict());
+  def_method(
+      cls, "mark",
+      [record_src](py::object self, py::object soup) -> py::object {
+        return mark_elements(self, soup, record_src);
+      },
+      py::arg("soup"));
+}
+
+// --- ContentParser ------------------------------------------------------------------------------
+
+void bind_content_parser(py::module_& m) {
+  py::object cls = make_class(m, "ContentParser");
+  def_method(
+      cls, "__init__",
+      [](py::object self, py::object content, py::object parserdict) {
+        self.attr("content") =
+            to_str(quorl::html::normalise_whitespace(code_points(content, "content")));
+        self.attr("tagname") = parserdict.attr("get")("tagname", "");
+        self.attr("attrs") = parserdict.attr("get")("attrs", py::dict());
+        self.attr("text") = self.attr("get_content")(self.attr("content"));
+      },
+      py::arg("content"), py::arg("parserdict") = py::dict());
+  def_method(
+      cls, "get_content",
+      [](py::object self, py::object content) -> py::object {
+        py::object strainer = module_global("SoupStrainer")(py::arg("attrs") = self.attr("attrs"));
+        py::object soup =
+            module_global("BeautifulSoup")(content, "lxml", py::arg("parse_only") = strainer);
+        return with_tree(soup, [&] { return soup.attr("text"); });
+      },
+      py::arg("content"));
+  def_method(cls, "__str__", [](py::object self) -> py::object { return self.attr("text"); });
+}
+
+// --- HtmlDocument -------------------------------------------------------------------------------
+
+// The four sections of a patent, by the ids of their elements.
+py::list section_descriptions() {
+  py::list out;
+  for (const char* id : {"cn-bibliographic-info", "claims", "description", "drawings"}) {
+    py::dict attrs;
+    attrs["id"] = id;
+    py::dict description;
+    description["attrs"] = attrs;
+    out.append(description);
+  }
+  return out;
+}
+
+py::object info_index_parser(const py::object& markcontent, const py::object& pos) {
+  py::object offset = py::reinterpret_steal<py::object>(PyNumber_Index(pos.ptr()));
+  if (!offset) throw py::error_already_set();
+  const MarkedText marked = scan(markcontent, "markcontent");
+  std::vector<MarkedElement> elements;
+  try {
+    elements = quorl::html::index_markers(marked.text, marked.markers);
+  } catch (const quorl::html::EndWithoutStart& e) {
+    raise_key_error(substring(markcontent, e.id));
+  } catch (const quorl::html::MarkerTooShort&) {
+    throw py::index_error("a position marker has fewer than three '|'-separated fields");
+  }
+  auto shifted = [&](std::int64_t position) -> py::object {
+    PyObject* sum = PyNumber_Add(py::int_(position).ptr(), offset.ptr());
+    if (!sum) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(sum);
+  };
+  py::dict markdict;
+  for (const MarkedElement& e : elements) {
+    py::str id = substring(markcontent, e.id);
+    py::dict record;
+    record["id"] = id;
+    record["type"] = substring(markcontent, e.type);
+    record["start"] = shifted(e.start);
+    record["end"] = e.end < 0 ? py::object(py::int_(-1)) : shifted(e.end);
+    markdict[id] = record;
+  }
+  return std::move(markdict);
+}
+
+py::object parse_info(const py::object& self, const py::object& infolist, py::object rawcontent) {
+  if (!truthy(rawcontent)) {
+    py::object own = self.attr("rawcontent");
+    if (!PyUnicode_Check(own.ptr())) {
+      throw py::type_error(std::string("HtmlDocument content must be str, not ") +
+                           Py_TYPE(own.ptr())->tp_name);
+    }
+    rawcontent = own.attr("replace")("\n", "");
+  }
+  py::dict infodict;
+  py::object page = parse_html(rawcontent);
+  py::object markcontent = with_tree(page, [&] {
+    for (py::handle parseinfo : py::iter(infolist)) {
+      py::object iparser = call_with_keywords(module_global("ItemInfoParser"), parseinfo);
+      infodict.attr("update")(iparser.attr("mark")(page));
+    }
+    return page.attr("text");
+  });
+  py::object markinfo = self.attr("info_index_parser")(markcontent);
+  for (py::handle id : py::iter(markinfo)) {
+    get_item(infodict, id).attr("update")(get_item(markinfo, id));
+  }
+  self.attr("text") = to_str(quorl::html::remove_markers(code_points(markcontent, "page text")));
+  self.attr("infodict").attr("update")(infodict);
+  return std::move(infodict);
+}
+
+// The class that names an element's related PDF positions.
+py::object relation_class(const py::object& relatelist) {
+  if (!truthy(relatelist)) return py::str("pdferror");
+  if (py::len(relatelist) == 1) return py::str("pdf{}").format(get_item(relatelist, py::int_(0)));
+  return py::str("pdf{}_{}")
+      .format(get_item(relatelist, py::int_(0)), get_item(relatelist, py::int_(-1)));
+}
+
+py::object set_info(const py::object& self, py::object info) {
+  if (!truthy(info)) info = self.attr("infodict");
+  py::object soup = parse_html(self.attr("rawcontent"));
+  return with_tree(soup, [&]() -> py::object {
+    SoupIdIndex ids(soup);
+    const py::str relateitem("relateitem");
+    for (py::handle identity : py::iter(info)) {
+      py::object record = get_item(info, identity);
+      if (!get_item(record, py::str("type")).equal(relateitem)) continue;
+      py::object item = ids.find(py::reinterpret_borrow<py::object>(identity));
+      if (item.is_none()) raise_key_error(identity);
+      py::object value = relation_class(record.attr("get")("relatelist", py::list()));
+      py::object classes = item.attr("get")("class");
+      if (classes.is_none()) {
+        py::list fresh;
+        fresh.append(value);
+        set_item(item, py::str("class"), fresh);
+      } else if (PyList_Check(classes.ptr())) {
+        classes.attr("append")(value);
+      } else {
+        py::list joined;
+        joined.append(classes);
+        joined.append(value);
+        set_item(item, py::str("class"), joined);
+      }
+    }
+    return soup.attr("decode")();
+  });
+}
+
+void bind_html_document(py::module_& m) {
+  py::object cls = make_class(m, "HtmlDocument");
+  def_method(
+      cls, "__init__",
+      [](py::object self, py::object content, py::object parserlist) {
+        self.attr("rawcontent") = content;
+        self.attr("infoparserlist") = parserlist;
+        self.attr("infodict") = py::dict();
+        self.attr("contentparserlist") = section_descriptions();
+        self.attr("content") = self.attr("rawcontent");
+        self.attr("text") = py::str("");
+        py::object all = py::reinterpret_steal<py::object>(
+            PyNumber_Add(self.attr("infoparserlist").ptr(), self.attr("contentparserlist").ptr()));
+        if (!all) throw py::error_already_set();
+        self.attr("parse_info")(all);
+      },
+      py::arg("content"), py::arg("parserlist") = py::list());
+  def_method(
+      cls, "_html_format",
+      [](py::object, py::object html) -> py::object {
+        return to_str(quorl::html::normalise_whitespace(code_points(html, "html")));
+      },
+      py::arg("html"));
+  def_method(
+      cls, "_get_content_with_break",
+      [](py::object, py::object soup) -> py::object {
+        if (!truthy(soup)) return py::str("");
+        return soup.attr("text");
+      },
+      py::arg("soup"), method_doc({"根据html获取分段的文本"}).c_str());
+  def_method(
+      cls, "get_content",
+      [](py::object self, py::object rawcontent) -> py::object {
+        py::dict contentdict;
+        py::object page = parse_html(rawcontent);
+        with_tree(page, [&] {
+          for (py::handle cparser : py::iter(self.attr("contentparserlist"))) {
+            py::object attrs = get_item(cparser, py::str("attrs"));
+            py::object contentitem = page.attr("find")(py::arg("attrs") = attrs);
+            set_item(contentdict, get_item(attrs, py::str("id")),
+                     self.attr("_get_content_with_break")(contentitem));
+          }
+          return py::object(py::none());
+        });
+        return std::move(contentdict);
+      },
+      py::arg("rawcontent"), method_doc({"根据不同的内容parser获取对应的内容"}).c_str());
+  def_method(
+      cls, "get_text",
+      [](py::object self, py::object tag) -> py::object {
+        py::object item = self.attr("infodict").attr("get")(tag);
+        py::object start = py::int_(0), end = py::none();
+        if (truthy(item)) {
+          start = item.attr("get")("start", 0);
+          end = item.attr("get")("end", py::none());
+        }
+        py::object bounds =
+            py::reinterpret_steal<py::object>(PySlice_New(start.ptr(), end.ptr(), nullptr));
+        if (!bounds) throw py::error_already_set();
+        return get_item(self.attr("text"), bounds);
+      },
+      py::arg("tag") = py::none());
+  def_method(
+      cls, "get_mark_content",
+      [](py::object self) -> py::object { return self.attr("rawcontent"); },
+      method_doc({"获取标注的html，其中每个文本内容元素都包含位置信息，图片中的元素包含pdf位置信息",
+                  "步骤：", "1，获取相关文本信息", "2，相关文本与pdf文本进行匹配",
+                  "3，根据匹配信息，得到每个文本单元，以及图片的pdf信息",
+                  "4，根据匹配的信息，在html元素中添加pdf位置信息"})
+          .c_str());
+  def_method(
+      cls, "info_index_parser",
+      [](py::object, py::object markcontent, py::object pos) -> py::object {
+        return info_index_parser(markcontent, pos);
+      },
+      py::arg("markcontent"), py::arg("pos") = 0,
+      method_doc({"根据标注文本获取对应标注信息"}).c_str());
+  def_method(
+      cls, "parse_info",
+      [](py::object self, py::object infolist, py::object rawcontent) -> py::object {
+        return parse_info(self, infolist, rawcontent);
+      },
+      py::arg("infolist") = py::dict(), py::arg("rawcontent") = "",
+      method_doc({"根据不同的信息parser获取对应的信息"}).c_str());
+  def_method(
+      cls, "set_info",
+      [](py::object self, py::object info) -> py::object { return set_info(self, info); },
+      py::arg("info") = py::none(), method_doc({"在html中设置对应信息"}).c_str());
+  // Every tree the document builds is freed before the operation that built it returns, so
+  // there is nothing left to release.
+  def_method(cls, "delete", [](py::object) {});
+}
+
+}  // namespace
+
+void bind_html(py::module_& m) {
+  py::list image_names;
+  image_names.append("img");
+  bind_info_parser(m, "ImageInfoParser", "image", image_names, true);
+  bind_info_parser(m, "ItemInfoParser", "relateitem", py::none(), false);
+  bind_content_parser(m);
+  bind_html_document(m);
+}
 
 }  // namespace quorl::python
