@@ -133,9 +133,14 @@ py::object make_cpp_method(const py::object& cls, const char* name, Func&& f,
   const std::string qualname = py::str(cls.attr("__qualname__")).cast<std::string>() + "." + name;
   py::cpp_function fn(std::forward<Func>(f), py::name(qualname.c_str()), py::is_method(cls),
                       extra...);
+  // pybind11 wraps a method in an instancemethod; this type does the binding itself.
+  py::object function =
+      PyInstanceMethod_Check(fn.ptr())
+          ? py::reinterpret_borrow<py::object>(PyInstanceMethod_GET_FUNCTION(fn.ptr()))
+          : py::object(fn);
   auto* method = PyObject_GC_New(CppMethod, cpp_method_type());
   if (method == nullptr) throw py::error_already_set();
-  method->function = fn.release().ptr();
+  method->function = function.release().ptr();
   method->dict = nullptr;
   PyObject_GC_Track(method);
   py::object wrapped = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(method));
@@ -439,15 +444,13 @@ void flag_addmarker(const py::object& self, const py::object& pdfdoc) {
                                   "fcolor"_a = py::make_tuple(0.52, 0.64, 1));
 }
 
-// A method of a marker kind that replaces the one `Marker` defines. pybind11 would refuse the
-// base's CppMethod as an overload sibling, and an override never joins the base's
-// overloads anyway.
+// A method of a marker kind that replaces the one `Marker` defines. pybind11 already stores a
+// method as an instancemethod; `def_method` would hand it the base's CppMethod as an overload
+// sibling, which pybind11 refuses, and an override never joins the base's overloads anyway.
 template <typename Func, typename... Extra>
 void def_override(const py::object& cls, const char* name, Func&& f, const Extra&... extra) {
-  py::cpp_function fn(std::forward<Func>(f), py::name(name), py::is_method(cls), extra...);
-  PyObject* method = PyInstanceMethod_New(fn.ptr());
-  if (method == nullptr) throw py::error_already_set();
-  cls.attr(name) = py::reinterpret_steal<py::object>(method);
+  cls.attr(name) =
+      py::cpp_function(std::forward<Func>(f), py::name(name), py::is_method(cls), extra...);
 }
 
 // getmarker and setmarker are the same in every kind of marker.
