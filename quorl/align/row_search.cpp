@@ -24,28 +24,40 @@ void settle(const RowBest& row, std::size_t i, Match& best) {
 
 }  // namespace
 
-RowSearch::RowSearch(Text a, Text b) : a_(a), b_(b), row_of_(b.size(), 0), len_at_(b.size(), 0) {}
+RowSearch::RowSearch(Text a, Text b) : a_(a), b_(b) {}
 
 RowSearch::~RowSearch() = default;
 
 Match RowSearch::search_pairs(const Range& r, std::size_t bound) {
+  // Two rows of common suffix lengths over the b range, shifted by one so that column 0 reads as
+  // the empty suffix before blo. Walking (i, j) in increasing order and keeping strictly longer
+  // matches only gives difflib's choice among equally long ones.
+  const std::size_t sb = r.bhi - r.blo;
+  prev_row_.assign(sb + 1, 0);
+  cur_row_.assign(sb + 1, 0);
   Match best{r.alo, r.blo, 0};
-  start_search();
-  for (std::size_t i = r.alo; i < r.ahi && best.size < bound; ++i) {
-    start_row();
-    RowBest row;
+  for (std::size_t i = r.alo; i < r.ahi; ++i) {
     const char32_t c = a_[i];
-    for (std::size_t j = r.bhi; j-- > r.blo;) {
-      if (b_[j] == c) row.offer(extend(j, r.blo), j);
+    for (std::size_t x = 0; x < sb; ++x) {
+      const std::size_t k = b_[r.blo + x] == c ? prev_row_[x] + 1 : 0;
+      cur_row_[x + 1] = k;
+      if (k > best.size) {
+        best = {i + 1 - k, r.blo + x + 1 - k, k};
+        if (k >= bound) return best;
+      }
     }
-    settle(row, i, best);
+    prev_row_.swap(cur_row_);
   }
   return best;
 }
 
 bool RowSearch::search_occurrences(const Range& r, std::size_t bound, std::size_t budget,
                                    Match& out) {
-  if (!occurrences_) occurrences_ = std::make_unique<OccurrenceTable>(b_);
+  if (!occurrences_) {
+    occurrences_ = std::make_unique<OccurrenceTable>(b_);
+    row_of_.assign(b_.size(), 0);
+    len_at_.assign(b_.size(), 0);
+  }
   Match best{r.alo, r.blo, 0};
   std::size_t work = 0;
   start_search();

@@ -42,10 +42,13 @@ class RowSearch {
   }
 
   Text a_, b_;
+  // The occurrence search's storage, sized to b and made on its first use.
   std::vector<std::uint64_t> row_of_;
   std::vector<std::size_t> len_at_;
   std::uint64_t row_ = 0;
-  std::unique_ptr<OccurrenceTable> occurrences_;  // built on first use
+  std::unique_ptr<OccurrenceTable> occurrences_;
+  // The pair search's two rows.
+  std::vector<std::size_t> prev_row_, cur_row_;
 };
 
 }  // namespace quorl::align

@@ -1,29 +1,18 @@
 // Run enumeration: a chained hash index of b's q-grams, scanned with a's q-grams.
 #include "quorl/align/run_index.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace quorl::align {
 
 namespace {
 
-// Polynomial hashing modulo the Mersenne prime 2^61 - 1: unlike hashing modulo 2^64 it has no
-// known family of colliding inputs (such as Thue-Morse words), and every candidate is compared
-// character by character anyway, so a collision costs time, never a wrong run.
-constexpr std::uint64_t kPrime = (std::uint64_t{1} << 61) - 1;
-constexpr std::uint64_t kBase = 0x1f3d5b79a2c4e687ULL % kPrime;
-
-std::uint64_t mul_mod(std::uint64_t x, std::uint64_t y) {
-  unsigned __int128 p = static_cast<unsigned __int128>(x) * y;
-  std::uint64_t r = static_cast<std::uint64_t>(p & kPrime) + static_cast<std::uint64_t>(p >> 61);
-  return r >= kPrime ? r - kPrime : r;
-}
-
-std::uint64_t add_mod(std::uint64_t x, std::uint64_t y) {
-  std::uint64_t r = x + y;
-  return r >= kPrime ? r - kPrime : r;
-}
+// Polynomial hashing modulo 2^64 with an odd base. Every candidate is compared character by
+// character, so a collision costs time, never a wrong run; the budget bounds that time.
+constexpr std::uint64_t kBase = 0x1f3d5b79a2c4e687ULL;
 
 // Code points enter the hash shifted by one, so that a run of U+0000 still moves it.
 std::uint64_t digit(char32_t c) {
@@ -34,18 +23,15 @@ std::uint64_t digit(char32_t c) {
 class RollingHash {
  public:
   RollingHash(Text text, std::size_t q) : text_(text), q_(q) {
-    std::uint64_t power = 1;
     for (std::size_t k = 0; k < q; ++k) {
-      power = mul_mod(power, kBase);
-      hash_ = add_mod(mul_mod(hash_, kBase), digit(text[k]));
+      drop_ *= kBase;
+      hash_ = hash_ * kBase + digit(text[k]);
     }
-    drop_ = power;
   }
   std::uint64_t value() const { return hash_; }
   // Moves from the q-gram at `start` to the one at start + 1.
   void advance(std::size_t start) {
-    hash_ = add_mod(mul_mod(hash_, kBase), digit(text_[start + q_]));
-    hash_ = add_mod(hash_, kPrime - mul_mod(drop_, digit(text_[start])));
+    hash_ = hash_ * kBase + digit(text_[start + q_]) - drop_ * digit(text_[start]);
   }
 
  private:
@@ -54,6 +40,15 @@ class RollingHash {
   std::uint64_t hash_ = 0;
   std::uint64_t drop_ = 1;  // kBase^q
 };
+
+// How many characters x and y have in common from their starts, up to `limit`. Four code points
+// are compared at a time, which runs at memory speed along the long runs of near-equal texts.
+std::size_t common_prefix(const char32_t* x, const char32_t* y, std::size_t limit) {
+  std::size_t len = 0;
+  while (len + 4 <= limit && std::memcmp(x + len, y + len, 4 * sizeof(char32_t)) == 0) len += 4;
+  while (len < limit && x[len] == y[len]) ++len;
+  return len;
+}
 
 unsigned bucket_bits(std::size_t count) {
   unsigned bits = 4;
@@ -68,55 +63,72 @@ std::size_t bucket_of(std::uint64_t hash, unsigned bits) {
 }  // namespace
 
 bool find_runs(Text a, Text b, std::size_t min_len, std::size_t budget, std::vector<Run>& out) {
-  const std::size_t n = a.size(), m = b.size(), q = min_len;
-  if (q == 0 || n < q || m < q) return true;
-  const std::size_t a_grams = n - q + 1, b_grams = m - q + 1;
-  // The index stores positions of b as 32-bit numbers to stay small in cache.
+  const std::size_t n = a.size(), m = b.size();
+  if (min_len == 0 || n < min_len || m < min_len) return true;
+  // Only the q-grams of b starting at multiples of `stride` are indexed. A run of length
+  // q + stride - 1 or more holds one of them whole, so every run of min_len is met; a run is
+  // taken from its first indexed q-gram only, known by the run reaching back less than a stride
+  // from it.
+  const std::size_t q = (min_len + 1) / 2, stride = min_len - q + 1;
+  const std::size_t grams = (m - q) / stride + 1;
+  // Positions and links are 32-bit numbers to keep the index small in cache.
   constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-  if (b_grams >= kNone) return false;
+  if (m >= kNone) return false;
 
-  const unsigned bits = bucket_bits(b_grams);
+  struct Entry {
+    std::uint64_t hash;
+    std::uint32_t pos, next;
+  };
+  const unsigned bits = bucket_bits(grams);
   std::vector<std::uint32_t> head(std::size_t{1} << bits, kNone);
-  std::vector<std::uint32_t> next(b_grams);
-  std::vector<std::uint64_t> gram_hash(b_grams);
-  RollingHash hb(b, q);
-  for (std::size_t j = 0;; hb.advance(j++)) {
-    gram_hash[j] = hb.value();
-    std::uint32_t& slot = head[bucket_of(gram_hash[j], bits)];
-    next[j] = slot;
-    slot = static_cast<std::uint32_t>(j);
-    if (j + 1 == b_grams) break;
+  std::vector<Entry> entries(grams);
+  for (std::size_t g = 0; g < grams; ++g) {
+    const std::size_t j = g * stride;
+    std::uint64_t h = 0;
+    for (std::size_t k = 0; k < q; ++k) h = h * kBase + digit(b[j + k]);
+    std::uint32_t& slot = head[bucket_of(h, bits)];
+    entries[g] = {h, static_cast<std::uint32_t>(j), slot};
+    slot = static_cast<std::uint32_t>(g);
   }
 
   const std::size_t size_on_entry = out.size();
+  // Steps: index entries looked at plus characters compared. `work` never passes `budget`, so
+  // `budget - work` cannot wrap.
   std::size_t work = 0;
+  bool over = false;
+  auto spend = [&](std::size_t steps) {
+    if (steps > budget - work) over = true;
+    if (!over) work += steps;
+    return !over;
+  };
+  // The run found last: along a run every indexed q-gram of it is hit again, and this answers
+  // most of those hits without looking back.
+  Run last{0, 0, 0};
   RollingHash ha(a, q);
   for (std::size_t i = 0;; ha.advance(i++)) {
     const std::uint64_t h = ha.value();
-    for (std::uint32_t jj = head[bucket_of(h, bits)]; jj != kNone; jj = next[jj]) {
-      if (++work > budget) {
-        out.resize(size_on_entry);
-        return false;
-      }
-      const std::size_t j = jj;
-      if (gram_hash[j] != h) continue;
-      // A pair whose predecessors match lies inside a run that starts further up-left and is
-      // found from its own start.
-      if (i > 0 && j > 0 && a[i - 1] == b[j - 1]) continue;
+    for (std::uint32_t g = head[bucket_of(h, bits)]; g != kNone; g = entries[g].next) {
+      const Entry& e = entries[g];
+      if (!spend(1)) break;
+      if (e.hash != h) continue;
+      const std::size_t j = e.pos;
+      if (j - last.j == i - last.i && i - last.i < last.len && i >= last.i && j >= last.j) continue;
       std::size_t len = 0;
       while (len < q && a[i + len] == b[j + len]) ++len;
-      if (len < q) continue;  // hash collision
-      while (i + len < n && j + len < m && a[i + len] == b[j + len]) ++len;
-      // Every character of the run past the q-gram is a step of its own; the subtraction cannot
-      // wrap because work <= budget here.
-      if (len - q > budget - work) {
-        out.resize(size_on_entry);
-        return false;
-      }
-      work += len - q;
-      out.push_back({i, j, len});
+      std::size_t back = 0;
+      while (back < stride && back < i && back < j && a[i - back - 1] == b[j - back - 1]) ++back;
+      if (!spend(len + back)) break;
+      if (len < q || back == stride) continue;  // a hash collision, or not the run's first hit
+      len += common_prefix(a.data() + i + len, b.data() + j + len, std::min(n - i, m - j) - len);
+      if (!spend(len - q)) break;
+      last = {i - back, j - back, back + len};
+      if (last.len >= min_len) out.push_back(last);
     }
-    if (i + 1 == a_grams) break;
+    if (over) {
+      out.resize(size_on_entry);
+      return false;
+    }
+    if (i + q == n) break;
   }
   return true;
 }

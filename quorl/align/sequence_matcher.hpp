@@ -48,7 +48,7 @@ struct MatcherOptions {
   // Steps allowed to one run enumeration, per character of the two texts.
   std::size_t run_budget_per_char = 4;
   // A range with at most this many position pairs is searched by comparing every pair.
-  std::size_t pair_search_area = 256;
+  std::size_t pair_search_area = 4096;
   // Steps allowed to the occurrence search of a range, per character of the range; past that
   // the range goes to a suffix automaton.
   std::size_t occurrence_budget_per_char = 8;
