@@ -15,7 +15,7 @@ ASAN_VENV ?= .venv-asan
 SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk
 SYSTEM_STAMP := build/.system-packages
 
-.PHONY: all install deps system-deps test pytest cpp-test demo asan-test bench format clean
+.PHONY: all install deps system-deps test pytest cpp-test demo sample asan-test bench format clean
 
 all: install
 
@@ -57,8 +57,16 @@ cpp-test: system-deps deps
 	$(VENV)/bin/cmake --build build/cpp-tests
 	cd build/cpp-tests && $(abspath $(VENV))/bin/ctest --output-on-failure
 
+# Marks the sample patent of examples/ (see README.md for what lands in demo-out/).
 demo: install
-	$(PY) examples/demo.py demo-out
+	rm -rf demo-out
+	$(VENV)/bin/quorl-mark examples/sample.html examples/sample.pdf examples/sample-marks.json \
+	  -o demo-out/sample-marked.pdf --marks-out demo-out/sample-marks-pdf.json \
+	  --diff-view demo-out/diff --preview demo-out/preview
+
+# Regenerates the sample patent of examples/ with the project's test-patent generator.
+sample: install
+	$(PY) examples/make_sample.py
 
 # The module built with AddressSanitizer and UndefinedBehaviorSanitizer, the Python tests run
 # against it. The interpreter is not instrumented, so the runtime is preloaded.

@@ -2,6 +2,8 @@
 marked PDF out, read back with PyMuPDF; and the relations written into the HTML."""
 import contextlib
 import io
+import json
+import pathlib
 import re
 
 import pymupdf
@@ -19,8 +21,9 @@ def quietly(function, *args):
         return function(*args)
 
 
-def converter_for(patent, html=None):
-    return quietly(quorl.get_patent_converter, patent.html if html is None else html, patent.pdf)
+def converter_for(patent, html=None, pdf=None):
+    return quietly(quorl.get_patent_converter, patent.html if html is None else html,
+                   patent.pdf if pdf is None else pdf)
 
 
 def element_span(converter, element_id, start=0, length=None):
@@ -275,3 +278,22 @@ class TestRelationsInTheHtml:
                 assert classes == ["claim", expected]
         assert soup.find(id="f0001").get("class") is None
         assert soup.find(id="cl0001").get_text() == plain.html_texts["claims"][0]
+
+
+class TestShippedSample:
+    """The sample `make demo` marks: every kind of mark places and draws."""
+
+    EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
+
+    def test_every_mark_of_the_sample_is_drawn(self, capsys):
+        html = (self.EXAMPLES / "sample.html").read_text(encoding="utf-8")
+        pdf = (self.EXAMPLES / "sample.pdf").read_bytes()
+        marks = json.loads((self.EXAMPLES / "sample-marks.json").read_text(encoding="utf-8"))
+        assert {m["type"] for m in marks} == {"par", "cth", "imgpar", "imgig", "flag", "equal"}
+        converter = converter_for(patent=None, html=html, pdf=pdf)
+        found = annotations(quorl.pdf_marker(converter, marks))
+        pages = {m["title"]: {converter.pdfdoc.lines[line]["page"] for line, _ in m["pdflines"]}
+                 for m in marks}
+        assert any(len(p) == 2 for p in pages.values())
+        assert {a[2] for a in found} >= {"Highlight", "SingleNUM", "Range", "Duplicate", "IGseq"}
+        assert {"Claims"} <= {a[3] for a in found}
