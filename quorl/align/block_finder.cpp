@@ -65,7 +65,8 @@ Match BlockFinder::search_range(const Range& r, std::size_t bound) {
   Match best{r.alo, r.blo, 0};
   const std::size_t budget = budget_for(options_.occurrence_budget_per_char, sa + sb, 64);
   if (rows_.search_occurrences(r, bound, budget, best)) return best;
-  if (sb < SuffixAutomaton::kMaxLength) return automaton_.longest_match(a_, b_, r, bound);
+  if (std::min(sa, sb) < SuffixAutomaton::kMaxLength)
+    return automaton_.longest_match(a_, b_, r, bound);
   rows_.search_occurrences(r, bound, kUnbounded, best);
   return best;
 }

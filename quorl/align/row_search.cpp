@@ -5,25 +5,6 @@
 
 namespace quorl::align {
 
-namespace {
-
-// The best match of one row, and the rule that keeps difflib's answer: a row's longest common
-// suffix counts only if it beats every earlier row strictly; within a row the smallest j wins.
-// Rows are walked from high j to low j (so a row reads the previous row's entry at j - 1 before
-// overwriting it), hence ">=" keeps the smallest j.
-struct RowBest {
-  std::size_t len = 0, j = 0;
-  void offer(std::size_t k, std::size_t at) {
-    if (k >= len) len = k, j = at;
-  }
-};
-
-void settle(const RowBest& row, std::size_t i, Match& best) {
-  if (row.len > best.size) best = {i + 1 - row.len, row.j + 1 - row.len, row.len};
-}
-
-}  // namespace
-
 RowSearch::RowSearch(Text a, Text b) : a_(a), b_(b) {}
 
 RowSearch::~RowSearch() = default;
@@ -60,10 +41,9 @@ bool RowSearch::search_occurrences(const Range& r, std::size_t bound, std::size_
   }
   Match best{r.alo, r.blo, 0};
   std::size_t work = 0;
-  start_search();
-  for (std::size_t i = r.alo; i < r.ahi && best.size < bound; ++i) {
-    start_row();
-    RowBest row;
+  row_ += 2;  // no row of an earlier search counts as this search's previous row
+  for (std::size_t i = r.alo; i < r.ahi; ++i) {
+    ++row_;
     OccurrenceTable::Positions all = occurrences_->positions(a_[i]);
     const std::size_t* first = std::lower_bound(all.first, all.last, r.blo);
     const std::size_t* last = std::lower_bound(first, all.last, r.bhi);
@@ -71,11 +51,25 @@ bool RowSearch::search_occurrences(const Range& r, std::size_t bound, std::size_
     const std::size_t visits = static_cast<std::size_t>(last - first) + 1;
     if (visits > budget - work) return false;
     work += visits;
-    while (last != first) {
-      const std::size_t j = *--last;
-      row.offer(extend(j, r.blo), j);
+    // The entry at j is written only once the entry at j + 1 has read the previous row's value
+    // there.
+    std::size_t held_j = 0, held_k = 0;
+    for (const std::size_t* p = first; p != last; ++p) {
+      const std::size_t j = *p;
+      std::size_t k = 1;
+      if (j > r.blo && row_of_[j - 1] == row_ - 1) k += len_at_[j - 1];
+      if (held_k) row_of_[held_j] = row_, len_at_[held_j] = held_k;
+      held_j = j, held_k = k;
+      // (i, j) grow in difflib's order, so keeping strictly longer matches keeps its choice.
+      if (k > best.size) {
+        best = {i + 1 - k, j + 1 - k, k};
+        if (k >= bound) {
+          out = best;
+          return true;
+        }
+      }
     }
-    settle(row, i, best);
+    if (held_k) row_of_[held_j] = row_, len_at_[held_j] = held_k;
   }
   out = best;
   return true;

@@ -20,7 +20,7 @@ class RowSearch {
   RowSearch(Text a, Text b);
   ~RowSearch();
 
-  // Compares every pair of positions: for ranges of a few hundred pairs.
+  // Compares every pair of positions: for ranges of a few thousand pairs.
   Match search_pairs(const Range& r, std::size_t bound);
 
   // Visits, for each position of a, only the occurrences of its character in the b range, as
@@ -28,21 +28,10 @@ class RowSearch {
   bool search_occurrences(const Range& r, std::size_t bound, std::size_t budget, Match& out);
 
  private:
-  // One row of the programme: lengths of the common suffixes ending at (i, j), for the j where
-  // a[i] occurs. A row number per b position tells which row wrote the length, so rows need no
-  // clearing; numbers only grow (64 bits do not wrap in any real run).
-  void start_search() { row_ += 2; }
-  void start_row() { ++row_; }
-  std::size_t extend(std::size_t j, std::size_t blo) {
-    std::size_t k = 1;
-    if (j > blo && row_of_[j - 1] == row_ - 1) k += len_at_[j - 1];
-    row_of_[j] = row_;
-    len_at_[j] = k;
-    return k;
-  }
-
   Text a_, b_;
-  // The occurrence search's storage, sized to b and made on its first use.
+  // The occurrence search keeps, for each b position j, the common suffix length ending at
+  // (i, j) and the number of the row i that wrote it, so rows need no clearing. Row numbers only
+  // grow; 64 bits do not wrap in any real run. Made on first use, sized to b.
   std::vector<std::uint64_t> row_of_;
   std::vector<std::size_t> len_at_;
   std::uint64_t row_ = 0;

@@ -51,7 +51,7 @@ struct MatcherOptions {
   std::size_t pair_search_area = 4096;
   // Steps allowed to the occurrence search of a range, per character of the range; past that
   // the range goes to a suffix automaton.
-  std::size_t occurrence_budget_per_char = 8;
+  std::size_t occurrence_budget_per_char = 2;
 };
 
 // difflib's matching blocks (collapsed, ending with the sentinel {len(a), len(b), 0}).

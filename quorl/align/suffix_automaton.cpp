@@ -30,8 +30,8 @@ std::uint32_t SuffixAutomaton::new_state(std::size_t len, std::uint32_t link,
   return static_cast<std::uint32_t>(states_.size() - 1);
 }
 
-void SuffixAutomaton::build(Text b, std::size_t blo, std::size_t bhi) {
-  const std::size_t length = bhi - blo;
+void SuffixAutomaton::build(Text t, std::size_t lo, std::size_t hi) {
+  const std::size_t length = hi - lo;
   // A text of length L has at most 2L - 1 states and 3L - 4 edges; the table stays below half
   // full.
   unsigned bits = 4;
@@ -47,8 +47,8 @@ void SuffixAutomaton::build(Text b, std::size_t blo, std::size_t bhi) {
   edges_.reserve(3 * length + 1);
 
   std::uint32_t last = new_state(0, kNone, 0);
-  for (std::size_t p = blo; p < bhi; ++p) {
-    const char32_t c = b[p];
+  for (std::size_t p = lo; p < hi; ++p) {
+    const char32_t c = t[p];
     const std::uint32_t cur = new_state(states_[last].len + 1, 0, p);
     std::uint32_t x = last;
     while (x != kNone && find_edge(x, c) == kNone) {
@@ -77,18 +77,13 @@ void SuffixAutomaton::build(Text b, std::size_t blo, std::size_t bhi) {
   }
 }
 
-Match SuffixAutomaton::longest_match(Text a, Text b, const Range& r, std::size_t bound) {
-  Match best{r.alo, r.blo, 0};
-  if (r.alo >= r.ahi || r.blo >= r.bhi) return best;
-  build(b, r.blo, r.bhi);
-  // The longest suffix of a[alo:i+1] that occurs in the b range, as (state, length). All strings
-  // of a state end at the same places in b, so the state's first end gives the smallest b
-  // position of the match; scanning i upwards and taking only longer matches gives the smallest
-  // a position.
+template <typename Visit>
+void SuffixAutomaton::scan(Text t, std::size_t lo, std::size_t hi, Visit&& visit) const {
+  // The longest suffix of t[lo:p+1] that occurs in the automaton's text, as (state, length).
   std::uint32_t v = 0;
   std::size_t len = 0;
-  for (std::size_t i = r.alo; i < r.ahi && best.size < bound; ++i) {
-    const char32_t c = a[i];
+  for (std::size_t p = lo; p < hi; ++p) {
+    const char32_t c = t[p];
     std::uint32_t e = find_edge(v, c);
     while (e == kNone && v != 0) {
       v = states_[v].link;
@@ -101,7 +96,35 @@ Match SuffixAutomaton::longest_match(Text a, Text b, const Range& r, std::size_t
     }
     v = edges_[e].target;
     ++len;
-    if (len > best.size) best = {i + 1 - len, states_[v].first_end + 1 - len, len};
+    // All strings of a state end at the same places, so the state's first end is where the
+    // match first ends in the automaton's text.
+    if (!visit(p, len, states_[v].first_end)) return;
+  }
+}
+
+Match SuffixAutomaton::longest_match(Text a, Text b, const Range& r, std::size_t bound) {
+  Match best{r.alo, r.blo, 0};
+  if (r.alo >= r.ahi || r.blo >= r.bhi) return best;
+  if (r.bhi - r.blo <= r.ahi - r.alo) {
+    // Scanning a upwards and keeping only longer matches gives the smallest a position; the
+    // first end in b gives the smallest b position for it.
+    build(b, r.blo, r.bhi);
+    scan(a, r.alo, r.ahi, [&](std::size_t i, std::size_t len, std::size_t b_end) {
+      if (len > best.size) best = {i + 1 - len, b_end + 1 - len, len};
+      return best.size < bound;
+    });
+  } else {
+    // The automaton of the shorter side is cheaper to build. Scanned in b order, every longest
+    // match is seen, each with its smallest a position; the smallest pair among them wins.
+    build(a, r.alo, r.ahi);
+    scan(b, r.blo, r.bhi, [&](std::size_t j, std::size_t len, std::size_t a_end) {
+      const Match m{a_end + 1 - len, j + 1 - len, len};
+      if (len > best.size ||
+          (len == best.size &&
+           (m.a_start < best.a_start || (m.a_start == best.a_start && m.b_start < best.b_start))))
+        best = m;
+      return true;
+    });
   }
   return best;
 }

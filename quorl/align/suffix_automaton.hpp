@@ -1,4 +1,4 @@
-// Suffix automaton of a range of b, answering difflib's longest-match question in linear time.
+// Suffix automaton of a text range, answering difflib's longest-match question in linear time.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +9,9 @@
 
 namespace quorl::align {
 
-// Built afresh for each range; the storage is kept between ranges. Costs time linear in the
-// range lengths whatever the texts hold, which is what repetitive texts need.
+// Built afresh for each range, over the shorter of its two sides; the storage is kept between
+// ranges. Costs time linear in the range lengths whatever the texts hold, which is what
+// repetitive texts need.
 class SuffixAutomaton {
  public:
   // The longest common substring of a[r.alo:r.ahi] and b[r.blo:r.bhi], ties broken by the
@@ -18,7 +19,7 @@ class SuffixAutomaton {
   // length no common substring exceeds: the scan of a stops at the first match that long.
   Match longest_match(Text a, Text b, const Range& r, std::size_t bound);
 
-  // The automaton numbers states and edges with 32 bits.
+  // The automaton numbers states and edges with 32 bits: the shorter side must stay below this.
   static constexpr std::size_t kMaxLength = std::size_t{1} << 30;
 
  private:
@@ -35,7 +36,13 @@ class SuffixAutomaton {
     std::uint32_t next;
   };
 
-  void build(Text b, std::size_t blo, std::size_t bhi);
+  // The automaton of t[lo:hi].
+  void build(Text t, std::size_t lo, std::size_t hi);
+  // Runs t[lo:hi] through the automaton, calling visit(p, len, end) for each position p where
+  // the longest suffix of t[lo:p+1] found in the automaton's text is not empty: len is its length
+  // and end where it first ends there. Stops when visit returns false.
+  template <typename Visit>
+  void scan(Text t, std::size_t lo, std::size_t hi, Visit&& visit) const;
   std::uint32_t new_state(std::size_t len, std::uint32_t link, std::size_t first_end);
   void add_edge(std::uint32_t from, char32_t c, std::uint32_t to);
   // The edge of `from` labelled `c`, or kNone.
