@@ -361,3 +361,24 @@ class TestStubs:
 
     def test_stub_compiles(self):
         compile(stub_path().read_text(encoding="utf-8"), "quorl.pyi", "exec")
+
+    def test_stub_package_holds_the_same_stub(self):
+        package = stub_path().with_name("quorl-stubs") / "__init__.pyi"
+        assert package.read_bytes() == stub_path().read_bytes()
+
+    def test_type_checker_reads_the_stubs(self, tmp_path):
+        api = pytest.importorskip("mypy.api")
+        (tmp_path / "use.py").write_text(
+            "import quorl\n"
+            "converter = quorl.get_patent_converter('<html/>', b'%PDF')\n"
+            "marks = [{'start': 1, 'end': 3, 'type': 'par', 'title': '1', 'content': 'x'}]\n"
+            "data: bytes = quorl.pdf_marker(converter, marks)\n"
+            "pairs = quorl.PositionMapper('ab', 'ab').spandiff\n"
+            "first: int = pairs[0][0][0]\n"
+            "wrong: str = quorl.pdf_marker(converter, marks)\n", encoding="utf-8")
+        out, _, status = api.run([str(tmp_path / "use.py"), "--cache-dir",
+                                  str(tmp_path / "cache"), "--no-error-summary"])
+        assert status == 1
+        assert out.splitlines() == [
+            "%s:7: error: Incompatible types in assignment (expression has type \"bytes\", "
+            "variable has type \"str\")  [assignment]" % (tmp_path / "use.py")]
