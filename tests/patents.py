@@ -467,28 +467,30 @@ def draw_line(shape: pymupdf.Shape, line: TextLine) -> None:
 
 
 def figure_pixmap(rng: random.Random, width: int, height: int) -> pymupdf.Pixmap:
-    pix = pymupdf.Pixmap(pymupdf.csGRAY, pymupdf.IRect(0, 0, width, height), False)
-    pix.clear_with(255)
+    """A grey line drawing of boxes, built row by row (Pixmap.set_rect works pixel by pixel)."""
+    samples = bytearray(b"\xff" * (width * height))
+
+    def fill(x0: int, y0: int, x1: int, y1: int, value: int) -> None:
+        for y in range(y0, y1):
+            samples[y * width + x0:y * width + x1] = bytes([value]) * (x1 - x0)
+
     for _ in range(rng.randint(4, 9)):
         x0, y0 = rng.randint(0, width - 20), rng.randint(0, height - 20)
         x1, y1 = rng.randint(x0 + 10, width), rng.randint(y0 + 10, height)
-        pix.set_rect(pymupdf.IRect(x0, y0, x1, y1), (0,))
+        fill(x0, y0, x1, y1, 0)
         if x1 - x0 > 4 and y1 - y0 > 4:
-            pix.set_rect(pymupdf.IRect(x0 + 2, y0 + 2, x1 - 2, y1 - 2), (255,))
-    return pix
+            fill(x0 + 2, y0 + 2, x1 - 2, y1 - 2, 255)
+    return pymupdf.Pixmap(pymupdf.csGRAY, width, height, bytes(samples), False)
 
 
 def render(pages: List[Page], content: Content, separator: Tuple[float, float, float],
            count_lines: List[str], rng: random.Random) -> bytes:
     doc = pymupdf.open()
-    total = len(pages)
     for pno, page_layout in enumerate(pages):
         page = doc.new_page(width=PAGE_WIDTH, height=PAGE_HEIGHT)
         if pno == 0:
             # The emblem must be the first drawing and the separator the second.
-            page.draw_circle((75, 45), 20, color=(0.6, 0, 0), width=1.5)
-            page.draw_line((separator[0], separator[1]), (separator[2], separator[1]),
-                           color=(0, 0, 0), width=1)
+            draw_separator(page, separator[1], separator[0], separator[2])
             page.draw_line((70, 100), (260, 100), color=(0, 0, 0), width=0.5)
         shape = page.new_shape()
         if pno > 0:
@@ -511,16 +513,46 @@ def render(pages: List[Page], content: Content, separator: Tuple[float, float, f
         for fig in page_layout.figures:
             w, h = int(fig.rect.width * 1.5), int(fig.rect.height * 1.5)
             page.insert_image(fig.rect, pixmap=figure_pixmap(rng, w, h))
-    # The no-break spaces' font: make code 0xA0 read back as U+00A0 on every page.
+    data = finish(doc)
+    doc.close()
+    return data
+
+
+# ---------------------------------------------------------------------------------------------
+# Hand-made pages, for cases the generator does not lay out
+
+
+def write(page: pymupdf.Page, x: float, y: float, text: str, size: float = BODY_SIZE) -> None:
+    """Writes one line at baseline y as the generator does (CJK, ASCII and no-break spaces each
+    in their font); call finish() on the document afterwards."""
+    shape = page.new_shape()
+    draw_line(shape, TextLine(x, y, text, size, body=False))
+    shape.commit()
+
+
+def draw_separator(page: pymupdf.Page, y: float = 240.0, x0: float = 50.0,
+                   x1: float = 545.0) -> None:
+    """The first page's emblem and separator line: the first two vector drawings."""
+    page.draw_circle((75, 45), 20, color=(0.6, 0, 0), width=1.5)
+    page.draw_line((x0, y), (x1, y), color=(0, 0, 0), width=1)
+
+
+def finish(doc: pymupdf.Document) -> bytes:
+    """The bytes of a document written with write(), its no-break spaces readable."""
     cmap_xref = doc.get_new_xref()
     doc.update_object(cmap_xref, "<<>>")
     doc.update_stream(cmap_xref, _NBSP_TOUNICODE)
     for xref in range(1, doc.xref_length()):
         if doc.xref_get_key(xref, "BaseFont") == ("name", "/Times-Roman"):
             doc.xref_set_key(xref, "ToUnicode", "%d 0 R" % cmap_xref)
-    data = doc.tobytes(garbage=1, deflate=True, no_new_id=True)
-    doc.close()
-    return data
+    return doc.tobytes(garbage=1, deflate=True, no_new_id=True)
+
+
+def image(page: pymupdf.Page, rect, seed: int = 0) -> None:
+    """A raster figure filling rect."""
+    rect = pymupdf.Rect(rect)
+    page.insert_image(rect, pixmap=figure_pixmap(random.Random(seed), int(rect.width) + 20,
+                                                 int(rect.height) + 20))
 
 
 # ---------------------------------------------------------------------------------------------

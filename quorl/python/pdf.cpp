@@ -218,6 +218,36 @@ py::object raw_text(const py::object& self, const py::object& page) {
   return contentdict;
 }
 
+// Construction allocates the dicts of every character of the document, and most of them stay
+// alive in the line records. Cyclic collections in the middle of it would walk the growing heap
+// over and over without finding garbage (they cost as much as the extraction itself), so the
+// collector pauses while a document is built and resumes as it was.
+class CollectorPause {
+ public:
+  CollectorPause() {
+    py::module_ gc = py::module_::import("gc");
+    was_enabled_ = gc.attr("isenabled")().cast<bool>();
+    if (was_enabled_) gc.attr("disable")();
+  }
+  ~CollectorPause() {
+    if (!was_enabled_) return;
+    // Runs during stack unwinding as well: keep a pending exception intact.
+    PyObject *type, *value, *trace;
+    PyErr_Fetch(&type, &value, &trace);
+    PyObject* gc = PyImport_ImportModule("gc");
+    PyObject* result = gc ? PyObject_CallMethod(gc, "enable", nullptr) : nullptr;
+    if (!result) PyErr_WriteUnraisable(nullptr);
+    Py_XDECREF(result);
+    Py_XDECREF(gc);
+    PyErr_Restore(type, value, trace);
+  }
+  CollectorPause(const CollectorPause&) = delete;
+  CollectorPause& operator=(const CollectorPause&) = delete;
+
+ private:
+  bool was_enabled_ = false;
+};
+
 // ----------------------------------------------------------------------------------------------
 // Line records
 
@@ -453,6 +483,7 @@ void bind_pdf_document(py::module_& m) {
         self.attr("doc") = pdfdoc;
         self.attr("pagecount") = pdfdoc.attr("page_count");
 
+        CollectorPause pause;
         ExtractionCache cache{self.ptr(), pdfdoc, {}, {}};
         CacheScope scope(&cache);
 
