@@ -336,3 +336,64 @@ def test_docstrings():
     for name in ("__init__", "_html_format", "get_text", "delete"):
         assert getattr(h, name).__doc__ is None
     assert h.__doc__ is None and type(h) is type and h.__module__ == "quorl"
+
+
+# The document is measured without editing BeautifulSoup's tree while every parser is the module's
+# own; parsers of the caller's own, or another tree class, get the tree edited as mark() edits it.
+# Both ways must give the same text and records.
+def measured(html, parsers, passthrough_from=None, soup_class=None, index_override=False):
+    made = [0]
+
+    class Switching(quorl.ItemInfoParser):
+        def __init__(self, **kwargs):
+            super().__init__(**kwargs)
+            made[0] += 1
+            if passthrough_from is not None and made[0] > passthrough_from:
+                self.mark = lambda soup: quorl.ItemInfoParser.mark(self, soup)
+
+    class Document(quorl.HtmlDocument):
+        if index_override:
+            def info_index_parser(self, markcontent, pos=0):
+                return super().info_index_parser(markcontent, pos)
+
+    saved = quorl.ItemInfoParser, quorl.BeautifulSoup
+    try:
+        quorl.ItemInfoParser = Switching
+        if soup_class is not None:
+            quorl.BeautifulSoup = soup_class
+        doc = Document(html, parsers)
+    finally:
+        quorl.ItemInfoParser, quorl.BeautifulSoup = saved
+    return doc.text, [list(r.items()) for r in doc.infodict.values()]
+
+
+class PlainSubclassSoup(bs4.BeautifulSoup):
+    pass
+
+
+TRICKY = [
+    '<div id="a"><script id="s">var x = "##@";</script>b<style id="t">p {}</style></div>',
+    '<div id="a">x<!-- ##@start|relateitem|a@## -->y</div><template id="t"><p id="p">z</p></template>',
+    '<div id="a"><svg id="g"><text id="h">w</text></svg><math id="m"><mi>q</mi></math></div>',
+    '<p id="a">x</p><textarea id="b">  y  </textarea><pre id="c">\tz</pre><title id="d">t</title>',
+    '<div id="a"><![CDATA[c]]>d</div><img id="i" src="s"><br id="r"><div id="a">e</div>',
+]
+
+
+@pytest.mark.parametrize("html", TRICKY)
+def test_every_way_of_measuring_agrees_on_tricky_markup(html):
+    parsers = [{"name": None}, {"attrs": {"id": "a"}}]
+    want = measured(html, parsers)
+    assert measured(html, parsers, passthrough_from=0) == want
+    assert measured(html, parsers, passthrough_from=2) == want
+    assert measured(html, parsers, soup_class=PlainSubclassSoup) == want
+    assert measured(html, parsers, index_override=True) == want
+
+
+@settings(max_examples=100, deadline=None)
+@given(html=documents(), switch=st.integers(0, 6), index_override=st.booleans(),
+       parsers=st.sampled_from([PARSERS, [{"name": "div"}, {"attrs": {"class": "x"}}],
+                                [{"name": None}, {"attrs": {"id": "a"}}, {"name": "p"}]]))
+def test_every_way_of_measuring_agrees(html, switch, index_override, parsers):
+    want = measured(html, parsers)
+    assert measured(html, parsers, passthrough_from=switch, index_override=index_override) == want

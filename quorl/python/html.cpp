@@ -1,4 +1,5 @@
 // Python surface of the HTML document model: the info parsers, ContentParser and HtmlDocument.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "quorl/html/whitespace.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/html_soup.hpp"
+#include "quorl/python/html_text.hpp"
 #include "quorl/python/pyclass.hpp"
 
 namespace quorl::python {
@@ -15,29 +17,6 @@ namespace {
 
 using quorl::html::MarkedElement;
 using quorl::html::Piece;
-
-// The code points of a str, lone surrogates included. `what` names the argument in the error.
-std::u32string code_points(const py::handle& text, const char* what) {
-  if (!PyUnicode_Check(text.ptr())) {
-    throw py::type_error(std::string(what) + " must be str, not " + Py_TYPE(text.ptr())->tp_name);
-  }
-  PyObject* s = text.ptr();
-  const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-  const int kind = PyUnicode_KIND(s);
-  const void* data = PyUnicode_DATA(s);
-  std::u32string out(static_cast<std::size_t>(n), U'\0');
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    out[static_cast<std::size_t>(i)] = static_cast<char32_t>(PyUnicode_READ(kind, data, i));
-  }
-  return out;
-}
-
-py::str to_str(std::u32string_view text) {
-  PyObject* s = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(),
-                                          static_cast<Py_ssize_t>(text.size()));
-  if (!s) throw py::error_already_set();
-  return py::reinterpret_steal<py::str>(s);
-}
 
 // text[piece.start:piece.end] as a new str.
 py::str substring(const py::handle& text, Piece piece) {
@@ -89,46 +68,124 @@ py::object parse_html(const py::object& markup) {
   return module_global("BeautifulSoup")(markup, "lxml");
 }
 
-// The marker-free text and the markers of a marked text; `what` names the argument in errors.
-struct MarkedText {
-  std::u32string text;
-  std::vector<quorl::html::MarkerSpan> markers;
+// The marked elements of a marked text, with the errors Python code walking the markers would
+// raise: KeyError naming the id of an end marker that has no start, IndexError for a marker
+// without its id field.
+std::vector<MarkedElement> index_or_raise(const std::u32string& text,
+                                          const std::vector<quorl::html::MarkerSpan>& markers) {
+  try {
+    return quorl::html::index_markers(text, markers);
+  } catch (const quorl::html::EndWithoutStart& e) {
+    raise_key_error(to_str(e.id.of(text)));
+  } catch (const quorl::html::MarkerTooShort&) {
+    throw py::index_error("a position marker has fewer than three '|'-separated fields");
+  }
+}
+
+// Record keys, made once: every record of every document uses them.
+struct RecordKeys {
+  py::str type = interned("type"), id = interned("id"), src = interned("src"),
+          start = interned("start"), end = interned("end");
+
+  static py::str interned(const char* key) {
+    PyObject* s = PyUnicode_InternFromString(key);
+    if (!s) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(s);
+  }
 };
 
-MarkedText scan(const py::handle& markcontent, const char* what) {
-  MarkedText m{code_points(markcontent, what), {}};
-  m.markers = quorl::html::find_markers(m.text);
-  return m;
+const RecordKeys& keys() {
+  // Lives as long as the process, like the module that uses it.
+  static const RecordKeys* const k = new RecordKeys();
+  return *k;
+}
+
+// "##@<word>|<tagname>|<id>@##" as str.format would write it.
+std::u32string marker_text(const char* word, const py::object& tagname, const py::object& id,
+                           const py::str& format) {
+  if (!PyUnicode_CheckExact(tagname.ptr()) || !PyUnicode_CheckExact(id.ptr())) {
+    return code_points(format.format(tagname, id), "marker");
+  }
+  std::u32string out = U"##@";
+  for (const char* c = word; *c; ++c) out.push_back(static_cast<char32_t>(*c));
+  out.push_back(U'|');
+  append_code_points(out, tagname.ptr());
+  out.push_back(U'|');
+  append_code_points(out, id.ptr());
+  out += U"@##";
+  return out;
+}
+
+// Whether obj.<name> is a bound method of obj whose function is `function`.
+bool is_own_method(const py::object& obj, const char* name, PyObject* function) {
+  py::object method = obj.attr(name);
+  return PyMethod_Check(method.ptr()) && PyMethod_GET_SELF(method.ptr()) == obj.ptr() &&
+         PyMethod_GET_FUNCTION(method.ptr()) == function;
 }
 
 // --- ImageInfoParser, ItemInfoParser ------------------------------------------------------------
 
 // Gives every element the parser describes that has an id a position record, and writes a start
-// marker before and an end marker after the element's content.
-py::object mark_elements(const py::object& self, const py::object& soup, bool record_src) {
+// marker before and an end marker after the element's content. With a plan, the markers go into
+// the plan instead of the tree, and `table` is the tree's table of tags.
+py::object mark_elements(const py::object& self, const py::object& soup, bool record_src,
+                         MarkerPlan* plan = nullptr, const TagTable* table = nullptr) {
+  const RecordKeys& k = keys();
   const py::object tagname = self.attr("tagname");
   const py::object infodict = self.attr("infodict");
-  const py::list elements = soup_find_all(soup, self.attr("itemname"), self.attr("attrs"));
-  const py::str start_marker("##@start|{}|{}@##"), end_marker("##@end|{}|{}@##");
+  const py::list elements = soup_find_all(soup, self.attr("itemname"), self.attr("attrs"), table);
+  const py::str start_format("##@start|{}|{}@##"), end_format("##@end|{}|{}@##");
   const py::int_ unmeasured(-1);
   for (py::handle element : elements) {
     py::dict record;
-    record["type"] = tagname;
+    record[k.type] = tagname;
     py::object id = element.attr("get")("id", py::none());
-    record["id"] = id;
-    if (record_src) record["src"] = element.attr("get")("src", "");
-    record["start"] = unmeasured;
-    record["end"] = unmeasured;
+    record[k.id] = id;
+    if (record_src) record[k.src] = element.attr("get")("src", "");
+    record[k.start] = unmeasured;
+    record[k.end] = unmeasured;
     if (!truthy(id)) continue;
     set_item(infodict, id, record);
-    element.attr("insert")(0, start_marker.format(tagname, id));
-    element.attr("append")(end_marker.format(tagname, id));
+    if (plan) {
+      PlannedMarkers& planned = (*plan)[element.ptr()];
+      planned.starts.insert(planned.starts.begin(),
+                            marker_text("start", tagname, id, start_format));
+      planned.ends.push_back(marker_text("end", tagname, id, end_format));
+    } else {
+      element.attr("insert")(0, start_format.format(tagname, id));
+      element.attr("append")(end_format.format(tagname, id));
+    }
   }
   return infodict;
 }
 
+// The functions behind ItemInfoParser.mark and ImageInfoParser.mark, kept for the life of the
+// process to recognise a parser whose mark is the module's own.
+PyObject* item_mark_function = nullptr;
+PyObject* image_mark_function = nullptr;
+
+PyObject* index_function = nullptr;  // behind HtmlDocument.info_index_parser
+
+// Whether `iparser.mark` is one of the module's own, and if so whether it records `src`.
+std::optional<bool> own_mark(const py::object& iparser) {
+  if (is_own_method(iparser, "mark", item_mark_function)) return false;
+  if (is_own_method(iparser, "mark", image_mark_function)) return true;
+  return std::nullopt;
+}
+
+// Writes planned markers into the tree, as the parsers that planned them would have.
+void materialise(const MarkerPlan& plan) {
+  for (const auto& [element, planned] : plan) {
+    py::handle tag(element);
+    for (auto it = planned.starts.rbegin(); it != planned.starts.rend(); ++it) {
+      tag.attr("insert")(0, to_str(*it));
+    }
+    for (const std::u32string& end : planned.ends) tag.attr("append")(to_str(end));
+  }
+}
+
 void bind_info_parser(py::module_& m, const char* name, const char* tagname,
-                      py::object default_name, bool record_src) {
+                      py::object default_name, bool record_src, PyObject*& mark_function) {
   py::object cls = make_class(m, name);
   // Each default is one object shared by every parser built without the argument, as Python's
   // defaults are; the parsers only read them.
@@ -147,6 +204,7 @@ void bind_info_parser(py::module_& m, const char* name, const char* tagname,
         return mark_elements(self, soup, record_src);
       },
       py::arg("soup"));
+  mark_function = py::object(cls.attr("mark")).release().ptr();
 }
 
 // --- ContentParser ------------------------------------------------------------------------------
@@ -191,17 +249,11 @@ py::list section_descriptions() {
 }
 
 py::object info_index_parser(const py::object& markcontent, const py::object& pos) {
+  const RecordKeys& k = keys();
   py::object offset = py::reinterpret_steal<py::object>(PyNumber_Index(pos.ptr()));
   if (!offset) throw py::error_already_set();
-  const MarkedText marked = scan(markcontent, "markcontent");
-  std::vector<MarkedElement> elements;
-  try {
-    elements = quorl::html::index_markers(marked.text, marked.markers);
-  } catch (const quorl::html::EndWithoutStart& e) {
-    raise_key_error(substring(markcontent, e.id));
-  } catch (const quorl::html::MarkerTooShort&) {
-    throw py::index_error("a position marker has fewer than three '|'-separated fields");
-  }
+  const std::u32string text = code_points(markcontent, "markcontent");
+  const std::vector<MarkedElement> elements = index_or_raise(text, quorl::html::find_markers(text));
   auto shifted = [&](std::int64_t position) -> py::object {
     PyObject* sum = PyNumber_Add(py::int_(position).ptr(), offset.ptr());
     if (!sum) throw py::error_already_set();
@@ -211,13 +263,35 @@ py::object info_index_parser(const py::object& markcontent, const py::object& po
   for (const MarkedElement& e : elements) {
     py::str id = substring(markcontent, e.id);
     py::dict record;
-    record["id"] = id;
-    record["type"] = substring(markcontent, e.type);
-    record["start"] = shifted(e.start);
-    record["end"] = e.end < 0 ? py::object(py::int_(-1)) : shifted(e.end);
+    record[k.id] = id;
+    record[k.type] = substring(markcontent, e.type);
+    record[k.start] = shifted(e.start);
+    record[k.end] = e.end < 0 ? py::object(py::int_(-1)) : shifted(e.end);
     markdict[id] = record;
   }
   return std::move(markdict);
+}
+
+// Measures the marked text into the records, as updating each record with the position record
+// info_index_parser gives for its id would, and returns the text without markers.
+std::u32string measure(const py::dict& infodict, const std::u32string& marked) {
+  const RecordKeys& k = keys();
+  const std::vector<quorl::html::MarkerSpan> markers = quorl::html::find_markers(marked);
+  for (const MarkedElement& e : index_or_raise(marked, markers)) {
+    py::str id = to_str(e.id.of(marked));
+    py::object record = get_item(infodict, id);
+    py::dict position;
+    position[k.id] = id;
+    position[k.type] = to_str(e.type.of(marked));
+    position[k.start] = py::int_(e.start);
+    position[k.end] = py::int_(e.end);
+    if (PyDict_CheckExact(record.ptr())) {
+      if (PyDict_Update(record.ptr(), position.ptr()) < 0) throw py::error_already_set();
+    } else {
+      record.attr("update")(position);
+    }
+  }
+  return quorl::html::remove_spans(marked, markers);
 }
 
 py::object parse_info(const py::object& self, const py::object& infolist, py::object rawcontent) {
@@ -230,19 +304,45 @@ py::object parse_info(const py::object& self, const py::object& infolist, py::ob
     rawcontent = own.attr("replace")("\n", "");
   }
   py::dict infodict;
+  std::optional<std::u32string> marked;  // the marked text, when read here rather than by page.text
   py::object page = parse_html(rawcontent);
-  py::object markcontent = with_tree(page, [&] {
+  py::object markcontent = with_tree(page, [&]() -> py::object {
+    // While every parser is the module's own, the markers are planned rather than inserted and
+    // the marked text is read off the tree with the planned markers in their places: the same
+    // text, without BeautifulSoup's costly tree edits. A parser of the caller's own gets the
+    // tree with every marker planned so far written into it.
+    std::optional<std::vector<PyObject*>> string_types = plain_text_types(page);
+    std::optional<TagTable> table;
+    if (string_types) table = TagTable::of(page);
+    MarkerPlan plan;
+    bool planning = table.has_value();
     for (py::handle parseinfo : py::iter(infolist)) {
       py::object iparser = call_with_keywords(module_global("ItemInfoParser"), parseinfo);
-      infodict.attr("update")(iparser.attr("mark")(page));
+      std::optional<bool> own = planning ? own_mark(iparser) : std::nullopt;
+      if (planning && !own) {
+        materialise(plan);
+        planning = false;
+      }
+      py::object tempinfo =
+          own ? mark_elements(iparser, page, *own, &plan, &*table) : iparser.attr("mark")(page);
+      infodict.attr("update")(tempinfo);
     }
-    return page.attr("text");
+    if (!planning) return page.attr("text");
+    marked = planned_text(page, *string_types, plan);
+    return py::none();
   });
-  py::object markinfo = self.attr("info_index_parser")(markcontent);
-  for (py::handle id : py::iter(markinfo)) {
-    get_item(infodict, id).attr("update")(get_item(markinfo, id));
+  std::u32string text;
+  if (is_own_method(self, "info_index_parser", index_function)) {
+    text = measure(infodict, marked ? *marked : code_points(markcontent, "page text"));
+  } else {
+    if (marked) markcontent = to_str(*marked);
+    py::object markinfo = self.attr("info_index_parser")(markcontent);
+    for (py::handle id : py::iter(markinfo)) {
+      get_item(infodict, id).attr("update")(get_item(markinfo, id));
+    }
+    text = quorl::html::remove_markers(code_points(markcontent, "page text"));
   }
-  self.attr("text") = to_str(quorl::html::remove_markers(code_points(markcontent, "page text")));
+  self.attr("text") = to_str(text);
   self.attr("infodict").attr("update")(infodict);
   return std::move(infodict);
 }
@@ -362,6 +462,7 @@ void bind_html_document(py::module_& m) {
       },
       py::arg("markcontent"), py::arg("pos") = 0,
       method_doc({"根据标注文本获取对应标注信息"}).c_str());
+  index_function = py::object(cls.attr("info_index_parser")).release().ptr();
   def_method(
       cls, "parse_info",
       [](py::object self, py::object infolist, py::object rawcontent) -> py::object {
@@ -383,8 +484,8 @@ void bind_html_document(py::module_& m) {
 void bind_html(py::module_& m) {
   py::list image_names;
   image_names.append("img");
-  bind_info_parser(m, "ImageInfoParser", "image", image_names, true);
-  bind_info_parser(m, "ItemInfoParser", "relateitem", py::none(), false);
+  bind_info_parser(m, "ImageInfoParser", "image", image_names, true, image_mark_function);
+  bind_info_parser(m, "ItemInfoParser", "relateitem", py::none(), false, item_mark_function);
   bind_content_parser(m);
   bind_html_document(m);
 }

@@ -3,9 +3,10 @@
 // filters the HTML model uses, the same elements are found here by walking `contents` lists.
 #include "quorl/python/html_soup.hpp"
 
-#include <optional>
+#include <algorithm>
 #include <utility>
-#include <vector>
+
+#include "quorl/python/html_text.hpp"
 
 namespace quorl::python {
 
@@ -52,11 +53,10 @@ bool walk_tags(const py::object& root, const py::object& tag_type, Visit&& visit
       stack.pop_back();
       continue;
     }
-    PyObject* child = PyList_GET_ITEM(list, next++);
-    if (!PyObject_TypeCheck(child, tag_cls)) continue;
-    // The walk holds the child's list and does not change it, so the borrowed child lives.
+    py::object child = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(list, next++));
+    if (!PyObject_TypeCheck(child.ptr(), tag_cls)) continue;
     if (!visit(child)) return false;
-    py::object sub = get_attr(child, contents_name);
+    py::object sub = get_attr(child.ptr(), contents_name);
     if (!PyList_Check(sub.ptr())) return false;
     if (PyList_GET_SIZE(sub.ptr()) > 0) stack.emplace_back(std::move(sub), 0);
   }
@@ -146,20 +146,14 @@ std::optional<PlainFilter> plain_filter(const py::object& name, const py::object
   return f;
 }
 
-// Attribute names read from every tag, made once per search.
-struct TagFields {
-  py::str prefix{"prefix"}, name{"name"}, attrs{"attrs"};
-};
-
-// Whether `tag` passes the filter; kUnknown for a tag the filter's reading does not cover (a
+// Whether a tag passes the filter; kUnknown for a tag the filter's reading does not cover (a
 // namespace prefix, attributes that are not a dict).
-Fit filter_tag(PyObject* tag, const PlainFilter& f, const TagFields& fields) {
+Fit filter_tag(const TagTable::Entry& tag, const PlainFilter& f) {
   if (!f.any_name) {
-    if (!get_attr(tag, fields.prefix).is_none()) return Fit::kUnknown;
-    py::object tag_name = get_attr(tag, fields.name);
+    if (tag.prefixed) return Fit::kUnknown;
     bool hit = false;
     for (const py::object& want : f.names) {
-      if (equal(want.ptr(), tag_name.ptr())) {
+      if (equal(want.ptr(), tag.name.ptr())) {
         hit = true;
         break;
       }
@@ -167,10 +161,9 @@ Fit filter_tag(PyObject* tag, const PlainFilter& f, const TagFields& fields) {
     if (!hit) return Fit::kNo;
   }
   if (f.attrs.empty()) return Fit::kYes;
-  py::object tag_attrs = get_attr(tag, fields.attrs);
-  if (!PyDict_Check(tag_attrs.ptr())) return Fit::kUnknown;
+  if (!PyDict_Check(tag.attrs.ptr())) return Fit::kUnknown;
   for (const AttrRule& rule : f.attrs) {
-    PyObject* v = PyDict_GetItemWithError(tag_attrs.ptr(), rule.key.ptr());
+    PyObject* v = PyDict_GetItemWithError(tag.attrs.ptr(), rule.key.ptr());
     if (!v && PyErr_Occurred()) throw py::error_already_set();
     const Fit fit = rule.test(v);
     if (fit != Fit::kYes) return fit;
@@ -180,17 +173,36 @@ Fit filter_tag(PyObject* tag, const PlainFilter& f, const TagFields& fields) {
 
 }  // namespace
 
-py::list soup_find_all(const py::object& tree, const py::object& name, const py::object& attrs) {
+std::optional<TagTable> TagTable::of(const py::object& tree) {
   const py::object tag_type = bs4_tag_type();
-  if (plain_tree(tree, tag_type, "find_all")) {
-    if (std::optional<PlainFilter> filter = plain_filter(name, attrs)) {
+  if (!plain_tree(tree, tag_type, "find_all")) return std::nullopt;
+  const py::str name("name"), attrs("attrs"), prefix("prefix");
+  TagTable table;
+  const bool covered = walk_tags(tree, tag_type, [&](const py::object& tag) {
+    table.entries.push_back({tag, get_attr(tag.ptr(), name), get_attr(tag.ptr(), attrs),
+                             !get_attr(tag.ptr(), prefix).is_none()});
+    return true;
+  });
+  if (!covered) return std::nullopt;
+  return table;
+}
+
+py::list soup_find_all(const py::object& tree, const py::object& name, const py::object& attrs,
+                       const TagTable* table) {
+  if (std::optional<PlainFilter> filter = plain_filter(name, attrs)) {
+    std::optional<TagTable> own;
+    if (!table && (own = TagTable::of(tree))) table = &*own;
+    if (table) {
       py::list found;
-      const TagFields fields;
-      const bool covered = walk_tags(tree, tag_type, [&](PyObject* tag) {
-        const Fit fit = filter_tag(tag, *filter, fields);
-        if (fit == Fit::kYes) found.append(py::handle(tag));
-        return fit != Fit::kUnknown;
-      });
+      bool covered = true;
+      for (const TagTable::Entry& tag : table->entries) {
+        const Fit fit = filter_tag(tag, *filter);
+        if (fit == Fit::kUnknown) {
+          covered = false;
+          break;
+        }
+        if (fit == Fit::kYes) found.append(tag.tag);
+      }
       if (covered) return found;
     }
   }
@@ -202,8 +214,8 @@ void SoupIdIndex::build() {
   const py::object tag_type = bs4_tag_type();
   if (!plain_tree(tree_, tag_type, "find")) return;
   const py::str attrs_name("attrs"), id_name("id");
-  usable_ = walk_tags(tree_, tag_type, [&](PyObject* tag) {
-    py::object tag_attrs = get_attr(tag, attrs_name);
+  usable_ = walk_tags(tree_, tag_type, [&](const py::object& tag) {
+    py::object tag_attrs = get_attr(tag.ptr(), attrs_name);
     if (!PyDict_Check(tag_attrs.ptr())) return false;
     PyObject* id = PyDict_GetItemWithError(tag_attrs.ptr(), id_name.ptr());
     if (!id) {
@@ -212,7 +224,7 @@ void SoupIdIndex::build() {
     }
     if (id == Py_None) return true;
     if (!PyUnicode_CheckExact(id)) return false;
-    if (!PyDict_SetDefault(first_.ptr(), id, tag)) throw py::error_already_set();
+    if (!PyDict_SetDefault(first_.ptr(), id, tag.ptr())) throw py::error_already_set();
     return true;
   });
 }
@@ -225,6 +237,77 @@ py::object SoupIdIndex::find(const py::object& identity) {
     return tag ? py::reinterpret_borrow<py::object>(tag) : py::object(py::none());
   }
   return tree_.attr("find")(py::arg("id") = identity);
+}
+
+std::optional<std::vector<PyObject*>> plain_text_types(const py::object& tree) {
+  py::module_ bs4 = py::module_::import("bs4");
+  if (!py::type::of(tree).is(bs4.attr("BeautifulSoup"))) return std::nullopt;
+  // Older releases have no per-tag string types; their documents take the searched path.
+  if (!py::hasattr(tree, "interesting_string_types")) return std::nullopt;
+  py::object types = tree.attr("interesting_string_types");
+  if (types.is_none()) types = tree.attr("MAIN_CONTENT_STRING_TYPES");
+  std::vector<PyObject*> out;
+  if (PyType_Check(types.ptr())) {
+    out.push_back(types.ptr());
+  } else if (PySet_Check(types.ptr()) || PyFrozenSet_Check(types.ptr()) ||
+             PyTuple_Check(types.ptr()) || PyList_Check(types.ptr())) {
+    for (py::handle t : types) {
+      if (!PyType_Check(t.ptr())) return std::nullopt;
+      out.push_back(t.ptr());  // the tree's set keeps the types alive
+    }
+  } else {
+    return std::nullopt;
+  }
+  return out;
+}
+
+std::u32string planned_text(const py::object& tree, const std::vector<PyObject*>& string_types,
+                            const MarkerPlan& plan) {
+  py::module_ element = py::module_::import("bs4.element");
+  const py::object tag_type = element.attr("Tag");
+  const py::object string_type = element.attr("NavigableString");
+  auto* tag_cls = reinterpret_cast<PyTypeObject*>(tag_type.ptr());
+  auto* string_cls = reinterpret_cast<PyTypeObject*>(string_type.ptr());
+  auto counted = [&](PyObject* type) {
+    return std::find(string_types.begin(), string_types.end(), type) != string_types.end();
+  };
+  const bool markers_counted = counted(string_type.ptr());
+  const py::str contents_name("contents");
+
+  std::u32string text;
+  auto append_all = [&](const std::vector<std::u32string>& strings) {
+    if (markers_counted) {
+      for (const std::u32string& s : strings) text += s;
+    }
+  };
+  // One frame per open tag: its contents, the next child, and its planned end strings.
+  struct Frame {
+    py::object contents;
+    Py_ssize_t next;
+    const PlannedMarkers* planned;
+  };
+  std::vector<Frame> stack;
+  stack.push_back({get_attr(tree.ptr(), contents_name), 0, nullptr});
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (!PyList_Check(top.contents.ptr())) throw py::type_error("tag contents must be a list");
+    if (top.next >= PyList_GET_SIZE(top.contents.ptr())) {
+      if (top.planned) append_all(top.planned->ends);
+      stack.pop_back();
+      continue;
+    }
+    PyObject* child = PyList_GET_ITEM(top.contents.ptr(), top.next++);
+    if (PyObject_TypeCheck(child, tag_cls)) {
+      auto it = plan.find(child);
+      const PlannedMarkers* planned = it == plan.end() ? nullptr : &it->second;
+      if (planned) append_all(planned->starts);
+      stack.push_back({get_attr(child, contents_name), 0, planned});
+    } else if (PyObject_TypeCheck(child, string_cls) &&
+               counted(reinterpret_cast<PyObject*>(Py_TYPE(child)))) {
+      append_code_points(text, child);
+    }
+  }
+  return text;
 }
 
 void discard_tree(const py::object& tree) noexcept {
