@@ -313,6 +313,7 @@ class TestFailures:
         ({"start": True}, "start must be an integer, not true"),
         ({"start": -1}, "start must not be negative"),
         ({"start": 50, "end": 40}, "start is after end"),
+        ({"start": 50, "end": 50}, "the mark is empty (start equals end)"),
         ({"type": "circle"}, "type must be one of par, cth, imgpar, imgig, flag or equal"),
         ({"title": [1]}, "title must be a string or a number"),
         ({"content": 3}, "content must be a string"),
@@ -388,6 +389,14 @@ class TestFailures:
         status, _, err = run_main([folder / "p.html", folder / "p.pdf", folder / "marks.json",
                                    "-o", folder / "x.pdf", "--preview", folder / "p.pdf"], capsys)
         assert status == 1 and "exists and is not a directory" in err
+
+    def test_marks_out_must_differ_from_the_pdf(self, workspace, capsys):
+        folder, _ = workspace
+        status, _, err = run_main([folder / "p.html", folder / "p.pdf", folder / "marks.json",
+                                   "-o", folder / "out.pdf", "--marks-out", folder / "out.pdf"],
+                                  capsys)
+        assert status == 1 and err.rstrip().endswith("the same file as -o")
+        assert (folder / "out.pdf").read_bytes() == b"previous"
 
     def test_dpi_range(self, workspace, capsys):
         assert "--dpi must be between" in self.fails(workspace, capsys, "--dpi", "5")

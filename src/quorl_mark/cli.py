@@ -137,6 +137,8 @@ def check_mark(index, mark, path):
         fail("start must not be negative")
     if mark["start"] > mark["end"]:
         fail("start is after end")
+    if mark["start"] == mark["end"]:
+        fail("the mark is empty (start equals end)")
     if not isinstance(mark["type"], str) or mark["type"].replace("equal", "par") not in MARK_KINDS:
         fail("type must be one of %s or equal" % ", ".join(MARK_KINDS))
     if not isinstance(mark["title"], (str, int, float)) or isinstance(mark["title"], bool):
@@ -398,6 +400,8 @@ def run(args):
     check_file_target(args.output, "-o")
     if args.marks_out:
         check_file_target(args.marks_out, "--marks-out")
+        if os.path.abspath(args.marks_out) == os.path.abspath(args.output):
+            raise CommandError("--marks-out %s: the same file as -o" % args.marks_out)
     for option, path in (("--diff-view", args.diff_view), ("--preview", args.preview)):
         if path:
             check_directory(path, option)
