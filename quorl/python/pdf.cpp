@@ -12,6 +12,7 @@
 #include "quorl/pdf/shown_text.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
+#include "quorl/python/pdf_marking.hpp"
 #include "quorl/python/pyclass.hpp"
 
 namespace quorl::python {
@@ -792,7 +793,7 @@ void bind_pdf_document(py::module_& m) {
       py::arg("pstart"), py::arg("pend"), py::arg("fix") = py::str("\u00a0"),
       method_doc({"根据pdf文本list和par的坐标获取par所在行"}).c_str());
 
-  // make_mark and get_marked_file follow here, with the drawing of marks.
+  def_pdf_marking(cls);
 }
 
 }  // namespace
