@@ -116,11 +116,11 @@ std::u32string marker_text(const char* word, const py::object& tagname, const py
   return out;
 }
 
-// Whether obj.<name> is a bound method of obj whose function is `function`.
-bool is_own_method(const py::object& obj, const char* name, PyObject* function) {
+// The function behind obj.<name> when that is a method bound to obj, else nullptr.
+PyObject* bound_function(const py::object& obj, const char* name) {
   py::object method = obj.attr(name);
-  return PyMethod_Check(method.ptr()) && PyMethod_GET_SELF(method.ptr()) == obj.ptr() &&
-         PyMethod_GET_FUNCTION(method.ptr()) == function;
+  if (!PyMethod_Check(method.ptr()) || PyMethod_GET_SELF(method.ptr()) != obj.ptr()) return nullptr;
+  return PyMethod_GET_FUNCTION(method.ptr());  // the class keeps it alive
 }
 
 // --- ImageInfoParser, ItemInfoParser ------------------------------------------------------------
@@ -168,8 +168,9 @@ PyObject* index_function = nullptr;  // behind HtmlDocument.info_index_parser
 
 // Whether `iparser.mark` is one of the module's own, and if so whether it records `src`.
 std::optional<bool> own_mark(const py::object& iparser) {
-  if (is_own_method(iparser, "mark", item_mark_function)) return false;
-  if (is_own_method(iparser, "mark", image_mark_function)) return true;
+  PyObject* function = bound_function(iparser, "mark");
+  if (function && function == item_mark_function) return false;
+  if (function && function == image_mark_function) return true;
   return std::nullopt;
 }
 
@@ -332,7 +333,7 @@ py::object parse_info(const py::object& self, const py::object& infolist, py::ob
     return py::none();
   });
   std::u32string text;
-  if (is_own_method(self, "info_index_parser", index_function)) {
+  if (bound_function(self, "info_index_parser") == index_function) {
     text = measure(infodict, marked ? *marked : code_points(markcontent, "page text"));
   } else {
     if (marked) markcontent = to_str(*marked);
