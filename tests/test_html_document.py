@@ -397,3 +397,23 @@ def test_every_way_of_measuring_agrees_on_tricky_markup(html):
 def test_every_way_of_measuring_agrees(html, switch, index_override, parsers):
     want = measured(html, parsers)
     assert measured(html, parsers, passthrough_from=switch, index_override=index_override) == want
+
+
+def test_published_names_and_keywords():
+    names = list(vars(quorl))
+    at = names.index("ImageInfoParser")
+    assert names[at:at + 4] == ["ImageInfoParser", "ItemInfoParser", "ContentParser",
+                                "HtmlDocument"]
+    # Every parameter answers to its published name.
+    doc = quorl.HtmlDocument(content="<div id='claims'>A</div>", parserlist=[])
+    assert doc.get_text(tag="claims") == "A"
+    assert doc.parse_info(infolist=[], rawcontent="<p>B</p>") == {} and doc.text == "B"
+    assert doc.info_index_parser(markcontent="x", pos=1) == {}
+    assert doc._html_format(html=" <p> ") == "<p>"
+    assert doc._get_content_with_break(soup=None) == ""
+    assert doc.get_content(rawcontent="<p>x</p>")["claims"] == ""
+    assert "pdferror" in doc.set_info(info={"claims": {"type": "relateitem"}})
+    tree = bs4.BeautifulSoup("<img id='i'>", "lxml")
+    assert list(quorl.ImageInfoParser(name=["img"], attrs={}).mark(soup=tree)) == ["i"]
+    assert quorl.ContentParser(content="<p>x</p>", parserdict={}).get_content(content="<b>y</b>") \
+        == "y"
