@@ -21,7 +21,7 @@ constexpr std::array<const char*, 4> kHtmlSections = {"cn-bibliographic-info", "
                                                       "description", "drawings"};
 constexpr std::array<const char*, 4> kPdfKinds = {"abstract", "claims", "descriptions", "drawings"};
 
-// The interpreter's own print, so that redirect_stdout and friends see the line.
+// The interpreter's own print, so that a redirected sys.stdout receives the line.
 void print_line(const py::object& value) {
   py::module_::import("builtins").attr("print")(value);
 }
@@ -29,7 +29,8 @@ void print_line(const py::object& value) {
 std::int64_t shifted(std::int64_t position, std::int64_t offset) {
   std::int64_t r;
   if (__builtin_add_overflow(position, offset, &r)) {
-    throw py::value_error("alignment position out of range");
+    PyErr_SetString(PyExc_OverflowError, "alignment position out of range");
+    throw py::error_already_set();
   }
   return r;
 }
