@@ -240,6 +240,13 @@ class TestConstruction:
         claims_end = html.infodict["claims"]["end"]
         assert mine == [e for e in expected if e[0][1] <= claims_end]
 
+    def test_offsets_beyond_64_bits_overflow(self, capsys):
+        html = FakeHtml({"claims": "一种装置"})
+        html.infodict["claims"]["start"] = 2**63 - 2
+        html.get_text = lambda tag=None: "一种装置"
+        with pytest.raises(OverflowError):
+            quorl.PatentConverter(html, FakePdf({"claims": ["一种装置"]}))
+
     def test_subclass_mapping_step_is_honoured(self, capsys):
         class Quiet(quorl.PatentConverter):
             def _PatentConverter__init_mapper(self):
