@@ -33,7 +33,7 @@ EPILOG = """\
 MARKS.json holds a list of mark records, for example:
 
   [{"start": 3705, "end": 3710, "type": "par", "title": "1", "content": "hello"},
-   {"start": 4120, "end": 4188, "type": "cth", "title": "2", "content": "note",
+   {"start": 4120, "end": 4188, "type": "par", "title": "2", "content": "as claim 1",
     "info": "EQUAL"}]
 
   start, end  character positions in the HTML document text (end exclusive)
@@ -42,8 +42,8 @@ MARKS.json holds a list of mark records, for example:
   title       the number a label shows
   content     the text stored in the annotations (and shown by imgig and flag labels)
   info        optional hints: "EQUAL" labels a par mark as a duplicate ("=" and the title);
-              "imagenote#x,y,w,h$" places an image label inside the marked area, in
-              thousandths of its width and height
+              "imagenote#x,y,w,h$" places an imgpar or imgig label inside the marked area,
+              in thousandths of its width and height
 
 The HTML document text is the text of the HTML with its newline characters removed first.
 
