@@ -10,35 +10,32 @@ namespace quorl::align {
 
 namespace {
 
-// Polynomial hashing modulo 2^64 with an odd base. Every candidate is compared character by
-// character, so a collision costs time, never a wrong run; the budget bounds that time.
-constexpr std::uint64_t kBase = 0x1f3d5b79a2c4e687ULL;
-
 // Code points enter the hash shifted by one, so that a run of U+0000 still moves it.
 std::uint64_t digit(char32_t c) {
   return static_cast<std::uint64_t>(c) + 1;
 }
 
-// Hashes of every q-gram of a text, one after the other.
+// Polynomial hashes modulo 2^64 of every q-gram of a text, one after the other.
 class RollingHash {
  public:
-  RollingHash(Text text, std::size_t q) : text_(text), q_(q) {
+  RollingHash(Text text, std::size_t q, std::uint64_t base) : text_(text), q_(q), base_(base) {
     for (std::size_t k = 0; k < q; ++k) {
-      drop_ *= kBase;
-      hash_ = hash_ * kBase + digit(text[k]);
+      drop_ *= base;
+      hash_ = hash_ * base + digit(text[k]);
     }
   }
   std::uint64_t value() const { return hash_; }
   // Moves from the q-gram at `start` to the one at start + 1.
   void advance(std::size_t start) {
-    hash_ = hash_ * kBase + digit(text_[start + q_]) - drop_ * digit(text_[start]);
+    hash_ = hash_ * base_ + digit(text_[start + q_]) - drop_ * digit(text_[start]);
   }
 
  private:
   Text text_;
   std::size_t q_;
+  std::uint64_t base_;
   std::uint64_t hash_ = 0;
-  std::uint64_t drop_ = 1;  // kBase^q
+  std::uint64_t drop_ = 1;  // base^q
 };
 
 // How many characters x and y have in common from their starts, up to `limit`. Four code points
@@ -62,7 +59,8 @@ std::size_t bucket_of(std::uint64_t hash, unsigned bits) {
 
 }  // namespace
 
-bool find_runs(Text a, Text b, std::size_t min_len, std::size_t budget, std::vector<Run>& out) {
+bool find_runs(Text a, Text b, std::size_t min_len, std::size_t budget, std::vector<Run>& out,
+               std::uint64_t hash_base) {
   const std::size_t n = a.size(), m = b.size();
   if (min_len == 0 || n < min_len || m < min_len) return true;
   // Only the q-grams of b starting at multiples of `stride` are indexed. A run of length
@@ -85,7 +83,7 @@ bool find_runs(Text a, Text b, std::size_t min_len, std::size_t budget, std::vec
   for (std::size_t g = 0; g < grams; ++g) {
     const std::size_t j = g * stride;
     std::uint64_t h = 0;
-    for (std::size_t k = 0; k < q; ++k) h = h * kBase + digit(b[j + k]);
+    for (std::size_t k = 0; k < q; ++k) h = h * hash_base + digit(b[j + k]);
     std::uint32_t& slot = head[bucket_of(h, bits)];
     entries[g] = {h, static_cast<std::uint32_t>(j), slot};
     slot = static_cast<std::uint32_t>(g);
@@ -104,7 +102,7 @@ bool find_runs(Text a, Text b, std::size_t min_len, std::size_t budget, std::vec
   // The run found last: along a run every indexed q-gram of it is hit again, and this answers
   // most of those hits without looking back.
   Run last{0, 0, 0};
-  RollingHash ha(a, q);
+  RollingHash ha(a, q, hash_base);
   for (std::size_t i = 0;; ha.advance(i++)) {
     const std::uint64_t h = ha.value();
     for (std::uint32_t g = head[bucket_of(h, bits)]; g != kNone; g = entries[g].next) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "quorl/align/sequence_matcher.hpp"
@@ -18,6 +19,12 @@ struct Run {
 // with what it had on entry, once it has spent more than `budget` steps (index candidates
 // looked at plus characters compared while extending runs): repetitive texts hold too many
 // runs to be worth listing.
-bool find_runs(Text a, Text b, std::size_t min_len, std::size_t budget, std::vector<Run>& out);
+//
+// q-grams are told apart by a polynomial hash modulo 2^64 with the odd base `hash_base`. Every
+// candidate is then compared character by character, so a collision costs time, never a wrong
+// run; the budget bounds that time. (Tests pass a base of 1, which makes all anagrams collide.)
+constexpr std::uint64_t kRunHashBase = 0x1f3d5b79a2c4e687ULL;
+bool find_runs(Text a, Text b, std::size_t min_len, std::size_t budget, std::vector<Run>& out,
+               std::uint64_t hash_base = kRunHashBase);
 
 }  // namespace quorl::align

@@ -267,13 +267,18 @@ TEST(RunIndex, FindsEveryMaximalRun) {
       const std::u32string alphabet = round % 3 ? U"abc" : U"ab\U0001F600\U00020000";
       std::u32string a = random_text(rng, alphabet, 80);
       std::u32string b = round % 2 ? edit(rng, a, 0.05, alphabet) : random_text(rng, alphabet, 70);
-      std::vector<quorl::align::Run> runs{{7, 7, 7}};  // what the caller had before stays
-      ASSERT_TRUE(find_runs(a, b, min_len, std::size_t(-1), runs));
-      ASSERT_EQ(runs.front().len, 7u);
-      std::set<std::tuple<std::size_t, std::size_t, std::size_t>> got;
-      for (std::size_t k = 1; k < runs.size(); ++k) got.emplace(runs[k].i, runs[k].j, runs[k].len);
-      EXPECT_EQ(got.size(), runs.size() - 1) << "a run listed twice";
-      EXPECT_EQ(got, brute_force_runs(a, b, min_len));
+      const auto expected = brute_force_runs(a, b, min_len);
+      // A base of 1 hashes every anagram alike: only the character comparison tells them apart.
+      for (std::uint64_t base : {kRunHashBase, std::uint64_t{1}}) {
+        std::vector<quorl::align::Run> runs{{7, 7, 7}};  // what the caller had before stays
+        ASSERT_TRUE(find_runs(a, b, min_len, std::size_t(-1), runs, base));
+        ASSERT_EQ(runs.front().len, 7u);
+        std::set<std::tuple<std::size_t, std::size_t, std::size_t>> got;
+        for (std::size_t k = 1; k < runs.size(); ++k)
+          got.emplace(runs[k].i, runs[k].j, runs[k].len);
+        EXPECT_EQ(got.size(), runs.size() - 1) << "a run listed twice";
+        EXPECT_EQ(got, expected) << "min_len " << min_len << ", base " << base;
+      }
     }
   }
 }
