@@ -158,6 +158,24 @@ class TestNumberMark:
             quorl._add_num_mark(doc[0], (10, 10, 50, 20), {"subject": "SingleNUM"})
         assert annotations(written(doc)) == []
 
+    @pytest.mark.parametrize("content", [None, 12, b"12", ["1"]])
+    @pytest.mark.parametrize("draw", [quorl._add_num_mark, quorl._add_flag_mark])
+    def test_label_text_must_be_a_string(self, draw, content):
+        doc = new_doc()
+        with pytest.raises(TypeError, match=r"ninfo\['content'\] must be str"):
+            draw(doc[0], (10, 10, 50, 20), {"subject": "SingleNUM", "content": content})
+        # Nothing half-made is left on the page.
+        assert annotations(written(doc)) == []
+
+    def test_a_page_of_a_closed_document_is_an_error(self):
+        doc = new_doc()
+        page = doc[0]
+        doc.close()
+        for draw in (quorl._add_num_mark, quorl._add_flag_mark, quorl._add_highlight_mark):
+            # PyMuPDF's own error for an orphaned page (its type varies between releases).
+            with pytest.raises((AttributeError, ValueError, RuntimeError)):
+                draw(page, (10, 10, 50, 20), {"content": "1"})
+
     def test_info_mapping_is_read_not_changed(self):
         doc = new_doc()
         ninfo = {"subject": "Duplicate", "title": "vexil", "content": "=5"}

@@ -232,14 +232,25 @@ py::dict annotation_info(const char* subject, const py::object& content) {
 // Labels holding text beyond Latin-1 are redrawn under a Chinese annotation language, so the
 // PDF library picks its CJK font instead of the default one, which has no such glyphs.
 bool use_cjk_font(const py::handle& annot, const py::handle& text) {
-  if (!PyUnicode_Check(text.ptr()) || !marks::label_needs_cjk_font(as_u32(text))) return false;
+  if (!marks::label_needs_cjk_font(as_u32(text))) return false;
   annot.attr("set_language")(marks::kCjkLabelLanguage);
   return true;
 }
 
-py::object add_label(const py::object& page, const py::object& rect, const py::object& ninfo,
-                     const py::object& tsize, const py::object& tcolor, const py::object& fcolor) {
+// The text of a label. PyMuPDF takes nothing but a string, and it checks only after creating the
+// annotation (leaving a broken one behind) or, for None, not at all.
+py::object label_text(const char* function, const py::object& ninfo) {
   py::object text = ninfo[py::str("content")];
+  if (!PyUnicode_Check(text.ptr())) {
+    throw py::type_error(std::string(function) +
+                         "(): the label text ninfo['content'] must be str, not " +
+                         Py_TYPE(text.ptr())->tp_name);
+  }
+  return text;
+}
+
+py::object add_label(const py::object& page, const py::object& rect, const py::object& text,
+                     const py::object& tsize, const py::object& tcolor, const py::object& fcolor) {
   return page.attr("add_freetext_annot")(rect, "text"_a = text, "fontsize"_a = tsize, "align"_a = 1,
                                          "text_color"_a = tcolor, "fill_color"_a = fcolor);
 }
@@ -253,17 +264,19 @@ void add_highlight_mark(const py::object& page, const py::object& rectlist,
 
 void add_num_mark(const py::object& page, const py::object& rect, const py::object& ninfo,
                   const py::object& tsize, const py::object& tcolor, const py::object& fcolor) {
-  py::object annot = add_label(page, rect, ninfo, tsize, tcolor, fcolor);
-  use_cjk_font(annot, ninfo[py::str("content")]);
+  py::object text = label_text("_add_num_mark", ninfo);
+  py::object annot = add_label(page, rect, text, tsize, tcolor, fcolor);
+  use_cjk_font(annot, text);
   annot.attr("set_info")(ninfo);
   annot.attr("update")();
 }
 
 void add_flag_mark(const py::object& page, const py::object& rect, const py::object& ninfo,
                    const py::object& tsize, const py::object& tcolor, const py::object& fcolor) {
-  py::object annot = add_label(page, rect, ninfo, tsize, tcolor, fcolor);
+  py::object text = label_text("_add_flag_mark", ninfo);
+  py::object annot = add_label(page, rect, text, tsize, tcolor, fcolor);
   // A flag keeps the appearance it is created with; only a CJK label needs it redrawn.
-  if (use_cjk_font(annot, ninfo[py::str("content")])) annot.attr("update")();
+  if (use_cjk_font(annot, text)) annot.attr("update")();
 }
 
 void bind_primitives(py::module_& m) {
