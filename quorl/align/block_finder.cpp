@@ -99,8 +99,7 @@ std::vector<Match> BlockFinder::find_blocks() {
   if (n == 0 || m == 0) return found;
   index_runs();
 
-  // Ranges are taken last in, first out, so a frame's runs always sit at the end of the used part
-  // of runs_ and splitting them in place never disturbs another frame's.
+  // Pending frames own disjoint slices of runs_, so a frame's runs are split in place.
   std::vector<Frame> stack{{{0, n, 0, m}, 0, runs_.size(), std::min(n, m)}};
   while (!stack.empty()) {
     const Frame f = stack.back();
@@ -108,7 +107,8 @@ std::vector<Match> BlockFinder::find_blocks() {
     Match best = best_run(f);
     if (best.size < min_run_) {
       // Runs decide only from min_run_ up: a shorter common substring may lie outside them.
-      best = search_range(f.range, std::min(f.bound, min_run_ - 1));
+      const std::size_t bound = std::min(f.bound, min_run_ - 1);
+      if (bound > 0) best = search_range(f.range, bound);
     }
     if (best.size == 0) continue;
     found.push_back(best);

@@ -12,6 +12,13 @@
 
 namespace quorl::align {
 
+// difflib splits the texts at the longest common substring of a range (ties: smallest a
+// position, then smallest b position) and recurses on the parts before and after it. Here the
+// maximal runs of at least min_run_ characters are listed once for the whole pair; any common
+// substring that long lies inside one of them, so a range whose best run, clipped to it, reaches
+// min_run_ is answered from its runs alone. Other ranges are searched exactly, knowing that no
+// common substring in them is longer than min_run_ - 1 or than the match of the range they were
+// split from, which lets the search stop early.
 class BlockFinder {
  public:
   BlockFinder(Text a, Text b, const MatcherOptions& options);

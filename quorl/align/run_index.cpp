@@ -110,7 +110,9 @@ bool find_runs(Text a, Text b, std::size_t min_len, std::size_t budget, std::vec
       if (!spend(1)) break;
       if (e.hash != h) continue;
       const std::size_t j = e.pos;
-      if (j - last.j == i - last.i && i - last.i < last.len && i >= last.i && j >= last.j) continue;
+      const bool inside_last =
+          i >= last.i && i - last.i < last.len && j >= last.j && j - last.j == i - last.i;
+      if (inside_last) continue;
       std::size_t len = 0;
       while (len < q && a[i + len] == b[j + len]) ++len;
       std::size_t back = 0;
