@@ -572,24 +572,23 @@ def edit_texts(texts: List[List[str]], rng: random.Random, substitutions: int, i
             + ["deletion"] * deletions + ["halfwidth"] * halfwidth)
     rng.shuffle(plan)
     for kind in plan:
-        g, i = rng.choice(slots)
+        def qualifies(c: str) -> bool:
+            return c in _HALF if kind == "halfwidth" else "\u4e00" <= c <= "\u9fff"
+
+        usable = [(g, i) for g, i in slots if any(qualifies(c) for c in texts[g][i])]
+        if not usable:
+            raise ValueError("no HTML text can take a %s" % kind)
+        g, i = rng.choice(usable)
         text = texts[g][i]
+        k = rng.choice([k for k, c in enumerate(text) if qualifies(c)])
         if kind == "halfwidth":
-            places = [k for k, c in enumerate(text) if c in _HALF]
-            if not places:
-                continue
-            k = rng.choice(places)
             new = text[:k] + _HALF[text[k]] + text[k + 1:]
+        elif kind == "substitution":
+            new = text[:k] + rng.choice([c for c in _FILLERS if c != text[k]]) + text[k + 1:]
+        elif kind == "insertion":
+            new = text[:k] + rng.choice(_FILLERS) + text[k:]
         else:
-            places = [k for k, c in enumerate(text) if "\u4e00" <= c <= "\u9fff"]
-            k = rng.choice(places)
-            if kind == "substitution":
-                options = [c for c in _FILLERS if c != text[k]]
-                new = text[:k] + rng.choice(options) + text[k + 1:]
-            elif kind == "insertion":
-                new = text[:k] + rng.choice(_FILLERS) + text[k:]
-            else:
-                new = text[:k] + text[k + 1:]
+            new = text[:k] + text[k + 1:]
         texts[g][i] = new
         edits.append((kind, g, i, text, new))
     return edits
