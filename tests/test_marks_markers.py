@@ -359,6 +359,8 @@ class TestPARMarker:
         doc = new_doc()
         with pytest.raises(IndexError):
             quorl.PARMarker("1", "t", [(7, pymupdf.Rect(1, 2, 30, 40))]).addmarker(doc)
+        assert read_back(doc) == [[], [], []]
+
 
     @settings(max_examples=200, deadline=None)
     @given(
@@ -370,6 +372,30 @@ class TestPARMarker:
         with recording(forward=False) as calls:
             quorl.PARMarker(title, "t", [(0, rect)]).addmarker([None])
         assert calls[1].args[1] == reference_number_label(rect, title)
+
+
+
+@pytest.mark.parametrize("cls", KINDS)
+class TestPageNumbers:
+    def test_negative_numbers_count_from_the_end(self, cls):
+        doc = new_doc()
+        cls("1", "t", [(-1, pymupdf.Rect(100, 400, 300, 412))]).addmarker(doc)
+        drawn = [len(p) for p in read_back(doc)]
+        assert drawn[2] > 0 and drawn[0] == 0
+
+    @pytest.mark.parametrize("number", [-4, -(10**30), 3, 10**30])
+    def test_numbers_outside_the_document_are_index_errors(self, cls, number):
+        # PyMuPDF itself would wrap -4 around to page 2 and loop for ages over -10**30.
+        doc = new_doc()
+        with pytest.raises(IndexError, match="not in document"):
+            cls("1", "t", [(number, pymupdf.Rect(100, 400, 300, 412))]).addmarker(doc)
+        # Only a flag mark draws before it reaches the position: its claims flag.
+        assert sum(len(p) for p in read_back(doc)) == (1 if cls is quorl.FlagMarker else 0)
+
+    def test_any_indexable_document(self, cls):
+        with recording(forward=False) as calls:
+            cls("1", "t", [(-2, pymupdf.Rect(100, 400, 300, 412))]).addmarker(["p0", "p1", "p2"])
+        assert calls[-1].args[0] == "p1"
 
 
 REGION_INFOS = [

@@ -218,6 +218,26 @@ Box box_from_items(const py::handle& rect) {
           as_double(item(rect, 3))};
 }
 
+// `pdfdoc[number]`. PyMuPDF counts a negative page number up by the page count in a loop, so it
+// wraps a number below -page_count around to some page, and a huge negative one takes forever;
+// such numbers are refused as a list would refuse them.
+py::object page_of(const py::object& pdfdoc, const py::handle& number) {
+  if (PyLong_Check(number.ptr())) {
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+    if (n == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow < 0 || n < 0) {
+      const Py_ssize_t pages = PyObject_Length(pdfdoc.ptr());
+      if (pages < 0) {
+        PyErr_Clear();  // no length to check against; the document decides
+      } else if (overflow < 0 || n < -static_cast<long long>(pages)) {
+        throw py::index_error("page " + py::str(number).cast<std::string>() + " not in document");
+      }
+    }
+  }
+  return pdfdoc[number];
+}
+
 py::dict annotation_info(const char* subject, const py::object& content) {
   py::dict info;
   info["subject"] = subject;
@@ -377,7 +397,7 @@ void cth_addmarker(const py::object& self, const py::object& pdfdoc) {
   py::dict highlightinfo = annotation_info("Highlight", self.attr("content"));
   py::object add_highlight = module_global("_add_highlight_mark");
   for (py::handle pos : self.attr("position")) {
-    add_highlight(pdfdoc[item(pos, 0)], item(pos, 1), highlightinfo);
+    add_highlight(page_of(pdfdoc, item(pos, 0)), item(pos, 1), highlightinfo);
   }
 }
 
@@ -386,7 +406,7 @@ void par_addmarker(const py::object& self, const py::object& pdfdoc) {
   py::dict numinfo = number_info(self);
   bool flag = false;
   for (py::handle pos : self.attr("position")) {
-    py::object page = pdfdoc[item(pos, 0)];
+    py::object page = page_of(pdfdoc, item(pos, 0));
     py::object rectlist = item(pos, 1);
     module_global("_add_highlight_mark")(page, rectlist, highlightinfo);
     if (flag) continue;
@@ -400,7 +420,7 @@ void par_addmarker(const py::object& self, const py::object& pdfdoc) {
 // The page and the marked rectangle of the first line (for a figure: its image).
 std::pair<py::object, py::object> first_position(const py::object& self, const py::object& pdfdoc) {
   py::object first = item(self.attr("position"), 0);
-  return {pdfdoc[item(first, 0)], item(first, 1)};
+  return {page_of(pdfdoc, item(first, 0)), item(first, 1)};
 }
 
 void image_marker_init(const py::object& cls, const py::object& self, const py::args& args,
@@ -440,7 +460,7 @@ void imgig_addmarker(const py::object& self, const py::object& pdfdoc) {
 
 void flag_addmarker(const py::object& self, const py::object& pdfdoc) {
   py::dict claims_info = annotation_info("Flag", py::str("Claims"));
-  py::object claims_page = pdfdoc[py::int_(marks::kClaimsFlagPage)];
+  py::object claims_page = page_of(pdfdoc, py::int_(marks::kClaimsFlagPage));
   const auto& claims_box = marks::kClaimsFlagBox;
   module_global("_add_flag_mark")(
       claims_page, py::make_tuple(claims_box[0], claims_box[1], claims_box[2], claims_box[3]),
