@@ -206,6 +206,25 @@ TEST(SequenceMatcher, RepetitiveTextsAgainstReference) {
   expect_same_blocks(random_text(rng, U"01", 800), random_text(rng, U"01", 800));
 }
 
+TEST(SequenceMatcher, RandomOptionsAgainstReference) {
+  // Any mix of run lengths and budgets only changes how the answer is found.
+  std::mt19937 rng(31337);
+  for (int round = 0; round < 300; ++round) {
+    const std::u32string alphabet = round % 3 ? U"ab\U0001F600" : U"abcdefghij";
+    std::uniform_int_distribution<std::size_t> len(0, 150);
+    std::u32string a = random_text(rng, alphabet, len(rng));
+    std::u32string b =
+        round % 2 ? edit(rng, a, 0.05, alphabet) : random_text(rng, alphabet, len(rng));
+    MatcherOptions options;
+    options.run_lengths.clear();
+    for (std::size_t k = rng() % 4; k > 0; --k) options.run_lengths.push_back(rng() % 12);
+    options.run_budget_per_char = rng() % 6;
+    options.pair_search_area = rng() % 300;
+    options.occurrence_budget_per_char = rng() % 4;
+    ASSERT_EQ(matching_blocks(a, b, options), reference_matching_blocks(a, b)) << "round " << round;
+  }
+}
+
 TEST(LongestMatch, RangeSearchesAgreeWithReference) {
   std::mt19937 rng(5);
   for (const std::u32string& alphabet : {std::u32string(U"ab"), std::u32string(U"abcdef")}) {
