@@ -316,14 +316,6 @@ class TestPARMarker:
         number = read_back(doc)[0][1]
         assert (number.subject, number.title, number.content) == (subject, "vexil", content)
 
-    def test_label_width_follows_the_title_length(self):
-        rect = pymupdf.Rect(100, 400, 300, 412)
-        with recording(forward=False) as calls:
-            quorl.PARMarker("", "t", [(0, rect)]).addmarker([None])
-            quorl.PARMarker("12-14", "t", [(0, rect)]).addmarker([None])
-        assert calls[1].args[1] == [195, 392, 205, 400]
-        assert calls[3].args[1] == [185, 392, 215, 400]
-
     def test_three_lines_on_two_pages_get_one_label_above_the_first(self):
         doc = new_doc()
         position = [
@@ -416,6 +408,26 @@ REGION_INFOS = [
 ]
 
 
+@pytest.mark.parametrize("info", REGION_INFOS)
+@pytest.mark.parametrize(
+    "cls, reference",
+    [(quorl.ImgPARMarker, reference_image_number_label),
+     (quorl.ImgIGMarker, reference_image_content_label)],
+    ids=["ImgPARMarker", "ImgIGMarker"],
+)
+def test_region_parsing_and_its_errors_are_the_interpreters(cls, reference, info):
+    rect = pymupdf.Rect(100, 200, 300, 400)
+    expected = outcome(lambda: reference(rect, info, "A1"))
+    with recording(forward=False) as calls:
+        got = outcome(lambda: cls("A1", "A1", [(0, rect)], info).addmarker([0]))
+    if expected[0] == "ok":
+        assert got == ("ok", None)
+        assert calls[0].args[1] == expected[1]
+    else:
+        assert got == expected
+        assert calls == []
+
+
 class TestImgPARMarker:
     FIGURE = (100, 200, 300, 400)
 
@@ -459,19 +471,6 @@ class TestImgPARMarker:
             quorl.ImgPARMarker("3-5", "f", [(0, rect)]).addmarker([0])
         assert calls[0].args[2] == {"subject": "Duplicate", "title": "vexil", "content": "=3-5"}
         assert calls[1].args[2] == {"subject": "Range", "title": "vexil", "content": "3-5"}
-
-    @pytest.mark.parametrize("info", REGION_INFOS)
-    def test_region_parsing_and_its_errors_are_the_interpreters(self, info):
-        rect = pymupdf.Rect(self.FIGURE)
-        expected = outcome(lambda: reference_image_number_label(rect, info, "7"))
-        with recording(forward=False) as calls:
-            got = outcome(lambda: quorl.ImgPARMarker("7", "f", [(0, rect)], info).addmarker([0]))
-        if expected[0] == "ok":
-            assert got == ("ok", None)
-            assert calls[0].args[1] == expected[1]
-        else:
-            assert got == expected
-            assert calls == []
 
     def test_info_and_position_errors(self):
         with pytest.raises(TypeError):
@@ -526,19 +525,6 @@ class TestImgIGMarker:
             quorl.ImgIGMarker("7", "图1", [(0, rect), (1, rect)]).addmarker(["p0", "p1"])
         (label,) = calls
         assert label.args[:2] == ("p0", rect) and label.args[1] is rect
-
-    @pytest.mark.parametrize("info", REGION_INFOS)
-    def test_region_parsing_and_its_errors_are_the_interpreters(self, info):
-        rect = pymupdf.Rect(self.FIGURE)
-        expected = outcome(lambda: reference_image_content_label(rect, info, "A1"))
-        with recording(forward=False) as calls:
-            got = outcome(lambda: quorl.ImgIGMarker("7", "A1", [(0, rect)], info).addmarker([0]))
-        if expected[0] == "ok":
-            assert got == ("ok", None)
-            assert calls[0].args[1] == expected[1]
-        else:
-            assert got == expected
-            assert calls == []
 
     def test_content_without_length_fails_only_for_a_region(self):
         rect = pymupdf.Rect(self.FIGURE)
