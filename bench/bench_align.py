@@ -5,8 +5,9 @@ carrying 1% random edits, at 2k to 60k characters. Part two aligns the shapes on
 own algorithm does the most work, at sizes where difflib still finishes in a second or so.
 Every competitor's opcodes are checked against difflib's before its time counts.
 
-Each time is the best of several runs (one run where a single one takes seconds). cdifflib and
-cydifflib are optional: a column is left out when its package is not installed.
+Each time is the best of several runs (one run where a single one takes seconds); difflib and
+cdifflib need minutes for the largest texts. cdifflib and cydifflib are optional: a column is
+left out when its package is not installed.
 
     python bench/bench_align.py [--sizes 2000,10000] [--skip-adversarial]
 """
@@ -85,14 +86,18 @@ def fmt_time(seconds):
 
 
 def time_all(matchers, a, b):
-    """Times of every matcher on (a, b); exits if one gives other opcodes than difflib."""
+    """Times of every matcher on (a, b). quorl must give difflib's opcodes: the run stops if it
+    does not; another competitor that differs is only reported."""
     times, expected = {}, None
     for name, fn in matchers:
         seconds, ops = best_time(fn, a, b)
         if expected is None:
             expected = ops
         elif ops != expected:
-            sys.exit(f"{name} gives other opcodes than difflib on texts of {len(a)} and {len(b)}")
+            message = f"{name} gives other opcodes than difflib on texts of {len(a)} and {len(b)}"
+            if name == "quorl":
+                sys.exit(message)
+            print(f"({message})")
         times[name] = seconds
     return times
 
