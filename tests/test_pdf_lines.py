@@ -197,7 +197,7 @@ class TestBands:
             def calclinesrange(self, lineslist):
                 return [[500.0, 510.0]]
 
-        with pytest.raises(IndexError, match="holds none"):
+        with pytest.raises(IndexError, match=r"\[500.0, 510.0\] holds none"):
             Odd().sortlines(PAGE, [piece(10, 100, 20, 110)])
 
 

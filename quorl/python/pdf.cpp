@@ -119,7 +119,10 @@ Box box_of(py::handle bbox) {
   PyObject* b = bbox.ptr();
   if ((PyTuple_CheckExact(b) && PyTuple_GET_SIZE(b) == 4) ||
       (PyList_CheckExact(b) && PyList_GET_SIZE(b) == 4)) {
-    PyObject* const* v = PyTuple_CheckExact(b) ? &PyTuple_GET_ITEM(b, 0) : &PyList_GET_ITEM(b, 0);
+    PyObject* v[4];
+    for (Py_ssize_t i = 0; i < 4; ++i) {
+      v[i] = PyTuple_CheckExact(b) ? PyTuple_GET_ITEM(b, i) : PyList_GET_ITEM(b, i);
+    }
     if (is_plain_number(v[0]) && is_plain_number(v[1]) && is_plain_number(v[2]) &&
         is_plain_number(v[3])) {
       return {to_double(v[0]), to_double(v[1]), to_double(v[2]), to_double(v[3])};
@@ -616,9 +619,10 @@ void bind_pdf_document(py::module_& m) {
         py::list records;
         for (std::size_t k = 0; k < bands.size(); ++k) {
           if (bands[k].empty()) {
-            throw py::index_error("line range " +
-                                  py::repr(item(linerangelist, k)).cast<std::string>() +
-                                  " holds none of the pieces it was built from");
+            const std::string range = "[" + py::repr(bounds[k].first).cast<std::string>() + ", " +
+                                      py::repr(bounds[k].second).cast<std::string>() + "]";
+            throw py::index_error("line range " + range +
+                                  " holds none of the pieces of the region");
           }
           std::vector<py::handle> band;
           for (std::size_t i : bands[k]) band.push_back(raws[i]);
