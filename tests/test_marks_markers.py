@@ -2,6 +2,8 @@
 import abc
 import contextlib
 import math
+import os
+import sys
 from types import SimpleNamespace
 
 import pymupdf
@@ -10,6 +12,9 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import quorl
+
+sys.path.insert(0, os.path.dirname(__file__))
+import patents  # noqa: E402
 
 PRIMITIVES = ("_add_highlight_mark", "_add_num_mark", "_add_flag_mark")
 KINDS = [quorl.CTHMarker, quorl.PARMarker, quorl.ImgPARMarker, quorl.ImgIGMarker, quorl.FlagMarker]
@@ -654,3 +659,30 @@ class TestPythonSubclasses:
         with recording(forward=False) as calls:
             marker.addmarker([0])
         assert calls[0].args[2]["content"] == "FIG"
+
+    def test_the_document_draws_with_an_overriding_subclass(self, capsys):
+        patent = patents.generate_patent(1, figures=1, paragraphs=3, claims=2)
+        drawn = []
+
+        class Custom(quorl.PARMarker):
+            def addmarker(self, pdfdoc):
+                drawn.append([(page, tuple(rect)) for page, rect in self.position])
+                super().addmarker(pdfdoc)
+
+        pdfdoc = quorl.PdfDocument(
+            pymupdf.open("pdf", patent.pdf), markerdict={"par": Custom, "flag": quorl.FlagMarker}
+        )
+        marks = [
+            {"type": "equal", "title": 3, "content": "x", "pdflines": [(0, [0, 4])], "info": "EQUAL"},
+            {"type": "flag", "title": 1, "content": "实施例", "pdflines": [(1, [0, 2])]},
+        ]
+        pages = read_back(pymupdf.open("pdf", pdfdoc.get_marked_file(marks)))
+        assert "markinfo:" in capsys.readouterr().out
+        ((page, line),) = drawn[0]
+        highlight, label = pages[page][:2]
+        assert (highlight.type, highlight.content) == ("Highlight", "x")
+        assert (label.subject, label.content) == ("Duplicate", "=3")
+        centre = (line[0] + line[2]) / 2
+        assert label.rect == approx_box((centre - 7, line[1] - 8, centre + 7, line[1]))
+        assert [a.content for a in pages[1] if a.content == "Claims"] == ["Claims"]
+        assert any(a.content == "实施例" and a.rect[0] == pytest.approx(500) for p in pages for a in p)
