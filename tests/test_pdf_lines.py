@@ -176,6 +176,7 @@ class TestBands:
 
     def test_no_pieces_no_records(self, document):
         assert document.sortlines(PAGE, []) == []
+        assert document.sortlines(None, []) == []  # the page is only asked for its number
 
     def test_override_of_ranges_is_used(self, patent_pdf):
         class BottomUp(quorl.PdfDocument):

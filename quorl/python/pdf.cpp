@@ -615,7 +615,8 @@ void bind_pdf_document(py::module_& m) {
           ranges.push_back({to_double(bounds.back().first), to_double(bounds.back().second)});
         });
         const auto bands = pdf::assemble_bands(pieces, ranges);
-        py::object page_number = page.attr("number");
+        // Asked only once a record is made: an empty region needs nothing of its page.
+        py::object page_number;
         py::list records;
         for (std::size_t k = 0; k < bands.size(); ++k) {
           if (bands[k].empty()) {
@@ -626,6 +627,7 @@ void bind_pdf_document(py::module_& m) {
           }
           std::vector<py::handle> band;
           for (std::size_t i : bands[k]) band.push_back(raws[i]);
+          if (!page_number) page_number = page.attr("number");
           records.append(line_record(page_number, band, bounds[k].first, bounds[k].second));
         }
         return records;
