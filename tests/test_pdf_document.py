@@ -243,6 +243,30 @@ class TestFailures:
             (gc.enable if was else gc.disable)()
 
 
+class TestExtraction:
+    def test_one_extraction_per_page(self, patent, monkeypatch):
+        calls = []
+        original = pymupdf.Page.get_text
+
+        def counting(page, option="text", **kwargs):
+            calls.append((page.number, option))
+            return original(page, option, **kwargs)
+
+        monkeypatch.setattr(pymupdf.Page, "get_text", counting)
+        document = build(patent)
+        assert sorted(calls) == [(n, "rawdict") for n in range(document.pagecount)]
+
+    def test_pages_are_read_afresh_after_construction(self, patent):
+        document = build(patent)
+        page = document.doc[1]
+        before = document.parse_lines(page, document.docmargin)
+        page.insert_text((70, 766), "新增的一行", fontname="china-s", fontsize=10.5)
+        after = document.parse_lines(document.doc[1], document.docmargin)
+        assert [r["text"] for r in after] == [r["text"] for r in before] + ["新增的一行"]
+        # The lines taken at construction stay as they were.
+        assert document.contents["claims"] == build(patent).contents["claims"]
+
+
 class TestOverrides:
     def test_subclass_methods_are_used_by_the_constructor(self, patent):
         calls = []
