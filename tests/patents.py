@@ -35,7 +35,8 @@ Knobs (all optional):
 - ``drawings_title`` ("说明书附图"): the header title of the drawings pages.
 - ``header_spacing`` (None): characters put between the characters of every section title: one
   of " ", "\\u3000", "\\u00a0", or "mixed" (each page picks one of none, space, U+3000, U+00A0).
-- ``header_overrides`` ({}): page index -> header title printed instead of the section's own.
+- ``header_overrides`` ({}): page index (from 1) -> header title printed instead of the
+  section's own.
 - ``count_text`` (None): the text of the page-count box instead of the true counts; ``count_lines``
   (1): 0 leaves the box out, 2 prints it on two lines.
 - ``split_lines`` (0): number of body lines written as two pieces, the right piece first.
@@ -53,6 +54,10 @@ order as extraction gives them, no-break spaces included; on page 0 the left col
 column), ``quirks`` (kind of quirk -> list of (page, line index in ``page_lines[page]``)),
 ``separator`` (x0, y, x1), ``html_texts`` (section id -> texts of its elements, edits applied)
 and ``edits`` (the HTML edits made).
+
+For cases the generator does not lay out, ``draw_separator``, ``write``, ``image`` and ``finish``
+build pages by hand with the same fonts: draw_separator(first_page), write(page, x, y, text),
+then finish(doc) for the bytes.
 """
 from __future__ import annotations
 
