@@ -1,5 +1,4 @@
-// difflib's recursive longest-match decomposition, answered from maximal runs where they decide
-// and by exact range searches where they cannot.
+// difflib's recursive longest-match decomposition, answered from maximal runs or exact searches.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// difflib's recursive longest-match decomposition of two texts.
+// Matching blocks and opcodes as difflib derives them, by the fast search and by the reference.
 #include "quorl/align/sequence_matcher.hpp"
 
 #include <algorithm>
