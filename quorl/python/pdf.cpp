@@ -436,7 +436,7 @@ py::object separator_rect(const py::object& self) {
                           " (the second vector drawing of the page): " + "its first page has " +
                           std::to_string(count) + " vector drawing" + (count == 1 ? "" : "s"));
   }
-  return drawings[py::int_(1)][py::str("rect")];
+  return get(drawings[py::int_(1)], keys.rect);
 }
 
 py::list line_index_of(const py::object& text) {
