@@ -235,15 +235,23 @@ class CollectorPause {
   }
   ~CollectorPause() {
     if (!was_enabled_) return;
-    // Runs during stack unwinding as well: keep a pending exception intact.
+      // Runs during stack unwinding as well: keep a pending exception intact.
+#if PY_VERSION_HEX >= 0x030C0000
+    PyObject* pending = PyErr_GetRaisedException();
+#else
     PyObject *type, *value, *trace;
     PyErr_Fetch(&type, &value, &trace);
+#endif
     PyObject* gc = PyImport_ImportModule("gc");
     PyObject* result = gc ? PyObject_CallMethod(gc, "enable", nullptr) : nullptr;
     if (!result) PyErr_WriteUnraisable(nullptr);
     Py_XDECREF(result);
     Py_XDECREF(gc);
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_SetRaisedException(pending);
+#else
     PyErr_Restore(type, value, trace);
+#endif
   }
   CollectorPause(const CollectorPause&) = delete;
   CollectorPause& operator=(const CollectorPause&) = delete;
