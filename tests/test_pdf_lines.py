@@ -258,6 +258,16 @@ class TestRegions:
         assert [c["c"] for c in record["chars"]] == list("#imagefile#")
         assert record["page"] == page.number
 
+    def test_records_hold_pymupdfs_own_character_dicts(self, document):
+        page = document.doc[1]
+        rawdict = page.get_text("rawdict")
+        stored = types.SimpleNamespace(number=page.number, get_text=lambda option: rawdict)
+        records = document.parse_lines(stored, document.docmargin)
+        own = {id(c) for b in rawdict["blocks"] if b["type"] == 0 for l in b["lines"]
+               for s in l["spans"] for c in s["chars"]}
+        assert records and all(id(c) in own for r in records for c in r["chars"])
+        assert all(r["text"] == "".join(c["c"] for c in r["chars"]) for r in records)
+
     def test_images_and_text_in_reading_order(self, document):
         drawings = document.parsedict["drawings"]["lines"]
         assert [r["text"] for r in drawings] == ["#imagefile#", "图1", "#imagefile#", "图2"]
