@@ -266,6 +266,18 @@ class TestExtraction:
         # The lines taken at construction stay as they were.
         assert document.contents["claims"] == build(patent).contents["claims"]
 
+    def test_character_dicts_leave_the_collector_but_stay_plain_dicts(self, patent):
+        document = build(patent)
+        chars = [ch for line in document.lines for ch in line["chars"]]
+        assert chars and not any(gc.is_tracked(ch) for ch in chars)
+        ch = chars[0]
+        page = document.doc[document.lines[0]["page"]]
+        raw = [c for b in page.get_text("rawdict")["blocks"] if b["type"] == 0
+               for l in b["lines"] for s in l["spans"] for c in s["chars"]]
+        assert ch in raw
+        ch["note"] = []  # a container makes the dict visible to the collector again
+        assert gc.is_tracked(ch)
+
 
 class TestOverrides:
     def test_subclass_methods_are_used_by_the_constructor(self, patent):

@@ -283,6 +283,33 @@ py::dict image_line(const py::object& bbox) {
   return line;
 }
 
+// True for an object the cyclic collector never needs to visit: not a container, or a container
+// it has untracked.
+bool untracked(PyObject* obj) {
+  return !PyObject_IS_GC(obj) || !PyObject_GC_IsTracked(obj);
+}
+
+// A character dict holds strings, booleans and tuples of numbers, so it can never be part of a
+// cycle. The collector untracks such tuples and dicts itself, but only at a full collection;
+// until then every pass walks the hundreds of thousands of them a document keeps alive. Doing
+// it here, the way the collector would, spares those passes. A dict that later receives a
+// container is tracked again by the interpreter.
+void untrack_atomic_dict(PyObject* dict) {
+  if (!PyDict_CheckExact(dict) || untracked(dict)) return;
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(dict, &pos, &key, &value)) {
+    if (PyTuple_CheckExact(value) && !untracked(value)) {
+      for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(value); ++k) {
+        if (!untracked(PyTuple_GET_ITEM(value, k))) return;
+      }
+      PyObject_GC_UnTrack(value);
+    }
+    if (!untracked(key) || !untracked(value)) return;
+  }
+  PyObject_GC_UnTrack(dict);
+}
+
 // The record of one band: its pieces' characters left to right, PyMuPDF's own dicts.
 py::dict line_record(const py::object& page_number, const std::vector<py::handle>& band,
                      const py::object& top, const py::object& bottom) {
@@ -291,6 +318,7 @@ py::dict line_record(const py::object& page_number, const std::vector<py::handle
   for (py::handle raw : band) {
     for_each(get(raw, keys.spans), [&](const py::object& span) {
       for_each(get(span, keys.chars), [&](const py::object& ch) {
+        untrack_atomic_dict(ch.ptr());
         chars.append(ch);
         texts.append(get(ch, keys.c));
       });
