@@ -15,33 +15,18 @@ import argparse
 import difflib
 import importlib
 import logging
+import pathlib
 import random
 import sys
 import time
 
-import quorl
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
+
+import quorl  # noqa: E402
+from pseudo_chinese import edited, zipf_text  # noqa: E402
 
 SIZES = [2000, 10000, 20000, 40000, 60000]
 EDIT_RATE = 0.01
-
-
-def zipf_text(rng, n, distinct=3000):
-    weights = [1 / rank for rank in range(1, distinct + 1)]
-    return "".join(chr(0x4E00 + k) for k in rng.choices(range(distinct), weights=weights, k=n))
-
-
-def edited(rng, text, rate, alphabet):
-    chars = list(text)
-    for _ in range(max(1, round(rate * len(chars)))):
-        pos = rng.randrange(len(chars) + 1)
-        kind = rng.randrange(3)
-        if kind == 0 and pos < len(chars):
-            chars[pos] = rng.choice(alphabet)
-        elif kind == 1 and pos < len(chars):
-            del chars[pos]
-        else:
-            chars.insert(pos, rng.choice(alphabet))
-    return "".join(chars)
 
 
 def difflib_opcodes(a, b):

@@ -27,17 +27,6 @@ bool is_str(py::handle obj, const char* text) {
   return PyUnicode_Check(obj.ptr()) && PyUnicode_CompareWithASCIIString(obj.ptr(), text) == 0;
 }
 
-// A span pair list, read positionally as pair[0][0], pair[0][1], pair[1][0], pair[1][1].
-std::vector<SpanPair> read_span_pairs(py::handle spandiff) {
-  std::vector<SpanPair> pairs;
-  for (py::handle p : py::iter(spandiff)) {
-    py::object a = item(p, 0), b = item(p, 1);
-    pairs.push_back({{to_int64(item(a, 0)), to_int64(item(a, 1))},
-                     {to_int64(item(b, 0)), to_int64(item(b, 1))}});
-  }
-  return pairs;
-}
-
 // The "equal" opcodes of a list, read as items 1, 2, -2 and -1.
 std::vector<EqualStretch> read_equal_stretches(py::handle opcodes) {
   std::vector<EqualStretch> stretches;

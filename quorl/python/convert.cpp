@@ -48,4 +48,14 @@ py::object item(py::handle obj, Py_ssize_t index) {
   return py::reinterpret_steal<py::object>(value);
 }
 
+std::vector<align::SpanPair> read_span_pairs(py::handle spandiff) {
+  std::vector<align::SpanPair> pairs;
+  for (py::handle p : py::iter(spandiff)) {
+    py::object a = item(p, 0), b = item(p, 1);
+    pairs.push_back({{to_int64(item(a, 0)), to_int64(item(a, 1))},
+                     {to_int64(item(b, 0)), to_int64(item(b, 1))}});
+  }
+  return pairs;
+}
+
 }  // namespace quorl::python

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "quorl/align/spans.hpp"
+
 namespace quorl::python {
 
 namespace py = pybind11;
@@ -26,5 +28,8 @@ std::vector<std::int64_t> to_int64_list(py::handle iterable);
 
 // obj[index] with Python's indexing (negative counts from the end).
 py::object item(py::handle obj, Py_ssize_t index);
+
+// A span pair list, read positionally as pair[0][0], pair[0][1], pair[1][0], pair[1][1].
+std::vector<align::SpanPair> read_span_pairs(py::handle spandiff);
 
 }  // namespace quorl::python

@@ -76,17 +76,6 @@ std::vector<std::int64_t> line_starts(py::handle text) {
   return starts;
 }
 
-// A span pair list read positionally, as pair[0][0], pair[0][1], pair[1][0], pair[1][1].
-std::vector<SpanPair> read_span_pairs(py::handle pairs) {
-  std::vector<SpanPair> out;
-  for (py::handle p : py::iter(pairs)) {
-    py::object a = item(p, 0), b = item(p, 1);
-    out.push_back({{to_int64(item(a, 0)), to_int64(item(a, 1))},
-                   {to_int64(item(b, 0)), to_int64(item(b, 1))}});
-  }
-  return out;
-}
-
 py::tuple shifted_pair(py::handle pair, std::int64_t a_offset, std::int64_t b_offset) {
   py::object a = item(pair, 0), b = item(pair, 1);
   return py::make_tuple(py::make_tuple(shifted(to_int64(item(a, 0)), a_offset),
