@@ -477,26 +477,17 @@ void flag_addmarker(const py::object& self, const py::object& pdfdoc) {
                                   "fcolor"_a = py::make_tuple(0.52, 0.64, 1));
 }
 
-// A method of a marker kind that replaces the one `Marker` defines. pybind11 already stores a
-// method as an instancemethod; `def_method` would hand it the base's CppMethod as an overload
-// sibling, which pybind11 refuses, and an override never joins the base's overloads anyway.
-template <typename Func, typename... Extra>
-void def_override(const py::object& cls, const char* name, Func&& f, const Extra&... extra) {
-  cls.attr(name) =
-      py::cpp_function(std::forward<Func>(f), py::name(name), py::is_method(cls), extra...);
-}
-
 // getmarker and setmarker are the same in every kind of marker.
 void def_accessors(const py::object& cls) {
-  def_override(cls, "setmarker", &ignore_setmarker, py::arg("info"));
-  def_override(cls, "getmarker", &title_of);
+  def_method(cls, "setmarker", &ignore_setmarker, py::arg("info"));
+  def_method(cls, "getmarker", &title_of);
 }
 
 py::object make_marker_kind(py::module_& m, const char* name, const py::object& base,
                             void (*addmarker)(const py::object&, const py::object&)) {
   py::object cls = make_class(m, name, py::make_tuple(base));
   def_accessors(cls);
-  def_override(cls, "addmarker", addmarker, py::arg("pdfdoc"));
+  def_method(cls, "addmarker", addmarker, py::arg("pdfdoc"));
   return cls;
 }
 
@@ -509,7 +500,7 @@ py::object make_image_marker_kind(py::module_& m, const char* name, const py::ob
                    image_marker_init(cls, self, args, kwargs);
                  });
   def_accessors(cls);
-  def_override(cls, "addmarker", addmarker, py::arg("pdfdoc"));
+  def_method(cls, "addmarker", addmarker, py::arg("pdfdoc"));
   return cls;
 }
 

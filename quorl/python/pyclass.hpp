@@ -19,8 +19,9 @@ py::object make_class(py::module_& m, const char* name, const py::tuple& bases =
 // instancemethod wrapping the builtin), so it binds `self` like a Python function does.
 template <typename Func, typename... Extra>
 void def_method(const py::object& cls, const char* name, Func&& f, const Extra&... extra) {
-  py::cpp_function fn(std::forward<Func>(f), py::name(name), py::is_method(cls),
-                      py::sibling(py::getattr(cls, name, py::none())), extra...);
+  // No overload sibling: a method replaces what the class or a base had under that name, as a
+  // Python def does.
+  py::cpp_function fn(std::forward<Func>(f), py::name(name), py::is_method(cls), extra...);
   // pybind11 treats any function named __init__ as a constructor of one of its own types and
   // would read our plain instance as its instance layout; ours is an ordinary method.
   py::handle builtin = py::detail::get_function(fn);
