@@ -11,18 +11,42 @@ std::int64_t to_int64(py::handle obj) {
   return value;
 }
 
-std::u32string to_u32(py::handle str) {
-  if (!PyUnicode_Check(str.ptr())) {
-    throw py::type_error(std::string("expected str, got ") + Py_TYPE(str.ptr())->tp_name);
-  }
-  PyObject* s = str.ptr();
+void append_code_points(std::u32string& out, PyObject* s) {
+#if PY_VERSION_HEX < 0x030C0000
+  if (PyUnicode_READY(s) < 0) throw py::error_already_set();
+#endif
   const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-  const int kind = PyUnicode_KIND(s);
-  const void* data = PyUnicode_DATA(s);
-  std::u32string out(static_cast<std::size_t>(n), U'\0');
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    out[static_cast<std::size_t>(i)] = static_cast<char32_t>(PyUnicode_READ(kind, data, i));
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(n));
+  char32_t* dst = out.data() + at;
+  // One loop per storage width, so each is a plain widening copy.
+  switch (PyUnicode_KIND(s)) {
+    case PyUnicode_1BYTE_KIND: {
+      const Py_UCS1* src = PyUnicode_1BYTE_DATA(s);
+      for (Py_ssize_t i = 0; i < n; ++i) dst[i] = src[i];
+      break;
+    }
+    case PyUnicode_2BYTE_KIND: {
+      const Py_UCS2* src = PyUnicode_2BYTE_DATA(s);
+      for (Py_ssize_t i = 0; i < n; ++i) dst[i] = src[i];
+      break;
+    }
+    default: {
+      const Py_UCS4* src = PyUnicode_4BYTE_DATA(s);
+      for (Py_ssize_t i = 0; i < n; ++i) dst[i] = src[i];
+      break;
+    }
   }
+}
+
+std::u32string to_u32(py::handle str, const char* what) {
+  if (!PyUnicode_Check(str.ptr())) {
+    const std::string type = Py_TYPE(str.ptr())->tp_name;
+    throw py::type_error(what ? std::string(what) + " must be str, not " + type
+                              : "expected str, got " + type);
+  }
+  std::u32string out;
+  append_code_points(out, str.ptr());
   return out;
 }
 

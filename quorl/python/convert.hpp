@@ -18,8 +18,11 @@ namespace py = pybind11;
 // 64 bits.
 std::int64_t to_int64(py::handle obj);
 
-// The code points of a str (lone surrogates included), else TypeError.
-std::u32string to_u32(py::handle str);
+// Appends the code points of a str (or str subclass), lone surrogates included.
+void append_code_points(std::u32string& out, PyObject* str);
+
+// The code points of a str, else TypeError; `what`, when given, names the argument.
+std::u32string to_u32(py::handle str, const char* what = nullptr);
 
 py::str from_u32(std::u32string_view text);
 

@@ -7,8 +7,8 @@
 #include "quorl/html/marker_scan.hpp"
 #include "quorl/html/whitespace.hpp"
 #include "quorl/python/bindings.hpp"
+#include "quorl/python/convert.hpp"
 #include "quorl/python/html_soup.hpp"
-#include "quorl/python/html_text.hpp"
 #include "quorl/python/pyclass.hpp"
 
 namespace quorl::python {
@@ -76,7 +76,7 @@ std::vector<MarkedElement> index_or_raise(const std::u32string& text,
   try {
     return quorl::html::index_markers(text, markers);
   } catch (const quorl::html::EndWithoutStart& e) {
-    raise_key_error(to_str(e.id.of(text)));
+    raise_key_error(from_u32(e.id.of(text)));
   } catch (const quorl::html::MarkerTooShort&) {
     throw py::index_error("a position marker has fewer than three '|'-separated fields");
   }
@@ -104,7 +104,7 @@ const RecordKeys& keys() {
 std::u32string marker_text(const char* word, const py::object& tagname, const py::object& id,
                            const py::str& format) {
   if (!PyUnicode_CheckExact(tagname.ptr()) || !PyUnicode_CheckExact(id.ptr())) {
-    return code_points(format.format(tagname, id), "marker");
+    return to_u32(format.format(tagname, id), "marker");
   }
   std::u32string out = U"##@";
   for (const char* c = word; *c; ++c) out.push_back(static_cast<char32_t>(*c));
@@ -179,9 +179,9 @@ void materialise(const MarkerPlan& plan) {
   for (const auto& [element, planned] : plan) {
     py::handle tag(element);
     for (auto it = planned.starts.rbegin(); it != planned.starts.rend(); ++it) {
-      tag.attr("insert")(0, to_str(*it));
+      tag.attr("insert")(0, from_u32(*it));
     }
-    for (const std::u32string& end : planned.ends) tag.attr("append")(to_str(end));
+    for (const std::u32string& end : planned.ends) tag.attr("append")(from_u32(end));
   }
 }
 
@@ -216,7 +216,7 @@ void bind_content_parser(py::module_& m) {
       cls, "__init__",
       [](py::object self, py::object content, py::object parserdict) {
         self.attr("content") =
-            to_str(quorl::html::normalise_whitespace(code_points(content, "content")));
+            from_u32(quorl::html::normalise_whitespace(to_u32(content, "content")));
         self.attr("tagname") = parserdict.attr("get")("tagname", "");
         self.attr("attrs") = parserdict.attr("get")("attrs", py::dict());
         self.attr("text") = self.attr("get_content")(self.attr("content"));
@@ -253,7 +253,7 @@ py::object info_index_parser(const py::object& markcontent, const py::object& po
   const RecordKeys& k = keys();
   py::object offset = py::reinterpret_steal<py::object>(PyNumber_Index(pos.ptr()));
   if (!offset) throw py::error_already_set();
-  const std::u32string text = code_points(markcontent, "markcontent");
+  const std::u32string text = to_u32(markcontent, "markcontent");
   const std::vector<MarkedElement> elements = index_or_raise(text, quorl::html::find_markers(text));
   auto shifted = [&](std::int64_t position) -> py::object {
     PyObject* sum = PyNumber_Add(py::int_(position).ptr(), offset.ptr());
@@ -279,11 +279,11 @@ std::u32string measure(const py::dict& infodict, const std::u32string& marked) {
   const RecordKeys& k = keys();
   const std::vector<quorl::html::MarkerSpan> markers = quorl::html::find_markers(marked);
   for (const MarkedElement& e : index_or_raise(marked, markers)) {
-    py::str id = to_str(e.id.of(marked));
+    py::str id = from_u32(e.id.of(marked));
     py::object record = get_item(infodict, id);
     py::dict position;
     position[k.id] = id;
-    position[k.type] = to_str(e.type.of(marked));
+    position[k.type] = from_u32(e.type.of(marked));
     position[k.start] = py::int_(e.start);
     position[k.end] = py::int_(e.end);
     if (PyDict_CheckExact(record.ptr())) {
@@ -334,16 +334,16 @@ py::object parse_info(const py::object& self, const py::object& infolist, py::ob
   });
   std::u32string text;
   if (bound_function(self, "info_index_parser") == index_function) {
-    text = measure(infodict, marked ? *marked : code_points(markcontent, "page text"));
+    text = measure(infodict, marked ? *marked : to_u32(markcontent, "page text"));
   } else {
-    if (marked) markcontent = to_str(*marked);
+    if (marked) markcontent = from_u32(*marked);
     py::object markinfo = self.attr("info_index_parser")(markcontent);
     for (py::handle id : py::iter(markinfo)) {
       get_item(infodict, id).attr("update")(get_item(markinfo, id));
     }
-    text = quorl::html::remove_markers(code_points(markcontent, "page text"));
+    text = quorl::html::remove_markers(to_u32(markcontent, "page text"));
   }
-  self.attr("text") = to_str(text);
+  self.attr("text") = from_u32(text);
   self.attr("infodict").attr("update")(infodict);
   return std::move(infodict);
 }
@@ -406,7 +406,7 @@ void bind_html_document(py::module_& m) {
   def_method(
       cls, "_html_format",
       [](py::object, py::object html) -> py::object {
-        return to_str(quorl::html::normalise_whitespace(code_points(html, "html")));
+        return from_u32(quorl::html::normalise_whitespace(to_u32(html, "html")));
       },
       py::arg("html"));
   def_method(

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "quorl/python/html_text.hpp"
+#include "quorl/python/convert.hpp"
 
 namespace quorl::python {
 
