@@ -97,7 +97,7 @@ bool check_span_objects(py::handle length, py::handle a_length, py::handle b_len
       if (!e.matches(PyExc_OverflowError)) throw;
     }
   }
-  if (!PyObject_IsTrue(a_length.ptr()) || !PyObject_IsTrue(b_length.ptr())) return false;
+  if (!truth_of(a_length) || !truth_of(b_length)) return false;
   py::object two = py::int_(2), half = py::float_(0.5);
   if (py::reinterpret_borrow<py::object>(length) < two) return false;
   auto half_or_more = [&](py::handle n) {
@@ -149,7 +149,7 @@ std::vector<LinePair> mapper_pieces(const py::object& mapper) {
 
 py::list relation_by_line(const py::object& mapper, py::handle linenumber) {
   py::object line_length = mapper.attr("a_length")[linenumber];
-  if (!PyObject_IsTrue(line_length.ptr())) return py::list();
+  if (!truth_of(line_length)) return py::list();
   return related_b_lines(mapper, linenumber, line_length, mapper_pieces(mapper));
 }
 
@@ -180,7 +180,7 @@ void bind_relation_functions(py::module_& m) {
         std::optional<std::vector<LinePair>> pieces;
         Py_ssize_t idx = 0;
         for (py::handle v : a_length) {
-          if (PyObject_IsTrue(v.ptr())) {
+          if (truth_of(v)) {
             if (!pieces) pieces = mapper_pieces(mapper);
             py::int_ line(idx);
             py::list entry(2);
@@ -207,7 +207,7 @@ void bind_conversions(py::module_& m) {
         };
         return py::int_(span_binary_search(
             count, [&](std::int64_t i) { return bound(i, 0); },
-            [&](std::int64_t i) { return bound(i, 1); }, target, PyObject_IsTrue(exact.ptr())));
+            [&](std::int64_t i) { return bound(i, 1); }, target, truth_of(exact)));
       },
       py::arg("spanlist"), py::arg("value"), py::arg("exact") = false,
       align_function_doc({"根据值查找大致区间", "查找小于value值的最大区间"}).c_str());
@@ -237,7 +237,11 @@ void bind_conversions(py::module_& m) {
   m.def(
       "convert_span2lines",
       [](py::object span, py::object lineindex) -> py::object {
-        if (!PyObject_IsTrue(span.ptr())) return py::list();
+        if (!truth_of(span)) return py::list();
+        // Line offsets are read by position; a mapping would be read by its keys instead.
+        if (!PySequence_Check(lineindex.ptr()) || PyUnicode_Check(lineindex.ptr()))
+          throw py::type_error("lineindex must be a sequence of ints, not " +
+                               std::string(Py_TYPE(lineindex.ptr())->tp_name));
         std::vector<LinePiece> pieces = convert_span2lines(
             {to_int64(item(span, 0)), to_int64(item(span, 1))}, to_int64_list(lineindex));
         py::list out(pieces.size());

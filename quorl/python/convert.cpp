@@ -57,6 +57,12 @@ py::str from_u32(std::u32string_view text) {
   return py::reinterpret_steal<py::str>(s);
 }
 
+bool truth_of(py::handle obj) {
+  const int r = PyObject_IsTrue(obj.ptr());
+  if (r < 0) throw py::error_already_set();
+  return r == 1;
+}
+
 std::vector<std::int64_t> to_int64_list(py::handle iterable) {
   std::vector<std::int64_t> out;
   for (py::handle v : py::iter(iterable)) out.push_back(to_int64(v));

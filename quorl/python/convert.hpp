@@ -26,6 +26,9 @@ std::u32string to_u32(py::handle str, const char* what = nullptr);
 
 py::str from_u32(std::u32string_view text);
 
+// bool(obj), with an exception raised by __bool__ or __len__ propagated.
+bool truth_of(py::handle obj);
+
 // Every item of an iterable read with to_int64.
 std::vector<std::int64_t> to_int64_list(py::handle iterable);
 

@@ -88,7 +88,7 @@ py::tuple shifted_pair(py::handle pair, std::int64_t a_offset, std::int64_t b_of
 // lacks; the same test get_text makes before falling back to the whole text.
 std::optional<py::object> section_record(const py::object& infodict, const char* id) {
   py::object record = infodict.attr("get")(id);
-  if (!PyObject_IsTrue(record.ptr())) return std::nullopt;
+  if (!truth_of(record)) return std::nullopt;
   return record;
 }
 
@@ -178,7 +178,7 @@ void bind_patent_converter(py::module_& m) {
       cls, "__init__",
       [omitted](py::object self, py::object htmldoc, py::object pdfdoc, py::object difflist) {
         if (difflist.is(omitted)) difflist = py::list();
-        const bool empty = !PyObject_IsTrue(difflist.ptr());
+        const bool empty = !truth_of(difflist);
         if (empty && !PyList_Check(difflist.ptr())) {
           throw py::type_error(std::string("difflist must be a list, not ") +
                                Py_TYPE(difflist.ptr())->tp_name);

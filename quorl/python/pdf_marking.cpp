@@ -29,8 +29,11 @@ py::object make_mark(const py::object& self, const py::object& mark) {
   print_line(py::make_tuple("markinfo:", mark));
   py::object marktype = marker_kind(mark[py::str("type")]);
   py::object pdflines = mark[py::str("pdflines")];
-  if (PySequence_Check(pdflines.ptr()) && PySequence_Size(pdflines.ptr()) == 0) {
-    throw py::index_error("mark has no pdflines: it covers no PDF text");
+  if (PySequence_Check(pdflines.ptr())) {
+    const Py_ssize_t count = PySequence_Size(pdflines.ptr());
+    // Without a usable length the list is simply indexed below, as Python code would.
+    if (count < 0) PyErr_Clear();
+    if (count == 0) throw py::index_error("mark has no pdflines: it covers no PDF text");
   }
   py::object first = item(pdflines, 0);
   py::object last = item(pdflines, -1);
