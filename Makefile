@@ -15,7 +15,7 @@ ASAN_VENV ?= .venv-asan
 SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk
 SYSTEM_STAMP := build/.system-packages
 
-.PHONY: all install deps system-deps test pytest cpp-test demo sample asan-test bench format clean
+.PHONY: all install deps system-deps test pytest cpp-test demo sample asan-test bench fuzz format clean
 
 all: install
 
@@ -80,6 +80,22 @@ asan-test:
 bench: install
 	$(PY) -m pip install -q cdifflib cydifflib
 	for script in bench/bench_*.py; do $(PY) $$script || exit 1; done
+
+# Runs each atheris harness of fuzz/ for FUZZ_SECONDS, one after the other; a crash, SystemError
+# or wrong result stops it, leaving the input in build/fuzz-crash-*. Corpora grow in
+# build/fuzz-corpus/, so later runs start where earlier ones stopped.
+FUZZ_SECONDS ?= 120
+fuzz: install
+	$(PY) -m pip install -q atheris==3.0.0
+	for harness in fuzz/fuzz_*.py; do \
+	  name=$$(basename $$harness .py); mkdir -p build/fuzz-corpus/$$name; \
+	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
+	  $(PY) $$harness -max_total_time=$(FUZZ_SECONDS) -timeout=60 -rss_limit_mb=4096 \
+	    -print_final_stats=1 -artifact_prefix=build/fuzz-crash-$$name- build/fuzz-corpus/$$name \
+	    >build/fuzz-$$name.log 2>&1; status=$$?; \
+	  grep -v -e '^#[0-9]' -e '^INFO' -e '^WARNING: Failed' build/fuzz-$$name.log | tail -30; \
+	  [ $$status = 0 ] || exit 1; \
+	done
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
