@@ -35,29 +35,11 @@ std::int64_t shifted(std::int64_t position, std::int64_t offset) {
   return r;
 }
 
-// Characters of `text` other than newlines: what the alignment counts on the PDF side.
-std::int64_t length_without_newlines(py::handle text) {
-  if (!PyUnicode_Check(text.ptr())) {
-    throw py::type_error(std::string("the PDF text of a page kind must be a str, not ") +
-                         Py_TYPE(text.ptr())->tp_name);
-  }
-  PyObject* s = text.ptr();
-  const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-  const int kind = PyUnicode_KIND(s);
-  const void* data = PyUnicode_DATA(s);
-  std::int64_t count = 0;
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    if (PyUnicode_READ(kind, data, i) != '\n') ++count;
-  }
-  return count;
-}
-
 // Line start offsets of a text split on newlines, newlines not counted: one entry more than
 // there are lines.
-std::vector<std::int64_t> line_starts(py::handle text) {
+std::vector<std::int64_t> line_starts(py::handle text, const char* what = "the PDF text") {
   if (!PyUnicode_Check(text.ptr())) {
-    throw py::type_error(std::string("the PDF text must be a str, not ") +
-                         Py_TYPE(text.ptr())->tp_name);
+    throw py::type_error(std::string(what) + " must be a str, not " + Py_TYPE(text.ptr())->tp_name);
   }
   PyObject* s = text.ptr();
   const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
@@ -119,7 +101,7 @@ void init_mapper(const py::object& self) {
   std::int64_t before = 0;
   for (py::handle text : pdftextlist) {
     pdfindexlist.append(py::int_(before));
-    before += length_without_newlines(text);
+    before += line_starts(text, "the PDF text of a page kind").back();
   }
 
   print_line(py::make_tuple("debug mapper info:", htmlindexlist, pdfindexlist));
