@@ -735,3 +735,31 @@ class TestPrimitivesWithBadInput:
         except (ValueError, TypeError, RuntimeError, AttributeError):
             return
         reopened(doc)
+
+
+class TestConverterWithJunkAlignment:
+    """A converter whose difflist the caller replaced: clear errors, or marks placed by it."""
+
+    @pytest.fixture
+    def fresh(self, sample):
+        logging.disable(logging.CRITICAL)
+        return quiet(quorl.get_patent_converter, sample[0], sample[1])
+
+    @pytest.mark.parametrize("difflist,error", [
+        ([None], TypeError), ("abc", (IndexError, TypeError)), (None, TypeError),
+        ([((0, 5), (5, 0))], IndexError), ([((0, 500), (-(10**6), -(10**6) + 500))], IndexError),
+        ([((0, 2**70), (0, 2**70))], OverflowError),
+    ])
+    def test_bad_alignment(self, fresh, sample, difflist, error):
+        fresh.difflist = difflist
+        mark = dict(sample[2][0])
+        with pytest.raises(error):
+            quiet(quorl.pdf_marker, fresh, [mark])
+
+    def test_one_wide_pair_places_marks(self, fresh, sample):
+        # One pair that maps the whole HTML text onto the PDF text, offset for offset.
+        fresh.difflist = [((0, 10**9), (0, 10**9))]
+        marks = [dict(m) for m in sample[2][:3]]
+        out = quiet(quorl.pdf_marker, fresh, marks)
+        assert all(m["pdflines"] for m in marks)
+        assert sum(len(list(p.annots())) for p in pymupdf.open("pdf", out)) >= 3
