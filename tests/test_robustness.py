@@ -421,6 +421,7 @@ class TestPdfDocumentMethods:
         assert isinstance(result, list)
 
     @pytest.mark.parametrize("num,error", [(10**6, IndexError), (2**70, IndexError),
+                                           (-(10**6), IndexError), (-(2**95), IndexError),
                                            (None, (AssertionError, TypeError))])
     def test_getpageimages_bad_page(self, converter, num, error):
         with pytest.raises(error):

@@ -770,7 +770,18 @@ void bind_pdf_document(py::module_& m) {
   def_method(
       cls, "getpageimages",
       [](py::object self, py::object num) -> py::object {
-        py::object page = self.attr("doc")[num];
+        py::object doc = self.attr("doc");
+        // PyMuPDF wraps a negative page number by adding the page count until it is not
+        // negative, which for a huge one never ends; refuse it as a list would.
+        if (PyLong_Check(num.ptr())) {
+          const Py_ssize_t pages = PyObject_Length(doc.ptr());
+          if (pages < 0) {
+            PyErr_Clear();
+          } else if (num < py::int_(-pages)) {
+            throw py::index_error("page " + py::str(num).cast<std::string>() + " not in document");
+          }
+        }
+        py::object page = doc[num];
         py::object docmargin = self.attr("docmargin");
         py::list imglist;
         py::dict full;
