@@ -427,6 +427,12 @@ class TestPdfDocumentMethods:
         with pytest.raises(error):
             converter.pdfdoc.getpageimages(num)
 
+    @pytest.mark.parametrize("num", [-(10**6), -(2**70)])
+    def test_parse_content_refuses_huge_negative_pages(self, converter, num):
+        entry = {"pages": [num], "lines": [], "margins": [converter.pdfdoc.docmargin]}
+        with pytest.raises(IndexError, match="not in document"):
+            converter.pdfdoc.parse_content(entry)
+
     @pytest.mark.parametrize("lines", [[], None, [(10**6, [0, 5])], [(0,)], [{"a": 1}], [(0, [5, 0])]])
     def test_addrect_refuses_with_reduce_error(self, converter, lines):
         with pytest.raises(Exception, match="^Reduce Error$"):

@@ -193,7 +193,20 @@ ExtractionCache* cache_of(py::handle owner) {
   return nullptr;
 }
 
-// doc[index]
+// doc[index]. PyMuPDF wraps a negative page number by adding the page count until it is not
+// negative, which for a huge one never ends; such a number is refused as a list would.
+py::object page_of(const py::object& doc, const py::object& index) {
+  if (PyLong_Check(index.ptr())) {
+    const Py_ssize_t pages = PyObject_Length(doc.ptr());
+    if (pages < 0) {
+      PyErr_Clear();
+    } else if (index < py::int_(-pages)) {
+      throw py::index_error("page " + py::str(index).cast<std::string>() + " not in document");
+    }
+  }
+  return doc[index];
+}
+
 py::object load_page(const py::object& self, const py::object& doc, const py::object& index) {
   ExtractionCache* cache = cache_of(self);
   if (cache && cache->doc.is(doc) && PyLong_CheckExact(index.ptr())) {
@@ -202,12 +215,12 @@ py::object load_page(const py::object& self, const py::object& doc, const py::ob
     if (overflow == 0) {
       auto found = cache->pages.find(key);
       if (found != cache->pages.end()) return found->second;
-      py::object page = doc[index];
+      py::object page = page_of(doc, index);
       cache->pages.emplace(key, page);
       return page;
     }
   }
-  return doc[index];
+  return page_of(doc, index);
 }
 
 // page.get_text('rawdict')
@@ -770,18 +783,7 @@ void bind_pdf_document(py::module_& m) {
   def_method(
       cls, "getpageimages",
       [](py::object self, py::object num) -> py::object {
-        py::object doc = self.attr("doc");
-        // PyMuPDF wraps a negative page number by adding the page count until it is not
-        // negative, which for a huge one never ends; refuse it as a list would.
-        if (PyLong_Check(num.ptr())) {
-          const Py_ssize_t pages = PyObject_Length(doc.ptr());
-          if (pages < 0) {
-            PyErr_Clear();
-          } else if (num < py::int_(-pages)) {
-            throw py::index_error("page " + py::str(num).cast<std::string>() + " not in document");
-          }
-        }
-        py::object page = doc[num];
+        py::object page = page_of(self.attr("doc"), num);
         py::object docmargin = self.attr("docmargin");
         py::list imglist;
         py::dict full;
