@@ -15,7 +15,7 @@ ASAN_VENV ?= .venv-asan
 SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk
 SYSTEM_STAMP := build/.system-packages
 
-.PHONY: all install deps system-deps test pytest cpp-test demo sample asan-test bench fuzz format clean
+.PHONY: all install deps system-deps test pytest cpp-test demo sample asan-test bench fuzz-setup fuzz format clean
 
 all: install
 
@@ -29,14 +29,17 @@ $(VENV)/.deps: requirements-dev.txt | $(PY)
 
 deps: $(VENV)/.deps
 
-# Installs the Debian packages once; a machine without apt-get or root is left as it is.
-$(SYSTEM_STAMP):
-	mkdir -p build
-	@missing=""; for p in $(SYSTEM_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+# Installs the Debian packages given that are missing; a machine without apt-get or root is left
+# as it is.
+apt_ensure = @missing=""; for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ] && command -v apt-get >/dev/null && [ "$$(id -u)" = 0 ]; then \
 	  echo "installing$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
 	fi
+
+$(SYSTEM_STAMP):
+	mkdir -p build
+	$(call apt_ensure,$(SYSTEM_PACKAGES))
 	touch $@
 
 system-deps: $(SYSTEM_STAMP)
@@ -83,14 +86,31 @@ bench: install
 
 # Runs each atheris harness of fuzz/ for FUZZ_SECONDS, one after the other; a crash, SystemError
 # or wrong result stops it, leaving the input in build/fuzz-crash-*. Corpora grow in
-# build/fuzz-corpus/, so later runs start where earlier ones stopped.
+# build/fuzz-corpus/, so later runs start where earlier ones stopped. The module is built by
+# clang with libFuzzer's coverage counters and ASan, so the fuzzer steers by the C++ branches
+# too; atheris is built from source against the same clang for its asan_with_fuzzer.so.
 FUZZ_SECONDS ?= 120
-fuzz: install
-	$(PY) -m pip install -q atheris==3.0.0
-	for harness in fuzz/fuzz_*.py; do \
+FUZZ_VENV ?= .venv-fuzz
+FUZZ_HARNESSES ?= $(wildcard fuzz/fuzz_*.py)
+FUZZ_LLVM := 14
+FUZZ_PY := $(FUZZ_VENV)/bin/python
+
+fuzz-setup:
+	$(call apt_ensure,clang-$(FUZZ_LLVM) libclang-rt-$(FUZZ_LLVM)-dev)
+	$(MAKE) deps VENV=$(FUZZ_VENV)
+	$(FUZZ_PY) -c "import atheris, os; assert os.path.exists(atheris.path() + '/asan_with_fuzzer.so')" \
+	  2>/dev/null || CLANG_BIN=$$(command -v clang-$(FUZZ_LLVM)) \
+	  $(FUZZ_PY) -m pip install -q --force-reinstall --no-binary atheris atheris==3.0.0
+	$(MAKE) install VENV=$(FUZZ_VENV) CMAKE_ARGS="QUORL_FUZZ=ON CMAKE_BUILD_TYPE=RelWithDebInfo \
+	  CMAKE_CXX_COMPILER=clang++-$(FUZZ_LLVM)"
+
+fuzz: fuzz-setup
+	for harness in $(FUZZ_HARNESSES); do \
 	  name=$$(basename $$harness .py); mkdir -p build/fuzz-corpus/$$name; \
 	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
-	  $(PY) $$harness -max_total_time=$(FUZZ_SECONDS) -timeout=60 -rss_limit_mb=4096 \
+	  LD_PRELOAD=$$($(FUZZ_PY) -c "import atheris; print(atheris.path())")/asan_with_fuzzer.so \
+	  ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  $(FUZZ_PY) $$harness -max_total_time=$(FUZZ_SECONDS) -timeout=60 -rss_limit_mb=4096 \
 	    -print_final_stats=1 -artifact_prefix=build/fuzz-crash-$$name- build/fuzz-corpus/$$name \
 	    >build/fuzz-$$name.log 2>&1; status=$$?; \
 	  grep -v -e '^#[0-9]' -e '^INFO' -e '^WARNING: Failed' build/fuzz-$$name.log | tail -30; \
