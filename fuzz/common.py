@@ -65,9 +65,9 @@ def consume_text(fdp, max_len, alphabet="一种装置方法的ab \n\u00a0\U0001f
 def main(test_one_input, instrument=True):
     import atheris
 
-    # The module's own code is not instrumented; coverage of the Python it drives (bs4, the
-    # oracles, the harness) gives libFuzzer something to steer by. PyMuPDF's wrappers take
-    # minutes to instrument, so the PDF harnesses go without.
+    # The module's C++ carries coverage counters when `make fuzz` built it; instrumenting the
+    # Python it drives (bs4, the oracles, the harness) adds those branches. PyMuPDF's wrappers
+    # take minutes to instrument, so the PDF harnesses steer by the C++ alone.
     if instrument:
         atheris.instrument_all()
     atheris.Setup(sys.argv, test_one_input)
