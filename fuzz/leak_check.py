@@ -1,10 +1,10 @@
 """Resident memory while building many PositionMappers and converters in one process.
 
 Builds N_MAPPERS mappers on the sections of the sample patent in turn (with their relation
-list and diff view), then N_CONVERTERS converters on
-the whole sample (each one also marking the sample's marks), with MuPDF's resource cache
-emptied after each and kept, and prints the resident set size
-after every tenth of each run. Memory that keeps climbing after the first rounds is a leak.
+list and diff view), then N_CONVERTERS converters on the whole sample (each one also marking
+the sample's marks), once with MuPDF's resource cache emptied after each and once with it kept,
+and prints the resident set size after every tenth of each run. Memory that keeps climbing
+after the first rounds is a leak.
 
     python fuzz/leak_check.py [N_MAPPERS [N_CONVERTERS]]
 """
