@@ -16,7 +16,8 @@ from bs4 import BeautifulSoup
 
 import patents
 import quorl
-from quorl_mark import cli
+from quorl_mark import cli, job, outputs as output_files, views
+from quorl_mark.vocabulary import SECTIONS
 
 SCRIPT = pathlib.Path(sys.executable).with_name("quorl-mark")
 
@@ -114,7 +115,10 @@ class TestSuccess:
         converter = quietly(quorl.get_patent_converter, patent.html, patent.pdf)
         for record, mark in zip(written, marks):
             converted = converter.convert_mark_html2pdf(dict(mark))
+            rects = record.pop("rects")
             assert record == dict(mark, pdflines=[[l, list(s)] for l, s in converted["pdflines"]])
+            assert [r[0] for r in rects] == [converter.pdfdoc.lines[l]["page"]
+                                             for l, _ in converted["pdflines"]]
         assert len(written) == len(marks)
 
     def test_diff_views_show_both_texts_exactly(self, outputs, sample):
@@ -124,7 +128,7 @@ class TestSuccess:
         names = sorted(p.name for p in (out / "diff").iterdir())
         assert names == ["claims.html", "cn-bibliographic-info.html", "description.html",
                          "drawings.html", "index.html"]
-        for section, kind in cli.SECTIONS:
+        for section, kind in SECTIONS:
             page = BeautifulSoup((out / "diff" / (section + ".html")).read_bytes(), "lxml")
             view = page.find("div", class_="view")
             spans = view.find_all("span")
@@ -137,7 +141,7 @@ class TestSuccess:
         description = (out / "diff" / "description.html").read_text(encoding="utf-8")
         assert "&lt;210&gt;" in description
         index = BeautifulSoup((out / "diff" / "index.html").read_bytes(), "lxml")
-        assert [a["href"] for a in index.find_all("a")] == [s + ".html" for s, _ in cli.SECTIONS]
+        assert [a["href"] for a in index.find_all("a")] == [s + ".html" for s, _ in SECTIONS]
 
     def test_previews_are_the_marked_pages(self, outputs):
         _, out = outputs
@@ -209,7 +213,7 @@ class TestInterface:
         status, _, _ = run_main([folder / "p.html", folder / "p.pdf", folder / "marks.json",
                                  "-o", target], capsys)
         assert status == 0 and target.read_bytes().startswith(b"%PDF")
-        assert target.stat().st_mode & 0o777 == 0o666 & ~cli.current_umask()
+        assert target.stat().st_mode & 0o777 == 0o666 & ~output_files.current_umask()
 
 
 class TestFailures:
@@ -254,8 +258,9 @@ class TestFailures:
 
     def test_html_not_utf8(self, workspace, capsys):
         folder, _ = workspace
-        (folder / "p.html").write_bytes(b"<html>\xff\xfe</html>")
-        assert "p.html: not UTF-8 text" in self.fails(workspace, capsys)
+        (folder / "p.html").write_bytes(b"\xef\xbb\xbf<html>\xff\xfe</html>")
+        assert "p.html: not UTF-8 text although it starts with that byte order mark" in \
+            self.fails(workspace, capsys)
 
     def test_html_without_patent_sections(self, workspace, capsys):
         folder, _ = workspace
@@ -405,6 +410,6 @@ class TestFailures:
         def explode(*args, **kwargs):
             raise RuntimeError("something\ninside")
 
-        monkeypatch.setattr(cli, "diff_views", explode)
+        monkeypatch.setattr(views, "diff_views", explode)
         err = self.fails(workspace, capsys)
         assert err == "quorl-mark: error: unexpected failure: RuntimeError: something inside\n"

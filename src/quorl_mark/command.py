@@ -1,0 +1,38 @@
+"""What every command shares: one-line errors, exit statuses and the package version."""
+import sys
+
+from .errors import JobError, one_line
+from .inputs import MisplacedInput
+
+
+def version():
+    try:
+        from importlib.metadata import version as installed_version
+
+        return installed_version("quorl")
+    except Exception:  # not installed as a distribution (a source tree on sys.path)
+        return "unknown"
+
+
+def run(prog, work, usage_order=None):
+    """Runs ``work()``: 0 when it returns, 1 with "prog: error: ..." on standard error when an
+    input or output cannot be used, 130 on Ctrl-C. Never a traceback."""
+    try:
+        work()
+    except MisplacedInput as e:
+        hint = "; the order is %s" % usage_order if usage_order else ""
+        print("%s: error: %s%s" % (prog, e, hint), file=sys.stderr)
+        return 1
+    except JobError as e:
+        print("%s: error: %s" % (prog, e), file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        print("%s: interrupted" % prog, file=sys.stderr)
+        return 130
+    except MemoryError:
+        print("%s: error: out of memory" % prog, file=sys.stderr)
+        return 1
+    except Exception as e:  # a fault of quorl itself: still one line, never a traceback
+        print("%s: error: unexpected failure: %s" % (prog, one_line(e)), file=sys.stderr)
+        return 1
+    return 0

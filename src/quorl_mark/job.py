@@ -1,0 +1,270 @@
+"""One patent's job: its HTML, PDF and marks in; the marked PDF and the other outputs out, as
+bytes, or a JobError that names the file, the stage and the reason.
+
+The commands, batch marking and extraction all go through this module; none of them writes a
+file here (see outputs.py for that).
+"""
+import dataclasses
+import json
+import re
+import time
+from typing import Dict, List, Optional
+
+from . import views
+from .diagnostics import module_diagnostics
+from .errors import JobError, one_line
+from .inputs import describe, read_html, read_marks, read_pdf
+from .vocabulary import AUTHOR, SECTIONS, SUBJECTS, marker_registry
+
+# The HTML and the PDF are taken for the same publication when at least this share of their
+# characters align (2 * aligned / (HTML characters + PDF characters) over every section).
+# Measured on generated patents (bench/bench_match.py): matching pairs 0.99-1.00, pairs with
+# edited HTML 0.97-0.99, PDF text with 5% of its characters wrong 0.87-0.91, pairs of different
+# patents 0.33-0.47.
+MATCH_THRESHOLD = 0.70
+
+# A publication number as printed: country code, digits (blanks allowed), an optional kind code.
+_PUBLICATION = re.compile(r"(?<![A-Za-z0-9])([A-Z]{2})\s?(\d[\d ]{5,14}\d)(?:\s?[A-Z]\d?)?"
+                          r"(?![A-Za-z0-9])")
+# The labels a first page prints before the publication's own number.
+_PUBLICATION_LABEL = re.compile(r"(?:公布号|公告号|公开号)")
+
+
+@dataclasses.dataclass
+class Match:
+    """How well an HTML and a PDF belong together."""
+    html_number: Optional[str]
+    pdf_number: Optional[str]
+    aligned: float  # the share of characters aligned, see MATCH_THRESHOLD
+
+    def problem(self):
+        """Why the two do not belong together, or None."""
+        if self.html_number and self.pdf_number and self.html_number != self.pdf_number:
+            return "publication numbers differ: %s in the HTML, %s in the PDF" % (
+                self.html_number, self.pdf_number)
+        if self.aligned < MATCH_THRESHOLD:
+            return ("only %.0f%% of their text aligns (at least %.0f%% is expected of one "
+                    "publication)" % (100 * self.aligned, 100 * MATCH_THRESHOLD))
+        return None
+
+
+@dataclasses.dataclass
+class Result:
+    """What one patent's job made: outputs by name, and figures for reports."""
+    pdf: bytes
+    marks: List[dict]
+    pages: int
+    marked_pages: int
+    match: Match
+    seconds: Dict[str, float]
+    warnings: List[str]
+    diff_views: Dict[str, bytes] = dataclasses.field(default_factory=dict)
+    previews: Dict[str, bytes] = dataclasses.field(default_factory=dict)
+
+    def marks_json(self):
+        """The marks as --marks-out writes them: each with its pdflines and rects."""
+        return marks_json(self.marks)
+
+
+def _quorl():
+    import quorl  # imported late: a command's --help works even where the module cannot load
+
+    return quorl
+
+
+def publication_number(text):
+    """Country code and number of the first publication number in ``text``, blanks removed;
+    the kind code (A, B, ...) is left out, since an application and its grant share it."""
+    label = _PUBLICATION_LABEL.search(text)
+    match = (label and _PUBLICATION.search(text, label.end())) or _PUBLICATION.search(text)
+    return match.group(1) + match.group(2).replace(" ", "") if match else None
+
+
+def open_pdf(fitz, pdf_bytes, pdf_name):
+    """The PyMuPDF document, refused when it is not a PDF, encrypted, empty or damaged."""
+    try:
+        pdffile = fitz.open("pdf", pdf_bytes)
+    except Exception as e:
+        raise JobError(pdf_name, "pdf", "not a PDF file: %s" % one_line(e)) from None
+    if pdffile.needs_pass:
+        raise JobError(pdf_name, "pdf", "the PDF is encrypted")
+    if pdffile.page_count == 0:
+        raise JobError(pdf_name, "pdf", "the PDF has no pages")
+    if getattr(pdffile, "is_repaired", False):
+        raise JobError(pdf_name, "pdf", "the PDF is damaged (truncated or corrupt: its "
+                       "cross-reference table had to be rebuilt)")
+    try:
+        for page in pdffile:
+            for xref in page.get_contents():
+                pdffile.xref_stream(xref)
+    except Exception as e:
+        raise JobError(pdf_name, "pdf", "the PDF is damaged: page %d cannot be read (%s)"
+                       % (page.number + 1, one_line(e))) from None
+    return pdffile
+
+
+def load_converter(html_text, pdf_bytes, html_name="PATENT.html", pdf_name="PATENT.pdf"):
+    """The converter of one patent, built as get_patent_converter builds it, one document at a
+    time so that a failure names the file it comes from."""
+    quorl = _quorl()
+    try:
+        htmldoc = quorl.HtmlDocument(html_text, parserlist=[{"name": ["img", "div", "h2"]}])
+    except Exception as e:
+        raise JobError(html_name, "html", "cannot read it as HTML: %s" % one_line(e)) from None
+    if not any(htmldoc.infodict.get(section) for section, _ in SECTIONS):
+        raise JobError(html_name, "html", "not a patent's full text: none of the sections %s "
+                       "is there" % ", ".join(s for s, _ in SECTIONS))
+    pdffile = open_pdf(quorl.fitz, pdf_bytes, pdf_name)
+    try:
+        pdfdoc = quorl.PdfDocument(pdffile, markerdict=marker_registry(quorl))
+    except Exception as e:
+        raise JobError(pdf_name, "pdf", "not a patent publication laid out as expected (%s)"
+                       % one_line(e)) from None
+    if not pdfdoc.text:
+        raise JobError(pdf_name, "pdf", "no text found in the patent's text regions (a "
+                       "scanned PDF?)")
+    try:
+        return quorl.PatentConverter(htmldoc, pdfdoc)
+    except Exception as e:
+        raise JobError(None, "match", "cannot align %s with %s: %s"
+                       % (html_name, pdf_name, one_line(e))) from None
+
+
+def measure_match(converter):
+    """The publication numbers both documents show and the share of their text that aligns."""
+    htmldoc, pdfdoc = converter.htmldoc, converter.pdfdoc
+    starts = [htmldoc.infodict[s]["start"] for s, _ in SECTIONS if htmldoc.infodict.get(s)]
+    heading = htmldoc.text[:min(starts)] if starts else ""
+    html_number = publication_number(heading + "\n" + htmldoc.get_text(SECTIONS[0][0])) \
+        if htmldoc.infodict.get(SECTIONS[0][0]) else publication_number(heading)
+    pdf_number = publication_number(pdfdoc.doc[0].get_text())
+    html_chars = sum(len(htmldoc.get_text(s)) for s, _ in SECTIONS if htmldoc.infodict.get(s))
+    pdf_chars = len(pdfdoc.get_text().replace("\n", ""))
+    aligned = sum(a_end - a_start for (a_start, a_end), _ in converter.difflist)
+    total = html_chars + pdf_chars
+    return Match(html_number, pdf_number, 2 * aligned / total if total else 0.0)
+
+
+def already_marked(pdffile):
+    """Number of annotations in the document that quorl's markers drew."""
+    count = 0
+    for page in pdffile:
+        for annot in page.annots():
+            info = annot.info
+            if info.get("subject") in SUBJECTS and info.get("title") == AUTHOR:
+                count += 1
+    return count
+
+
+def _rects(pdfdoc, pdflines):
+    """[page, x0, y0, x1, y1] of the text a mark covers, one per PDF line."""
+    (first, (start, _)), (last, (_, end)) = pdflines[0], pdflines[-1]
+    return [[page, rect.x0, rect.y0, rect.x1, rect.y1]
+            for page, rect in pdfdoc.getcontentposition((first, start), (last, end))]
+
+
+def place_marks(converter, marks, marks_name="MARKS.json"):
+    """Converts and draws every mark, adding "pdflines" and "rects" to each; returns the marked
+    PDF's bytes."""
+    text_length = len(converter.htmldoc.text)
+    for index, mark in enumerate(marks):
+        def fail(reason):
+            raise JobError(marks_name, "place", "%s cannot be placed: %s"
+                           % (describe(index, mark), reason))
+
+        if mark["end"] > text_length:
+            fail("it ends beyond the HTML text, which has %d characters" % text_length)
+        try:
+            converter.convert_mark_html2pdf(mark)
+        except IndexError:
+            fail("no part of it is aligned with the PDF text")
+        if not mark["pdflines"]:
+            fail("it covers no PDF text")
+        try:
+            mark["rects"] = _rects(converter.pdfdoc, mark["pdflines"])
+        except Exception as e:
+            fail("its text has no place on the page (%s)" % one_line(e))
+    for index, mark in enumerate(marks):
+        drawn = {k: v for k, v in mark.items() if k != "rects"}
+        try:
+            converter.pdfdoc.make_mark(drawn)
+        except Exception as e:
+            raise JobError(marks_name, "draw", "%s cannot be drawn: %s"
+                           % (describe(index, mark), one_line(e))) from None
+    try:
+        return converter.mark_pdf([])
+    except Exception as e:
+        raise JobError(None, "draw", "cannot write the marked PDF: %s" % one_line(e)) from None
+
+
+def marks_json(marks):
+    converted = []
+    for mark in marks:
+        record = dict(mark)
+        record["pdflines"] = [[line, list(within)] for line, within in mark["pdflines"]]
+        converted.append(record)
+    return (json.dumps(converted, ensure_ascii=False, indent=2) + "\n").encode("utf-8")
+
+
+def previews(fitz, pdf_bytes, dpi):
+    """File name -> PNG bytes of every page that carries an annotation."""
+    images = {}
+    doc = fitz.open("pdf", pdf_bytes)
+    try:
+        for page in doc:
+            if page.first_annot is None:
+                continue
+            images["page-%03d.png" % (page.number + 1)] = page.get_pixmap(dpi=dpi).tobytes("png")
+    finally:
+        doc.close()
+    return images
+
+
+def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_view=False,
+                preview_dpi=None, verbose=False):
+    """Marks one patent given by the paths of its inputs; returns a Result, or raises JobError.
+
+    Nothing is written. ``diff_view`` adds the diff view pages, ``preview_dpi`` the PNG previews
+    of the marked pages. The quorl module's own diagnostics go to standard error when
+    ``verbose``, nowhere otherwise.
+    """
+    seconds = {}
+    clock = time.perf_counter()
+
+    def lap(stage):
+        nonlocal clock
+        now = time.perf_counter()
+        seconds[stage] = seconds.get(stage, 0.0) + now - clock
+        clock = now
+
+    html_text = read_html(html_path)
+    pdf_bytes = read_pdf(pdf_path)
+    marks = read_marks(marks_path)
+    lap("read")
+    quorl = _quorl()
+    warnings = []
+    with module_diagnostics(verbose):
+        converter = load_converter(html_text, pdf_bytes, html_path, pdf_path)
+        lap("align")
+        match = measure_match(converter)
+        problem = match.problem()
+        if problem and not allow_mismatch:
+            raise JobError(None, "match", "%s and %s do not belong to the same publication: %s"
+                           % (html_path, pdf_path, problem))
+        if problem:
+            warnings.append("%s and %s: %s (marking anyway)" % (html_path, pdf_path, problem))
+        drawn_before = already_marked(converter.pdfdoc.doc)
+        if drawn_before:
+            warnings.append("%s: already carries %d annotations drawn by quorl; the marks will "
+                            "be drawn a second time" % (pdf_path, drawn_before))
+        marked = place_marks(converter, marks, marks_path)
+        lap("mark")
+        result = Result(pdf=marked, marks=marks, pages=converter.pdfdoc.doc.page_count,
+                        marked_pages=len({rect[0] for m in marks for rect in m["rects"]}),
+                        match=match, seconds=seconds, warnings=warnings)
+        if diff_view:
+            result.diff_views = views.diff_views(quorl, converter, str(html_path), str(pdf_path))
+        if preview_dpi:
+            result.previews = previews(quorl.fitz, marked, preview_dpi)
+        lap("views")
+    return result
