@@ -6,13 +6,11 @@ checks every output before the work starts and turns the outcome into messages a
 status.
 """
 import argparse
-import os
 import sys
 
 from . import job
 from .command import run, version
 from .errors import JobError
-from .outputs import Outputs
 
 PROG = "quorl-mark"
 ORDER = "PATENT.html PATENT.pdf MARKS.json"
@@ -91,40 +89,12 @@ def mark(args):
         raise JobError(None, "arguments", "--dpi must be between 10 and 1200")
     to_stdout = args.output == "-"
     messages = sys.stderr if to_stdout else sys.stdout
-    with Outputs([("PATENT.html", args.html), ("PATENT.pdf", args.pdf),
-                  ("MARKS.json", args.marks)]) as outputs:
-        files = [] if to_stdout else [("-o", args.output)]
-        if args.marks_out:
-            files.append(("--marks-out", args.marks_out))
-        for label, path in files:
-            outputs.target(path, label)
-            outputs.folder(os.path.dirname(os.path.abspath(path)), "the folder of")
-        folders = [(label, path) for label, path in
-                   (("--diff-view", args.diff_view), ("--preview", args.preview)) if path]
-        for label, path in folders:
-            outputs.folder(path, label)
-
-        result = job.mark_patent(args.html, args.pdf, args.marks,
-                                 allow_mismatch=args.allow_mismatch,
-                                 diff_view=bool(args.diff_view),
-                                 preview_dpi=args.dpi if args.preview else None,
-                                 verbose=args.verbose)
-        for warning in result.warnings:
-            print("%s: warning: %s" % (PROG, warning), file=sys.stderr)
-
-        written = []
-        if not to_stdout:
-            outputs.stage(args.output, result.pdf, "-o")
-        if args.marks_out:
-            outputs.stage(args.marks_out, result.marks_json(), "--marks-out")
-            written.append(args.marks_out)
-        for (label, folder), files in ((("--diff-view", args.diff_view), result.diff_views),
-                                       (("--preview", args.preview), result.previews)):
-            for name, data in files.items():
-                path = os.path.join(folder, name)
-                outputs.stage(path, data, label)
-                written.append(path)
-        outputs.commit()
+    result, written = job.mark_to_files(
+        args.html, args.pdf, args.marks, None if to_stdout else args.output,
+        marks_out=args.marks_out, diff_view=args.diff_view, preview=args.preview, dpi=args.dpi,
+        allow_mismatch=args.allow_mismatch, verbose=args.verbose)
+    for warning in result.warnings:
+        print("%s: warning: %s" % (PROG, warning), file=sys.stderr)
     if to_stdout:
         sys.stdout.buffer.write(result.pdf)
         sys.stdout.buffer.flush()

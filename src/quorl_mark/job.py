@@ -1,11 +1,12 @@
 """One patent's job: its HTML, PDF and marks in; the marked PDF and the other outputs out, as
 bytes, or a JobError that names the file, the stage and the reason.
 
-The commands, batch marking and extraction all go through this module; none of them writes a
-file here (see outputs.py for that).
+The commands, batch marking and extraction all go through this module. ``mark_patent`` writes
+nothing; ``mark_to_files`` writes its outputs through outputs.Outputs, all or nothing.
 """
 import dataclasses
 import json
+import os
 import re
 import time
 from typing import Dict, List, Optional
@@ -14,6 +15,7 @@ from . import views
 from .diagnostics import module_diagnostics
 from .errors import JobError, one_line
 from .inputs import describe, read_html, read_marks, read_pdf
+from .outputs import Outputs
 from .vocabulary import AUTHOR, SECTIONS, SUBJECTS, marker_registry
 
 # The HTML and the PDF are taken for the same publication when at least this share of their
@@ -268,3 +270,43 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
             result.previews = previews(quorl.fitz, marked, preview_dpi)
         lap("views")
     return result
+
+
+def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, diff_view=None,
+                  preview=None, dpi=100, allow_mismatch=False, verbose=False):
+    """Marks one patent and writes its outputs, all or nothing; returns the Result.
+
+    ``output`` is the marked PDF's path, or None to leave it to the caller (as "-o -" does);
+    ``marks_out`` the marks with their PDF lines and rectangles; ``diff_view`` and ``preview``
+    folders. Every output is checked before the work starts (see outputs.Outputs). Returns the
+    Result and the paths written after the marked PDF.
+    """
+    with Outputs([("PATENT.html", html_path), ("PATENT.pdf", pdf_path),
+                  ("MARKS.json", marks_path)]) as outputs:
+        files = [(label, path) for label, path in (("-o", output), ("--marks-out", marks_out))
+                 if path is not None]
+        for label, path in files:
+            outputs.target(path, label)
+            outputs.folder(os.path.dirname(os.path.abspath(path)), "the folder of")
+        folders = [(label, path) for label, path in (("--diff-view", diff_view),
+                                                     ("--preview", preview)) if path]
+        for label, path in folders:
+            outputs.folder(path, label)
+
+        result = mark_patent(html_path, pdf_path, marks_path, allow_mismatch=allow_mismatch,
+                             diff_view=bool(diff_view), preview_dpi=dpi if preview else None,
+                             verbose=verbose)
+        written = []
+        if output is not None:
+            outputs.stage(output, result.pdf, "-o")
+        if marks_out is not None:
+            outputs.stage(marks_out, result.marks_json(), "--marks-out")
+            written.append(marks_out)
+        for (label, folder), files in ((("--diff-view", diff_view), result.diff_views),
+                                       (("--preview", preview), result.previews)):
+            for name, data in files.items():
+                path = os.path.join(folder, name)
+                outputs.stage(path, data, label)
+                written.append(path)
+        outputs.commit()
+    return result, written
