@@ -16,7 +16,7 @@ from bs4 import BeautifulSoup
 
 import patents
 import quorl
-from quorl_mark import cli, job, outputs as output_files, views
+from quorl_mark import cli, outputs as output_files, views
 from quorl_mark.vocabulary import SECTIONS
 
 SCRIPT = pathlib.Path(sys.executable).with_name("quorl-mark")
