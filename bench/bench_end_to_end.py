@@ -22,10 +22,11 @@ from bs4 import BeautifulSoup  # noqa: E402
 
 import quorl  # noqa: E402
 from patents import generate_patent  # noqa: E402
+from quorl_mark.vocabulary import ALIASES, MARK_TYPES, marker_registry  # noqa: E402
 
 ROUNDS = 5
 MARKS = 50
-KINDS = ["par", "cth", "equal", "imgpar", "imgig", "flag"]
+KINDS = MARK_TYPES + tuple(ALIASES)
 
 
 def make_marks(htmldoc):
@@ -55,9 +56,8 @@ def stages(patent, marks):
     htmldoc = quorl.HtmlDocument(patent.html, parserlist=[{"name": ["img", "div", "h2"]}])
     times["HTML parsing (HtmlDocument)"] = clock() - t
     t = clock()
-    markerdict = {"par": quorl.PARMarker, "cth": quorl.CTHMarker, "imgpar": quorl.ImgPARMarker,
-                  "imgig": quorl.ImgIGMarker, "flag": quorl.FlagMarker}
-    pdfdoc = quorl.PdfDocument(quorl.fitz.open("pdf", patent.pdf), markerdict=markerdict)
+    pdfdoc = quorl.PdfDocument(quorl.fitz.open("pdf", patent.pdf),
+                               markerdict=marker_registry(quorl))
     times["PDF extraction (PdfDocument)"] = clock() - t
     # PdfDocument pauses the cyclic collector while it builds its records; the young-generation
     # pass it defers would otherwise land in whichever stage allocates next.
