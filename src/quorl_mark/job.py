@@ -263,7 +263,8 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
             result.previews = previews(quorl.fitz, marked, preview_dpi)
         if review_dpi:
             result.review = review_page.review_files(
-                converter, marks, marked, review_dpi, title="%s and %s" % (html_path, pdf_path))
+                converter, marks, marked, review_dpi,
+                title="%s and %s" % (os.path.basename(html_path), os.path.basename(pdf_path)))
         lap("views")
     return result
 

@@ -7,9 +7,10 @@ are relative links, and its Content-Security-Policy lets nothing else load or ru
 the patent and of the marks reaches the page through ``views.escape``; the page carries no data
 block for its script, which reads the marks from ``data-m`` attributes of numbers only.
 
-What the alignment found different is read from the converter's ``difflist`` (the span pairs of
-the text both renderings share): HTML text outside those spans is only in the HTML, and PDF text
-between them that the HTML lacks is shown where it would stand.
+What the alignment found different is read from the converter's ``difflist``, the alignment the
+marks were placed by: HTML text outside its span pairs is only in the HTML, PDF text between them
+is shown where it would stand, and a character a pair maps onto a different one is shown as
+replaced (the HTML's flagged, the PDF's after it).
 """
 import base64
 import hashlib
@@ -22,7 +23,7 @@ from .vocabulary import MARK_TYPES, SECTIONS
 PAGE_IMAGE = "pages/page-%03d.png"
 _TYPES = set(MARK_TYPES) | {"equal"}
 _SCRIPT_HASH = base64.b64encode(hashlib.sha256(SCRIPT.encode("utf-8")).digest()).decode("ascii")
-_POLICY = ("default-src 'none'; img-src 'self' file:; style-src 'unsafe-inline'; "
+_POLICY = ("default-src 'none'; img-src 'self'; style-src 'unsafe-inline'; "
            "script-src 'sha256-%s'" % _SCRIPT_HASH)
 
 PAGE = """<!DOCTYPE html>
@@ -85,19 +86,44 @@ def _sections(converter):
         pdf_start = pdf_end
 
 
-def _differences(difflist, pdf_text, html_span, pdf_span):
-    """The HTML spans of one section that are only in the HTML, and HTML position -> the text
-    only in the PDF that stands before it."""
+def _mismatches(a, b):
+    """[start, end) runs of the positions where the equal-length strings ``a`` and ``b``
+    differ, found by halving (string comparison stays in C even for long texts)."""
+    if a == b:
+        return []
+    if len(a) == 1:
+        return [[0, 1]]
+    half = len(a) // 2
+    runs = _mismatches(a[:half], b[:half])
+    for start, end in _mismatches(a[half:], b[half:]):
+        if runs and runs[-1][1] == start + half:
+            runs[-1][1] = end + half
+        else:
+            runs.append([start + half, end + half])
+    return runs
+
+
+def _differences(difflist, html_text, pdf_text, html_span, pdf_span):
+    """Where one section's HTML text differs from its PDF text, by the alignment: the HTML
+    spans only in the HTML, and HTML position -> the PDF text that stands there instead.
+
+    An alignment entry pairs HTML and PDF stretches of one length, character by character;
+    characters it pairs may still differ (a substitution). Between entries, text is only on
+    one side."""
     (hs, he), (ps, pe) = html_span, pdf_span
-    equal = sorted((a1, a2, b1, b2) for (a1, a2), (b1, b2) in difflist
+    pairs = sorted((a1, a2, b1, b2) for (a1, a2), (b1, b2) in difflist
                    if hs <= a1 <= a2 <= he and ps <= b1 <= b2 <= pe)
-    html_only, pdf_only = [], {}
+    html_only, pdf_only = [], defaultdict(str)
     a_at, b_at = hs, ps
-    for a1, a2, b1, b2 in equal + [(he, he, pe, pe)]:
+    for a1, a2, b1, b2 in pairs + [(he, he, pe, pe)]:
         if a1 > a_at:
             html_only.append((a_at, a1))
         if b1 > b_at:
-            pdf_only[max(a1, a_at)] = pdf_text[b_at:b1]
+            pdf_only[max(a1, a_at)] += pdf_text[b_at:b1]
+        if a2 - a1 == b2 - b1:
+            for start, end in _mismatches(html_text[a1:a2], pdf_text[b1:b2]):
+                html_only.append((a1 + start, a1 + end))
+                pdf_only[a1 + end] += pdf_text[b1 + start:b1 + end]
         a_at, b_at = max(a_at, a2), max(b_at, b2)
     return html_only, pdf_only
 
@@ -161,7 +187,8 @@ def text_pane(converter, marks):
     breaks = {record["start"] for record in htmldoc.infodict.values()}
     parts = []
     for section, hs, he, ps, pe in _sections(converter):
-        html_only, pdf_only = _differences(converter.difflist, pdf_text, (hs, he), (ps, pe))
+        html_only, pdf_only = _differences(converter.difflist, htmldoc.text, pdf_text,
+                                           (hs, he), (ps, pe))
         parts.append('<h2>%s</h2>\n%s' % (escape(section), _section_html(
             htmldoc.text, (hs, he), marks, html_only, pdf_only, breaks)))
     return "\n".join(parts)
