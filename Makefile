@@ -11,8 +11,9 @@ PYTEST_ARGS ?=
 CMAKE_ARGS ?=
 ASAN_VENV ?= .venv-asan
 
-# Debian packages the tests use: GoogleTest for the C++ core, poppler for rendering checks.
-SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk
+# Debian packages the tests use: GoogleTest for the C++ core, poppler for rendering checks,
+# Chromium for the review page (driven by Playwright, whose own browser download is not used).
+SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk chromium
 SYSTEM_STAMP := build/.system-packages
 
 .PHONY: all install deps system-deps test pytest cpp-test demo sample asan-test bench fuzz-setup fuzz format clean
@@ -65,7 +66,7 @@ demo: install
 	rm -rf demo-out
 	$(VENV)/bin/quorl-mark examples/sample.html examples/sample.pdf examples/sample-marks.json \
 	  -o demo-out/sample-marked.pdf --marks-out demo-out/sample-marks-pdf.json \
-	  --diff-view demo-out/diff --preview demo-out/preview
+	  --diff-view demo-out/diff --preview demo-out/preview --review demo-out/review
 
 # Regenerates the sample patent of examples/ with the project's test-patent generator.
 sample: install

@@ -71,8 +71,13 @@ def build_parser():
                              "the PDF text of each section into DIR (index.html links them)")
     parser.add_argument("--preview", metavar="DIR",
                         help="also write a PNG image of every marked page into DIR")
+    parser.add_argument("--review", metavar="DIR",
+                        help="also write a review page into DIR: index.html shows the HTML text "
+                             "and the marked PDF pages side by side with every mark on both "
+                             "(open it in a browser; it needs nothing but the files of DIR)")
     parser.add_argument("--dpi", type=int, default=100,
-                        help="resolution of the previews (default: %(default)s)")
+                        help="resolution of the previews and the review page's page images "
+                             "(default: %(default)s)")
     parser.add_argument("--allow-mismatch", action="store_true",
                         help="mark even when the HTML and the PDF do not seem to be the same "
                              "publication")
@@ -91,7 +96,8 @@ def mark(args):
     messages = sys.stderr if to_stdout else sys.stdout
     result, written = job.mark_to_files(
         args.html, args.pdf, args.marks, None if to_stdout else args.output,
-        marks_out=args.marks_out, diff_view=args.diff_view, preview=args.preview, dpi=args.dpi,
+        marks_out=args.marks_out, diff_view=args.diff_view, preview=args.preview,
+        review=args.review, dpi=args.dpi,
         allow_mismatch=args.allow_mismatch, verbose=args.verbose)
     for warning in result.warnings:
         print("%s: warning: %s" % (PROG, warning), file=sys.stderr)

@@ -11,7 +11,7 @@ import re
 import time
 from typing import Dict, List, Optional
 
-from . import views
+from . import review as review_page, views
 from .diagnostics import module_diagnostics
 from .errors import JobError, one_line
 from .inputs import describe, read_html, read_marks, read_pdf
@@ -62,6 +62,7 @@ class Result:
     warnings: List[str]
     diff_views: Dict[str, bytes] = dataclasses.field(default_factory=dict)
     previews: Dict[str, bytes] = dataclasses.field(default_factory=dict)
+    review: Dict[str, bytes] = dataclasses.field(default_factory=dict)
 
     def marks_json(self):
         """The marks as --marks-out writes them: each with its pdflines and rects."""
@@ -219,25 +220,17 @@ def marks_json(marks):
 
 def previews(fitz, pdf_bytes, dpi):
     """File name -> PNG bytes of every page that carries an annotation."""
-    images = {}
-    doc = fitz.open("pdf", pdf_bytes)
-    try:
-        for page in doc:
-            if page.first_annot is None:
-                continue
-            images["page-%03d.png" % (page.number + 1)] = page.get_pixmap(dpi=dpi).tobytes("png")
-    finally:
-        doc.close()
-    return images
+    return {"page-%03d.png" % (page.number + 1): png
+            for page, png in review_page.page_images(fitz, pdf_bytes, dpi, marked_only=True)}
 
 
 def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_view=False,
-                preview_dpi=None, verbose=False):
+                preview_dpi=None, review_dpi=None, verbose=False):
     """Marks one patent given by the paths of its inputs; returns a Result, or raises JobError.
 
     Nothing is written. ``diff_view`` adds the diff view pages, ``preview_dpi`` the PNG previews
-    of the marked pages. The quorl module's own diagnostics go to standard error when
-    ``verbose``, nowhere otherwise.
+    of the marked pages, ``review_dpi`` the review page (review.py) with its page images. The
+    quorl module's own diagnostics go to standard error when ``verbose``, nowhere otherwise.
     """
     seconds = {}
     clock = time.perf_counter()
@@ -277,18 +270,22 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
             result.diff_views = views.diff_views(quorl, converter, str(html_path), str(pdf_path))
         if preview_dpi:
             result.previews = previews(quorl.fitz, marked, preview_dpi)
+        if review_dpi:
+            result.review = review_page.review_files(
+                converter, marks, marked, review_dpi,
+                title="%s and %s" % (os.path.basename(html_path), os.path.basename(pdf_path)))
         lap("views")
     return result
 
 
 def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, diff_view=None,
-                  preview=None, dpi=100, allow_mismatch=False, verbose=False):
+                  preview=None, review=None, dpi=100, allow_mismatch=False, verbose=False):
     """Marks one patent and writes its outputs, all or nothing; returns the Result.
 
     ``output`` is the marked PDF's path, or None to leave it to the caller (as "-o -" does);
-    ``marks_out`` the marks with their PDF lines and rectangles; ``diff_view`` and ``preview``
-    folders. Every output is checked before the work starts (see outputs.Outputs). Returns the
-    Result and the paths written after the marked PDF.
+    ``marks_out`` the marks with their PDF lines and rectangles; ``diff_view``, ``preview`` and
+    ``review`` folders. Every output is checked before the work starts (see outputs.Outputs).
+    Returns the Result and the paths written after the marked PDF.
     """
     with Outputs([("PATENT.html", html_path), ("PATENT.pdf", pdf_path),
                   ("MARKS.json", marks_path)]) as outputs:
@@ -298,13 +295,14 @@ def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, di
             outputs.target(path, label)
             outputs.folder(os.path.dirname(os.path.abspath(path)), "the folder of")
         folders = [(label, path) for label, path in (("--diff-view", diff_view),
-                                                     ("--preview", preview)) if path]
+                                                     ("--preview", preview),
+                                                     ("--review", review)) if path]
         for label, path in folders:
             outputs.folder(path, label)
 
         result = mark_patent(html_path, pdf_path, marks_path, allow_mismatch=allow_mismatch,
                              diff_view=bool(diff_view), preview_dpi=dpi if preview else None,
-                             verbose=verbose)
+                             review_dpi=dpi if review else None, verbose=verbose)
         written = []
         if output is not None:
             outputs.stage(output, result.pdf, "-o")
@@ -312,7 +310,8 @@ def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, di
             outputs.stage(marks_out, result.marks_json(), "--marks-out")
             written.append(marks_out)
         for (label, folder), files in ((("--diff-view", diff_view), result.diff_views),
-                                       (("--preview", preview), result.previews)):
+                                       (("--preview", preview), result.previews),
+                                       (("--review", review), result.review)):
             for name, data in files.items():
                 path = os.path.join(folder, name)
                 outputs.stage(path, data, label)
