@@ -38,7 +38,7 @@ apt_ensure = @missing=""; for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missi
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
 	fi
 
-$(SYSTEM_STAMP):
+$(SYSTEM_STAMP): Makefile
 	mkdir -p build
 	$(call apt_ensure,$(SYSTEM_PACKAGES))
 	touch $@
