@@ -114,7 +114,8 @@ class Source:
                     continue
                 problem = manifest_problem(record)
                 name = record.get("name") if isinstance(record, dict) else None
-                label = name if plain_name(name) else "line %d" % number
+                # A duplicate is named by its line: its name's lines are the earlier patent's.
+                label = name if plain_name(name) and name not in seen else "line %d" % number
                 if problem is None and name in seen:
                     problem = "the name %r was given on an earlier line" % name
                 if problem is not None:
