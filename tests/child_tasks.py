@@ -55,3 +55,9 @@ def slow_then_clean(marker, seconds):
         os.unlink(marker)
         raise
     return "finished"
+
+
+def loaded(*prefixes):
+    """The loaded modules (not blocked ones) whose names start with one of ``prefixes``."""
+    return sorted(name for name, module in sys.modules.items()
+                  if module is not None and name.startswith(prefixes))

@@ -87,3 +87,14 @@ def test_a_child_that_cannot_start_is_an_error():
                    stderr=subprocess.DEVNULL) as pool:
         with pytest.raises(ChildPoolError, match="could not start"):
             list(pool.run([task(0, "sleep", 0)]))
+
+
+def test_children_import_pymupdf_without_its_addons():
+    """The full pymupdf distribution brings onnxruntime, numpy and pymupdf4llm along; quorl's
+    children never load them (they would triple each child's start-up time and memory)."""
+    with ChildPool(1, env=ENV, preload=("quorl",)) as pool:
+        (outcome,) = pool.run([task(0, "loaded", "pymupdf", "onnxruntime", "numpy")])
+    assert "pymupdf" in outcome.value
+    assert [name for name in outcome.value if not name.startswith("pymupdf.")
+            and name != "pymupdf"] == []
+    assert "pymupdf.layout" not in outcome.value

@@ -12,7 +12,6 @@ the pool while a task runs interrupts it, which unwinds as after Ctrl-C in a com
 committed are removed), and the child answers "interrupted" and ends. Between tasks it returns
 MuPDF's resource store to the allocator, so that memory stays flat over many documents.
 """
-import gc
 import importlib
 import os
 import pickle
@@ -23,6 +22,7 @@ import sys
 import time
 
 from .errors import JobError, one_line
+from .pymupdf_addons import skip_pymupdf_addons
 
 HEADER = struct.Struct("!I")  # length of the pickled reply that follows
 
@@ -49,10 +49,12 @@ def resolve(target, cache={}):
 
 
 def release_memory():
+    """Empties MuPDF's resource store (fonts, images, parsed objects of the documents just
+    closed). No gc.collect(): with PyMuPDF loaded a full collection costs tens of
+    milliseconds per task, and the collector runs on its own anyway."""
     pymupdf = sys.modules.get("pymupdf")
     if pymupdf is not None:
         pymupdf.TOOLS.store_shrink(100)
-    gc.collect()
 
 
 class Replies:
@@ -91,6 +93,7 @@ def main(argv=None):
     os.dup2(devnull, 0)
     os.close(devnull)
     signal.signal(signal.SIGINT, signal.SIG_IGN)  # only a task at work is interrupted
+    skip_pymupdf_addons()
     for module in (sys.argv[1:] if argv is None else argv):
         importlib.import_module(module)
     worker = "%s:%d" % (socket.gethostname(), os.getpid())
