@@ -16,6 +16,7 @@ import pytest
 
 from patent_files import write_patent
 from quorl_mark import batch_cli, cli
+from quorl_mark.progress import Progress
 from stuck_inputs import kill_readers, make_fifo, wait_for_reader
 
 SCRIPT = os.path.join(os.path.dirname(sys.executable), "quorl-batch")
@@ -243,3 +244,23 @@ def test_ctrl_c_interrupts_the_patents_in_flight_and_resumes(corpus, tmp_path):
     done = subprocess.run([SCRIPT, str(folder), "-o", str(outdir), "-q"])
     assert done.returncode == 0
     assert {l["status"] for l in latest(outdir).values()} == {"ok"}
+
+
+def test_progress_is_plain_lines_without_a_terminal_and_diagnostics_need_v(corpus, tmp_path,
+                                                                           capfd):
+    progress = Progress("quorl-batch", 3, every=0)  # pytest's standard error is no terminal
+    progress.update(failed=False)
+    progress.update(failed=True)
+    progress.close()
+    quiet = Progress("quorl-batch", 3, quiet=True, every=0)
+    quiet.update(failed=True)
+    quiet.close()
+    err = capfd.readouterr().err
+    assert err.splitlines()[0].startswith("quorl-batch: 1 of 3 done, 0 failed, ")
+    assert err.splitlines()[1].startswith("quorl-batch: 2 of 3 done, 1 failed, ")
+    assert len(err.splitlines()) == 2 and "patents/s" in err and "\r" not in err
+
+    folder = copy_of(corpus, tmp_path, ("p0",))
+    assert batch_cli.main([str(folder), "-o", str(tmp_path / "out"), "-v"]) == 0
+    out, err = capfd.readouterr()
+    assert "markinfo" in err and out.startswith("quorl-batch: 1 done (1 marked, 0 skipped), 0 failed, ")

@@ -90,7 +90,7 @@ def connect(address):
 
 def summary(counts, progress, report):
     done, failed = counts["ok"] + counts["skipped"], progress.failed
-    text = "%s: %d patents done (%d marked, %d skipped), %d failed" % (
+    text = "%s: %d done (%d marked, %d skipped), %d failed" % (
         PROG, done, counts["ok"], counts["skipped"], failed)
     others = ["%d %s" % (counts[s], s) for s in ("crashed", "timeout", "interrupted") if counts[s]]
     if others:
