@@ -40,6 +40,14 @@ def test_outcomes_of_every_kind(tmp_path):
     assert outcomes["after"].status == "ok" and outcomes["after"].value["sum"] == 2
 
 
+def test_a_child_that_died_idle_is_replaced_for_the_next_task():
+    with ChildPool(1, env=ENV) as pool:
+        (first,) = pool.run([task(0, "kill_later", 0.2)])
+        time.sleep(1)
+        (second,) = pool.run([task(1, "sleep", 0)])
+    assert second.status == "ok" and second.value != first.value
+
+
 def test_at_most_jobs_in_flight():
     pulled = []
 

@@ -82,9 +82,12 @@ class _Child:
 
     def _write(self, task):
         self.sent_at = time.monotonic()
-        self.proc.stdin.write(pickle.dumps((task.key, task.target, task.args),
-                                           protocol=pickle.HIGHEST_PROTOCOL))
-        self.proc.stdin.flush()
+        try:
+            self.proc.stdin.write(pickle.dumps((task.key, task.target, task.args),
+                                               protocol=pickle.HIGHEST_PROTOCOL))
+            self.proc.stdin.flush()
+        except OSError:  # it died meanwhile: its closed output tells, and the task is retried
+            pass
 
     def receive(self):
         """The replies that arrived, or None when the child has closed its end (it died)."""
@@ -187,9 +190,11 @@ class ChildPool:
         return child.kill() if kill else child.close()
 
     def _idle_child(self):
-        for child in self._children:
+        for child in list(self._children):
             if child.task is None:
-                return child
+                if child.proc.poll() is None:
+                    return child
+                self._retire(child, kill=True)  # died while idle (the OOM killer, say)
         return self._spawn()
 
     def _busy(self):
