@@ -89,7 +89,10 @@ def run_on_dask(client, work, settings, pool_options, emit, per_task=1, in_fligh
     def interrupt():
         """Stops the tasks in flight; the lines of those that answer in time."""
         stop.set()
-        wait(list(pending), timeout=GRACE + 5)
+        try:
+            wait(list(pending), timeout=GRACE + 5)
+        except Exception:  # a timeout, or futures cancelled meanwhile: both sorted out below
+            pass
         done = []
         for future in list(pending):
             if future.done():
