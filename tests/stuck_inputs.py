@@ -1,0 +1,63 @@
+"""Inputs that hold a child process mid-patent: a FIFO in place of a file blocks whoever reads it
+until a writer comes, so a test knows which process is working on that patent and can kill it,
+interrupt it or let it run past a timeout."""
+import glob
+import os
+import signal
+import threading
+import time
+
+
+def make_fifo(path):
+    path = str(path)
+    if os.path.lexists(path):
+        os.unlink(path)
+    os.mkfifo(path)
+    return path
+
+
+def readers_of(path, timeout=10.0):
+    """Pids of the other processes that hold ``path`` open, waiting until there is one."""
+    path = os.path.realpath(path)
+    deadline = time.monotonic() + timeout
+    while True:
+        pids = set()
+        for fd_dir in glob.glob("/proc/[0-9]*/fd"):
+            pid = int(fd_dir.split("/")[2])
+            if pid == os.getpid():
+                continue
+            try:
+                for fd in os.listdir(fd_dir):
+                    if os.readlink(os.path.join(fd_dir, fd)) == path:
+                        pids.add(pid)
+            except OSError:
+                continue
+        if pids or time.monotonic() > deadline:
+            return pids
+        time.sleep(0.02)
+
+
+def wait_for_reader(path):
+    """Blocks until a process opens the FIFO ``path`` to read; returns the write end and the
+    readers' pids. The reader stays blocked until the write end is closed."""
+    fd = os.open(path, os.O_WRONLY)
+    return fd, readers_of(path)
+
+
+def kill_readers(path, times):
+    """A thread that SIGKILLs the process reading the FIFO ``path``, ``times`` times over; the
+    list it returns fills with the pids killed."""
+    killed = []
+
+    def work():
+        for _ in range(times):
+            fd, pids = wait_for_reader(path)
+            for pid in pids:
+                os.kill(pid, signal.SIGKILL)
+                killed.append(pid)
+            time.sleep(0.2)
+            os.close(fd)
+
+    thread = threading.Thread(target=work, daemon=True)
+    thread.start()
+    return thread, killed
