@@ -80,10 +80,14 @@ def no_temporary_files(folder):
 
 def test_a_folder_marked_as_quorl_mark_marks_each_patent(corpus, tmp_path, capfd):
     outdir = tmp_path / "out"
-    status = batch_cli.main([str(corpus), "-o", str(outdir), "-j", "2"])
+    status = batch_cli.main([str(corpus), "-o", str(outdir), "-j", "2", "--review", "--dpi", "30"])
     out, err = capfd.readouterr()
     assert status == 1
     lines = latest(outdir)
+    for name in GOOD:
+        review = outdir / name / "review"
+        assert b"<html" in (review / "index.html").read_bytes()
+        assert len(list((review / "pages").iterdir())) == lines[name]["pages"]
     assert len(report(outdir)) == len(lines) == 8
     assert {n: lines[n]["status"] for n in lines} == dict(
         {n: "ok" for n in GOOD}, missing="failed", notpatent="failed", badmarks="failed",

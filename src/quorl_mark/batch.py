@@ -31,7 +31,8 @@ class Batch:
     """One run over the patents of ``source`` (a folder or a manifest): see mark_batch."""
 
     def __init__(self, source, outdir, *, jobs=None, client=None, timeout=None, force=False,
-                 diff_view=False, preview=False, dpi=100, allow_mismatch=False, verbose=False,
+                 diff_view=False, preview=False, review=False, dpi=100, allow_mismatch=False,
+                 verbose=False,
                  max_tasks_per_child=None, max_rss_mb=None, per_task=1, in_flight=None):
         if jobs is not None and jobs < 1:
             raise JobError(None, "arguments", "--jobs must be at least 1")
@@ -51,7 +52,8 @@ class Batch:
             raise JobError(outdir, "write", "cannot create it: %s" % (e.strerror or e)) from None
         self.report_path = os.path.join(outdir, REPORT_NAME)
         self.earlier = {} if force else earlier_runs(self.report_path)
-        self.settings = Settings(outdir=outdir, diff_view=diff_view, preview=preview, dpi=dpi,
+        self.settings = Settings(outdir=outdir, diff_view=diff_view, preview=preview,
+                                 review=review, dpi=dpi,
                                  allow_mismatch=allow_mismatch, force=force, verbose=verbose)
         self.client = client
         self.pool_options = dict(timeout=timeout, max_tasks_per_child=max_tasks_per_child,
@@ -133,8 +135,8 @@ def mark_batch(source, outdir, **options):
 
     ``jobs`` child processes on this machine (default: one per core), or, with ``client`` (a
     ``distributed.Client``), as many as the Dask cluster has threads. ``timeout`` seconds per
-    patent; ``force`` marks patents an earlier run has done; ``diff_view`` and ``preview`` add
-    OUTDIR/NAME/diff and OUTDIR/NAME/preview; ``dpi``, ``allow_mismatch`` and ``verbose`` as
+    patent; ``force`` marks patents an earlier run has done; ``diff_view``, ``preview`` and
+    ``review`` add OUTDIR/NAME/diff, OUTDIR/NAME/preview and OUTDIR/NAME/review; ``dpi``, ``allow_mismatch`` and ``verbose`` as
     for quorl-mark; ``max_tasks_per_child`` and ``max_rss_mb`` replace a child after so many
     patents or above so much resident memory; ``per_task`` patents go to one Dask task.
 

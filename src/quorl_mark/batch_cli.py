@@ -56,8 +56,12 @@ def build_parser():
     parser.add_argument("--preview", action="store_true",
                         help="also write each patent's marked pages as PNG into "
                              "OUTDIR/NAME/preview")
+    parser.add_argument("--review", action="store_true",
+                        help="also write each patent's review page into OUTDIR/NAME/review "
+                             "(open index.html there in a browser)")
     parser.add_argument("--dpi", type=int, default=100,
-                        help="resolution of the previews (default: %(default)s)")
+                        help="resolution of the previews and the review pages' page images "
+                             "(default: %(default)s)")
     parser.add_argument("--allow-mismatch", action="store_true",
                         help="mark even when a patent's HTML and PDF do not seem to be the same "
                              "publication")
@@ -106,7 +110,7 @@ def mark_all(args):
     try:
         batch = Batch(args.input, args.output, jobs=args.jobs, client=client,
                       timeout=args.timeout, force=args.force, diff_view=args.diff_view,
-                      preview=args.preview, dpi=args.dpi, allow_mismatch=args.allow_mismatch,
+                      preview=args.preview, review=args.review, dpi=args.dpi, allow_mismatch=args.allow_mismatch,
                       verbose=args.verbose, max_tasks_per_child=args.max_tasks_per_child,
                       max_rss_mb=args.max_rss_mb, per_task=args.per_task)
         progress = Progress(PROG, batch.count(), quiet=args.quiet)

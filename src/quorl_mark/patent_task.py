@@ -25,6 +25,7 @@ class Settings:
     outdir: str
     diff_view: bool = False
     preview: bool = False
+    review: bool = False
     dpi: int = 100
     allow_mismatch: bool = False
     force: bool = False
@@ -74,6 +75,7 @@ def mark_one(entry, settings, earlier=None):
             entry.html, entry.pdf, entry.marks, outputs["pdf"], marks_out=outputs["marks"],
             diff_view=os.path.join(outputs["views"], "diff") if settings.diff_view else None,
             preview=os.path.join(outputs["views"], "preview") if settings.preview else None,
+            review=os.path.join(outputs["views"], "review") if settings.review else None,
             dpi=settings.dpi, allow_mismatch=settings.allow_mismatch, verbose=settings.verbose)
     except JobError as e:
         fields.update(status="failed", error=str(e),
@@ -95,7 +97,7 @@ def remove_leftovers(entry, settings):
                              "." + glob.escape(os.path.basename(outputs[kind])) + ".*.part")
                 for kind in ("pdf", "marks")]
     patterns += [os.path.join(glob.escape(outputs["views"]), folder, ".*.part")
-                 for folder in ("diff", "preview")]
+                 for folder in ("diff", "preview", "review", os.path.join("review", "pages"))]
     for pattern in patterns:
         for path in glob.glob(pattern):
             try:
