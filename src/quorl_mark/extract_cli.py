@@ -12,7 +12,7 @@ import pathlib
 import sys
 
 from . import job, w3c
-from .command import run, version
+from .command import add_allow_mismatch, add_standard_options, run
 from .diagnostics import module_diagnostics
 from .extract import pdf_annotations_to_marks, pdf_without_annotations
 from .inputs import read_html, read_pdf
@@ -62,14 +62,8 @@ def build_parser():
                         help="where to write the records ('-' for standard output)")
     parser.add_argument("--format", choices=("marks", "w3c"), default="marks",
                         help="marks: mark records (the default); w3c: W3C Web Annotation JSON")
-    parser.add_argument("--allow-mismatch", action="store_true",
-                        help="read the annotations even when the HTML and the PDF do not seem to "
-                             "be the same publication")
-    parser.add_argument("-v", "--verbose", action="store_true",
-                        help="show the quorl module's own diagnostics on standard error")
-    parser.add_argument("-q", "--quiet", action="store_true",
-                        help="print no summary on success")
-    parser.add_argument("--version", action="version", version="%(prog)s " + version())
+    add_allow_mismatch(parser, "read the annotations")
+    add_standard_options(parser)
     return parser
 
 
