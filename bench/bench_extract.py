@@ -24,7 +24,7 @@ import roundtrip  # noqa: E402
 from patents import generate_patent  # noqa: E402
 from quorl_mark import pdf_annotations_to_marks  # noqa: E402
 
-ROUNDS = 7
+ROUNDS = 9
 ANNOTATIONS = 500
 MARKS = 500
 PAGES = 56

@@ -144,6 +144,15 @@ std::string indexed(const std::string& name, std::size_t index) {
   return name + "[" + std::to_string(index) + "]";
 }
 
+// Calls f(item) for each item of a list or tuple, by index (no iterator objects).
+template <typename What, typename F>
+void for_each_item(py::handle obj, const What& what, F&& f) {
+  py::sequence items = sequence(obj, what);
+  PyObject** begin = PySequence_Fast_ITEMS(items.ptr());
+  const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.ptr());
+  for (Py_ssize_t i = 0; i < size; ++i) f(py::handle(begin[i]));
+}
+
 // Line records: a "text" str and "chars", one dict with a "bbox" per character of the text.
 // Every line's offset is left at 0.
 std::vector<SelectableLine> read_line_records(py::handle lines) {
@@ -151,19 +160,22 @@ std::vector<SelectableLine> read_line_records(py::handle lines) {
   std::vector<SelectableLine> out(records.size());
   for (std::size_t i = 0; i < records.size(); ++i) {
     auto line = [i] { return indexed("lines", i); };
-    const std::u32string text =
-        to_u32(entry(records[i], keys().text, line), (line() + "['text']").c_str());
-    py::sequence chars =
-        sequence(entry(records[i], keys().chars, line), [&] { return line() + "['chars']"; });
-    if (chars.size() != text.size()) {
-      fail(PyExc_ValueError, line() + " has " + std::to_string(chars.size()) +
-                                 " chars for a text of " + std::to_string(text.size()));
-    }
+    py::object text_object = entry(records[i], keys().text, line);
+    if (!PyUnicode_Check(text_object.ptr())) fail(PyExc_TypeError, line() + "['text'] must be str");
+    const std::u32string text = to_u32(text_object);
+    auto chars_of = [&] { return line() + "['chars']"; };
+    py::object chars = entry(records[i], keys().chars, line);
+    std::size_t k = 0;
     out[i].glyphs.resize(text.size());
-    for (std::size_t k = 0; k < text.size(); ++k) {
-      auto glyph = [&] { return indexed(line() + "['chars']", k); };
-      out[i].glyphs[k] = {text[k], read_box(entry(chars[k], keys().bbox, glyph),
-                                            [&] { return glyph() + "['bbox']"; })};
+    for_each_item(chars, chars_of, [&](py::handle c) {
+      if (k == text.size()) return;  // too many: refused below
+      auto glyph = [&] { return indexed(chars_of(), k) + "['bbox']"; };
+      out[i].glyphs[k] = {text[k], read_box(entry(c, keys().bbox, glyph), glyph)};
+      ++k;
+    });
+    if (py::len(chars) != text.size()) {
+      fail(PyExc_ValueError, line() + " has " + std::to_string(py::len(chars)) +
+                                 " chars for a text of " + std::to_string(text.size()));
     }
   }
   return out;
@@ -240,14 +252,14 @@ void read_rawdict(py::handle rawdict, std::vector<SelectableGlyph>& glyphs,
     const std::int64_t type = to_int64(entry(blocks[b], keys().type, block));
     if (type == 1) images.push_back(read_box(entry(blocks[b], keys().bbox, block), block));
     if (type != 0) continue;
-    for (py::handle line : sequence(entry(blocks[b], keys().lines, block), block)) {
-      for (py::handle span : sequence(entry(line, keys().spans, block), block)) {
-        for (py::handle c : sequence(entry(span, keys().chars, block), block)) {
+    for_each_item(entry(blocks[b], keys().lines, block), block, [&](py::handle line) {
+      for_each_item(entry(line, keys().spans, block), block, [&](py::handle span) {
+        for_each_item(entry(span, keys().chars, block), block, [&](py::handle c) {
           const char32_t code = single_character(entry(c, keys().c, block), block);
           glyphs.push_back({code, read_box(entry(c, keys().bbox, block), block)});
-        }
-      }
-    }
+        });
+      });
+    });
   }
 }
 
