@@ -15,6 +15,7 @@ import roundtrip
 from quorl_mark import extract_cli, pdf_annotations_to_marks
 from quorl_mark.errors import JobError
 from quorl_mark.inputs import check_mark
+from quorl_mark.pdf_text import Alignment
 
 PATENTS = {
     # Line quirks: no-break spaces, lines written in two pieces, mixed font sizes; a sequence
@@ -305,6 +306,25 @@ class TestCommand:
         err = capsys.readouterr().err
         assert message in err and (status == 2 or len(err.strip().splitlines()) == 1)
         assert not (folder / "x.json").exists()
+
+
+class TestAlignmentBack:
+    # HTML 0-5 and 8-12 align with PDF 0-5 and 6-10: HTML 5-8 and PDF 5-6 differ.
+    PAIRS = [((0, 5), (0, 5)), ((8, 12), (6, 10))]
+
+    @pytest.mark.parametrize("pdf_stretch, html_span", [
+        ((1, 3), (1, 3)),
+        ((3, 8), (3, 10)),  # across the differing stretch: the span covers it
+        ((5, 8), (5, 10)),  # from inside it: the span starts where the HTML's begins
+        ((2, 6), (2, 8)),  # into it: the span ends where the HTML's ends
+        ((5, 6), None),  # only text the HTML does not have
+        ((10, 12), None),
+    ])
+    def test_pdf_stretches_to_html_spans(self, pdf_stretch, html_span):
+        assert Alignment(self.PAIRS).html_span(*pdf_stretch) == html_span
+
+    def test_before_the_first_aligned_stretch(self):
+        assert Alignment([((3, 6), (2, 5))]).html_span(0, 4) == (3, 5)
 
 
 LINE = {"text": "ab", "chars": [{"bbox": (0.0, 0.0, 5.0, 10.0)}, {"bbox": (5.0, 0.0, 10.0, 10.0)}]}

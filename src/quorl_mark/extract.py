@@ -8,192 +8,19 @@ the HTML text through the converter's alignment. quorl's own highlights and labe
 the marks they were drawn from, notes and flags anchored to a text line, and anything that marks
 no text, or only text the HTML lacks, with a ``reason`` and no span.
 """
-import bisect
-import dataclasses
-import itertools
 from collections import defaultdict
-from typing import Dict, List, Optional, Tuple
+from typing import List
 
+from .annotations import GEOMETRY_TOLERANCE, near, read_annotations
 from .errors import JobError, one_line
 from .job import open_pdf
-from .vocabulary import (AUTHOR, CLAIMS_FLAG_FILL, CLAIMS_FLAG_PAGE, CLAIMS_FLAG_RECT,
-                         CLAIMS_FLAG_TEXT, DUPLICATE_PREFIX, DUPLICATE_SUBJECT, EQUAL_INFO,
-                         FLAG_COLUMN, FLAG_FILL, FLAG_HEIGHT, HIGHLIGHT_SUBJECT,
+from .pdf_text import Alignment, PdfText
+from .vocabulary import (CLAIMS_FLAG_TEXT, DUPLICATE_PREFIX, DUPLICATE_SUBJECT, EQUAL_INFO,
                          IMAGE_LABEL_SUBJECT, NOTE_KINDS, NUMBER_SUBJECTS, PDF_TEXT_HIDDEN,
                          TEXT_MARKUP_KINDS)
 
-# Points two renderings of one publication may differ by in a glyph's box, and a label's or
-# flag's geometry by against what the markers compute (PDF files keep single precision).
+# Points two renderings of one publication may differ by in a glyph's box.
 GLYPH_TOLERANCE = 0.5
-GEOMETRY_TOLERANCE = 0.5
-COLOR_TOLERANCE = 0.01
-
-Stretch = Tuple[int, int]
-
-
-@dataclasses.dataclass
-class Annotation:
-    """One annotation of the annotated PDF as this module reads it."""
-    page: int
-    order: int  # its place among the page's annotations
-    kind: str  # PyMuPDF's name of the annotation type: "Highlight", "FreeText", ...
-    author: str
-    subject: str
-    content: str
-    rect: Tuple[float, float, float, float]
-    quads: List[tuple]  # text markup: four (x, y) corners each
-    color: Optional[Tuple[float, ...]]
-    stretches: List[Stretch] = dataclasses.field(default_factory=list)
-
-    @property
-    def is_quorl_highlight(self):
-        return (self.kind == "Highlight" and self.author == AUTHOR
-                and self.subject == HIGHLIGHT_SUBJECT)
-
-    @property
-    def is_quorl_label(self):
-        return (self.kind == "FreeText" and self.author == AUTHOR
-                and self.subject in NUMBER_SUBJECTS + (IMAGE_LABEL_SUBJECT,))
-
-    def _is_flag_shaped(self, fill):
-        x0, y0, x1, y1 = self.rect
-        return (self.kind == "FreeText" and not self.subject and not self.author
-                and _near(x0, FLAG_COLUMN[0]) and _near(x1, FLAG_COLUMN[1])
-                and _near(y1 - y0, FLAG_HEIGHT) and _same_color(self.color, fill))
-
-    @property
-    def is_claims_flag(self):
-        return (self.page == CLAIMS_FLAG_PAGE and self.content == CLAIMS_FLAG_TEXT
-                and _near(self.rect[1], CLAIMS_FLAG_RECT[1])
-                and self._is_flag_shaped(CLAIMS_FLAG_FILL))
-
-    @property
-    def is_flag(self):
-        return self._is_flag_shaped(FLAG_FILL)
-
-    @property
-    def hex_color(self):
-        if not self.color or len(self.color) != 3:
-            return None
-        return "#" + "".join("%02x" % round(255 * min(max(c, 0.0), 1.0)) for c in self.color)
-
-    def quad_bounds(self):
-        """The box around the quads of text markup; the annotation's rectangle otherwise (a
-        highlight's rectangle is wider than its quads)."""
-        points = [p for quad in self.quads for p in quad]
-        if not points:
-            return self.rect
-        xs, ys = [x for x, _ in points], [y for _, y in points]
-        return (min(xs), min(ys), max(xs), max(ys))
-
-    def rect_quad(self):
-        x0, y0, x1, y1 = self.rect
-        return ((x0, y0), (x1, y0), (x0, y1), (x1, y1))
-
-    def centre(self):
-        x0, y0, x1, y1 = self.rect
-        return ((x0 + x1) / 2, (y0 + y1) / 2)
-
-
-def _near(a, b):
-    return abs(a - b) <= GEOMETRY_TOLERANCE
-
-
-def _same_color(color, expected):
-    return (color is not None and len(color) == len(expected)
-            and all(abs(a - b) <= COLOR_TOLERANCE for a, b in zip(color, expected)))
-
-
-def _annots(page):
-    """The page's annotations in order; popups, links and form fields are not among them.
-    (Page.annots() finds each one by walking the page's list again.)"""
-    annot = page.first_annot
-    while annot is not None:
-        yield annot
-        annot = annot.next
-
-
-def read_annotations(page):
-    """The annotations of a PyMuPDF page."""
-    annotations = []
-    for order, annot in enumerate(_annots(page)):
-        kind = annot.type[1]
-        info = annot.info
-        quads = []
-        if kind in TEXT_MARKUP_KINDS:
-            corners = [(float(x), float(y)) for x, y in (annot.vertices or [])]
-            quads = [tuple(corners[i:i + 4]) for i in range(0, len(corners) - 3, 4)]
-        colors = annot.colors or {}
-        color = colors.get("stroke") or colors.get("fill") or None
-        annotations.append(Annotation(
-            page=page.number, order=order, kind=kind, author=info.get("title") or "",
-            subject=info.get("subject") or "", content=info.get("content") or "",
-            rect=tuple(float(v) for v in annot.rect), quads=quads,
-            color=tuple(float(c) for c in color) if color else None))
-    return annotations
-
-
-class PdfText:
-    """The converter's PDF text: its line records, where each line starts in the whole text
-    (newlines and no-break spaces left out, as the alignment counts) and the lines of each
-    page."""
-
-    def __init__(self, converter):
-        pdfdoc = converter.pdfdoc
-        shown = pdfdoc.get_text().split("\n")
-        self.records = pdfdoc.get_lines()
-        if len(shown) != len(self.records):
-            raise JobError(None, "match", "the converter's PDF text has %d lines for %d line "
-                           "records" % (len(shown), len(self.records)))
-        self.text = "".join(shown)
-        self.starts = list(itertools.accumulate(map(len, shown), initial=0))
-        self.pages = pdfdoc.doc.page_count
-        self.page_lines: Dict[int, List[int]] = defaultdict(list)
-        for index, record in enumerate(self.records):
-            self.page_lines[record["page"]].append(index)
-
-    def lines_of(self, page):
-        """The line records of a page and the offsets where each begins in the whole text."""
-        indexes = self.page_lines.get(page, [])
-        return [self.records[i] for i in indexes], [self.starts[i] for i in indexes]
-
-    def line_stretch(self, index):
-        return self.starts[index], self.starts[index + 1]
-
-
-class Alignment:
-    """Stretches of the PDF text to spans of the HTML document text, through the converter's
-    aligned pairs ((html start, html end), (pdf start, pdf end))."""
-
-    def __init__(self, difflist):
-        pairs = sorted((b, a) for a, b in difflist if b[1] > b[0])
-        self.b_starts = [b[0] for b, _ in pairs]
-        self.pairs = pairs
-
-    def html_span(self, start, end):
-        """The HTML span of the PDF stretch [start, end), or None when no character of it is
-        aligned. An end that lies in text the two renderings do not share is moved outwards to
-        the edge of the HTML's differing stretch, so the span covers what differs."""
-        pairs, n = self.pairs, len(self.pairs)
-        first = bisect.bisect_left(self.b_starts, start)
-        if not (first > 0 and start < pairs[first - 1][0][1]) and \
-                not (first < n and self.b_starts[first] < end):
-            return None  # no aligned character from start to end
-        i = bisect.bisect_right(self.b_starts, start) - 1
-        if i >= 0 and start < pairs[i][0][1]:
-            html_start = pairs[i][1][0] + start - pairs[i][0][0]
-        elif i >= 0:
-            html_start = pairs[i][1][1]  # after the aligned stretch before the gap
-        else:
-            html_start = pairs[0][1][0]
-        j = bisect.bisect_right(self.b_starts, end - 1) - 1
-        if j >= 0 and end - 1 < pairs[j][0][1]:
-            html_end = pairs[j][1][0] + end - pairs[j][0][0]
-        elif j + 1 < n:
-            html_end = pairs[j + 1][1][0]  # where the next aligned stretch begins
-        else:
-            html_end = pairs[j][1][1]
-        return (html_start, html_end) if html_end > html_start else None
 
 
 def check_same_page(quorl, text, page, pdf_name):
@@ -265,23 +92,28 @@ class RecordMaker:
             record["reason"] = reason
         return record
 
+    def line_by(self, page, point):
+        """The stretch of the text line of ``page`` nearest to ``point`` (vertically first,
+        then horizontally) that has a counterpart in the HTML; failing that, the nearest line
+        at all; None on a page without lines."""
+        text, x, y = self.text, point[0], point[1]
 
-def nearest_line(text, page, point, alignment):
-    """The stretch of the text line of ``page`` nearest to ``point`` (vertically first, then
-    horizontally) that has a counterpart in the HTML; failing that, the nearest line at all;
-    None on a page without lines."""
-    x, y = point
+        def distance(index):
+            x0, top, x1, bottom = text.records[index]["bbox"]
+            return (max(top - y, y - bottom, 0.0), max(x0 - x, x - x1, 0.0))
 
-    def distance(index):
-        x0, top, x1, bottom = text.records[index]["bbox"]
-        return (max(top - y, y - bottom, 0.0), max(x0 - x, x - x1, 0.0))
+        candidates = sorted(text.page_lines.get(page, []), key=distance)
+        for index in candidates:
+            stretch = text.line_stretch(index)
+            if stretch[1] > stretch[0] and self.alignment.html_span(*stretch):
+                return stretch
+        return text.line_stretch(candidates[0]) if candidates else None
 
-    candidates = sorted(text.page_lines.get(page, []), key=distance)
-    for index in candidates:
-        stretch = text.line_stretch(index)
-        if stretch[1] > stretch[0] and alignment.html_span(*stretch):
-            return stretch
-    return text.line_stretch(candidates[0]) if candidates else None
+    def note(self, annotation, point, **fields):
+        """A note anchored to the line nearest to ``point``."""
+        stretch = self.line_by(annotation.page, point)
+        return self.make(stretch, annotation, note=True, reason=None if stretch else
+                         "there is no text line on its page to anchor it to", **fields)
 
 
 def _label_fields(label):
@@ -308,8 +140,8 @@ def attach_labels(highlights, labels):
             continue
         x0, _, x1, y1 = label.rect
         candidates = [h for h, (hx0, hy0, hx1, _) in on_page[label.page]
-                      if id(h) not in attached and _near(y1, hy0)
-                      and _near((x0 + x1) / 2, (hx0 + hx1) / 2)]
+                      if id(h) not in attached and near(y1, hy0)
+                      and near((x0 + x1) / 2, (hx0 + hx1) / 2)]
         if candidates:
             best = min(candidates, key=lambda h: abs(label.order - 1 - h.order))
             attached[id(best)] = label
@@ -356,17 +188,12 @@ def quorl_records(maker, highlights, labels):
     return records
 
 
-def flag_records(maker, text, alignment, flags, claims_flags):
+def flag_records(maker, flags, claims_flags):
     """Flags as notes anchored to the line they stand level with. The "Claims" flag that every
     flag mark draws on the second page belongs to its mark; one left over comes back with a
     reason."""
-    records = []
-    for flag in flags:
-        x0, y0, _, _ = flag.rect
-        stretch = nearest_line(text, flag.page, (x0, y0 + GEOMETRY_TOLERANCE), alignment)
-        records.append(maker.make(stretch, flag, source="quorl", mark_type="flag", note=True,
-                                  reason=None if stretch else "there is no text line on its "
-                                  "page to anchor it to"))
+    records = [maker.note(flag, (flag.rect[0], flag.rect[1] + GEOMETRY_TOLERANCE),
+                          source="quorl", mark_type="flag") for flag in flags]
     for flag in claims_flags[len(flags):]:
         records.append(maker.make(None, flag, source="quorl", mark_type="flag", note=True,
                                   reason="the \"%s\" flag of a flag mark whose own flag is not "
@@ -374,7 +201,7 @@ def flag_records(maker, text, alignment, flags, claims_flags):
     return records
 
 
-def reader_records(maker, text, alignment, annotation):
+def reader_records(maker, annotation):
     """A reader's annotation: one record per stretch of text it marks, or a note anchored to
     the nearest line, or a record with the reason it marks nothing."""
     if annotation.kind in TEXT_MARKUP_KINDS:
@@ -383,10 +210,7 @@ def reader_records(maker, text, alignment, annotation):
         return [maker.make(stretch, annotation, source="reader")
                 for stretch in annotation.stretches]
     if annotation.kind in NOTE_KINDS:
-        stretch = nearest_line(text, annotation.page, annotation.centre(), alignment)
-        return [maker.make(stretch, annotation, source="reader", note=True,
-                           reason=None if stretch else "there is no text line on its page "
-                           "to anchor it to")]
+        return [maker.note(annotation, annotation.centre(), source="reader")]
     return [maker.make(None, annotation, source="reader",
                        reason="a %s annotation marks no text" % annotation.kind)]
 
@@ -431,8 +255,7 @@ def pdf_annotations_to_marks(converter, annotated_pdf, *, pdf_name="ANNOTATED.pd
         raise TypeError("annotated_pdf must be the PDF's bytes, not %s"
                         % type(annotated_pdf).__name__)
     text = PdfText(converter)
-    alignment = Alignment(converter.difflist)
-    maker = RecordMaker(text, alignment, converter.htmldoc.text)
+    maker = RecordMaker(text, Alignment(converter.difflist), converter.htmldoc.text)
     # Only the pages that carry annotations are read: a damaged one fails there.
     doc = open_pdf(quorl.fitz, bytes(annotated_pdf), pdf_name, read_pages=False)
     try:
@@ -463,8 +286,8 @@ def pdf_annotations_to_marks(converter, annotated_pdf, *, pdf_name="ANNOTATED.pd
     flags = [a for a in annotations if a.is_flag and not a.is_claims_flag]
     ours = {id(a) for a in highlights + labels + claims_flags + flags}
     records = quorl_records(maker, highlights, labels)
-    records += flag_records(maker, text, alignment, flags, claims_flags)
+    records += flag_records(maker, flags, claims_flags)
     for annotation in annotations:
         if id(annotation) not in ours:
-            records += reader_records(maker, text, alignment, annotation)
+            records += reader_records(maker, annotation)
     return sorted(records, key=_order)
