@@ -1,6 +1,8 @@
 """The annotations of an annotated PDF as reading them back needs them: kind, author, subject,
 content, geometry and colour of each, and which of them quorl's markers drew."""
 import dataclasses
+import itertools
+import math
 from typing import List, Optional, Tuple
 
 from .vocabulary import (AUTHOR, CLAIMS_FLAG_FILL, CLAIMS_FLAG_PAGE, CLAIMS_FLAG_RECT,
@@ -29,6 +31,7 @@ class Annotation:
     rect: Tuple[float, float, float, float]
     quads: List[tuple]  # text markup: four (x, y) corners each
     color: Optional[Tuple[float, ...]]
+    placed: bool = True  # its rectangle is a place on the page (finite numbers)
     stretches: List[Stretch] = dataclasses.field(default_factory=list)
 
     @property
@@ -110,11 +113,14 @@ def read_annotations(page):
         if kind in TEXT_MARKUP_KINDS:
             corners = [(float(x), float(y)) for x, y in (annot.vertices or [])]
             quads = [tuple(corners[i:i + 4]) for i in range(0, len(corners) - 3, 4)]
+            # A quad of a damaged file may not be a place on the page: it selects nothing.
+            quads = [q for q in quads if all(map(math.isfinite, itertools.chain(*q)))]
         colors = annot.colors or {}
         color = colors.get("stroke") or colors.get("fill") or None
+        rect = tuple(float(v) for v in annot.rect)
         annotations.append(Annotation(
             page=page.number, order=order, kind=kind, author=info.get("title") or "",
             subject=info.get("subject") or "", content=info.get("content") or "",
-            rect=tuple(float(v) for v in annot.rect), quads=quads,
-            color=tuple(float(c) for c in color) if color else None))
+            rect=rect, quads=quads, color=tuple(float(c) for c in color) if color else None,
+            placed=all(map(math.isfinite, rect))))
     return annotations

@@ -41,7 +41,7 @@ def select_text(quorl, text, page, annotations):
     quorl's labels by their box or, for a label over a figure, by the characters under its
     centre."""
     markup = [a for a in annotations if a.quads]
-    labels = [a for a in annotations if a.is_quorl_label]
+    labels = [a for a in annotations if a.is_quorl_label and a.placed]
     if not markup and not labels:
         return
     lines, offsets = text.lines_of(page)
@@ -111,6 +111,9 @@ class RecordMaker:
 
     def note(self, annotation, point, **fields):
         """A note anchored to the line nearest to ``point``."""
+        if not annotation.placed:
+            return self.make(None, annotation, note=True, reason="its place on the page is "
+                             "not given in numbers", **fields)
         stretch = self.line_by(annotation.page, point)
         return self.make(stretch, annotation, note=True, reason=None if stretch else
                          "there is no text line on its page to anchor it to", **fields)
