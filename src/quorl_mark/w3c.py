@@ -40,10 +40,9 @@ def web_annotation(index, record, document_text, html_source, pdf_source):
     if record.get("reason"):
         bodies.append(_body(record["reason"], "describing"))
     if record["start"] is not None:
-        target = {"source": html_source, "format": "text/html",
-                  "selector": _selectors(record, document_text)}
+        target = {"source": html_source, "selector": _selectors(record, document_text)}
     else:
-        target = {"source": pdf_source, "format": "application/pdf",
+        target = {"source": pdf_source,
                   "selector": {"type": "FragmentSelector", "conformsTo": PDF_FRAGMENTS,
                                "value": "page=%d" % (record["page"] + 1)}}
     annotation = {
