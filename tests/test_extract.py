@@ -43,6 +43,12 @@ def plain():
     return patents.generate_patent(42, claims=5, paragraphs=20, nbsp_lines=3)
 
 
+@pytest.fixture(scope="module")
+def plain_converter(plain):
+    """A converter of ``plain``; reading annotations back leaves it as it is."""
+    return converter_of(plain)
+
+
 def converter_of(patent, pdf=None):
     return quietly(quorl.get_patent_converter, patent.html, patent.pdf if pdf is None else pdf)
 
@@ -95,8 +101,9 @@ class TestRoundTrip:
             assert not record["exact"]
         assert crossing or not patent.edits
 
-    def test_records_are_marks_that_draw_the_same_annotations_again(self, plain):
-        converter = converter_of(plain)
+    def test_records_are_marks_that_draw_the_same_annotations_again(self, plain,
+                                                                    plain_converter):
+        converter = plain_converter
         marks = quietly(roundtrip.spread_marks, converter, 30, 42)
         first = pdf_annotations_to_marks(converter, marked_pdf(plain, marks))
         for index, record in enumerate(first):
@@ -151,8 +158,8 @@ READER_CASES = [(kind, case) for kind in ("abstract", "claims", "descriptions", 
 
 class TestReaderAnnotations:
     @pytest.mark.parametrize("kind, case", READER_CASES)
-    def test_text_markup_on_pages_of_every_kind(self, plain, kind, case):
-        converter = converter_of(plain)
+    def test_text_markup_on_pages_of_every_kind(self, plain, plain_converter, kind, case):
+        converter = plain_converter
         count = 1 if case in ONE_LINE_CASES else 2
         page_number, lines = pick_lines(converter, kind, count, 2 if kind == "drawings" else 8)
         # (line, text, PDF offset) of each marked piece: the tail of one line and the head of
@@ -193,8 +200,9 @@ class TestReaderAnnotations:
             assert record["pdf_text"] == converter.pdfdoc.get_text().replace("\n", "")[start:end]
             assert record["exact"] and record["html_text"] == record["pdf_text"]
 
-    def test_notes_stand_by_the_nearest_line_and_the_rest_say_why(self, plain):
-        converter = converter_of(plain)
+    def test_notes_stand_by_the_nearest_line_and_the_rest_say_why(self, plain,
+                                                                  plain_converter):
+        converter = plain_converter
         page_number, [(index, text, start)] = pick_lines(converter, "descriptions", 1, 10)
         x0, top, x1, bottom = converter.pdfdoc.lines[index]["bbox"]
 
@@ -213,8 +221,8 @@ class TestReaderAnnotations:
             assert by_kind[kind]["reason"]
         assert "covers no text" in by_kind["Highlight"]["reason"]
 
-    def test_a_highlight_over_a_figure_has_no_counterpart(self, plain):
-        converter = converter_of(plain)
+    def test_a_highlight_over_a_figure_has_no_counterpart(self, plain, plain_converter):
+        converter = plain_converter
         figure = next(l for l in converter.pdfdoc.lines if l["text"] == "#imagefile#")
         data = annotate(plain.pdf, figure["page"],
                         lambda doc, page: page.add_highlight_annot(pymupdf.Rect(figure["bbox"])))
@@ -228,9 +236,9 @@ class TestOtherPublication:
         (42, 60, "it has \\d+ pages"),  # the same patent grown longer
         (43, 20, "page 1 shows other text"),  # another patent of as many pages
     ])
-    def test_refused_with_a_clear_error(self, plain, seed, paragraphs, message):
+    def test_refused_with_a_clear_error(self, plain_converter, seed, paragraphs, message):
         foreign = patents.generate_patent(seed, claims=5, paragraphs=paragraphs, nbsp_lines=3)
-        converter = converter_of(plain)
+        converter = plain_converter
         same_count = pymupdf.open("pdf", foreign.pdf).page_count == \
             converter.pdfdoc.doc.page_count
         assert same_count == (seed != 42)
@@ -238,8 +246,8 @@ class TestOtherPublication:
                                            + message):
             pdf_annotations_to_marks(converter, foreign.pdf)
 
-    def test_bytes_that_are_no_pdf(self, plain):
-        converter = converter_of(plain)
+    def test_bytes_that_are_no_pdf(self, plain_converter):
+        converter = plain_converter
         with pytest.raises(JobError, match="not a PDF"):
             pdf_annotations_to_marks(converter, b"%PDF-1.7 truncated")
         with pytest.raises(TypeError, match="bytes"):
