@@ -98,9 +98,16 @@ def compare(floor_function, function, *args):
 
 
 def round_trip(converter, marks, records):
+    """Marks in agreeing text and how many came back exactly; marks (other than flags) across
+    differing text and how many came back with a span covering them."""
     agreeing = [m for m in marks if roundtrip.agrees(converter.difflist, m["start"], m["end"])]
     exact = [m for m in agreeing if roundtrip.find_record(records, m) is not None]
-    return len(agreeing), len(exact)
+    crossing = [m for m in marks if m not in agreeing and m["type"] != "flag"]
+    covered = [m for m in crossing if any(
+        r["start"] is not None and r["start"] <= m["start"] and r["end"] >= m["end"]
+        and all(r.get(k) == v for k, v in roundtrip.expected_fields(m).items())
+        for r in records)]
+    return len(agreeing), len(exact), len(crossing), len(covered)
 
 
 def main():
@@ -132,12 +139,15 @@ def main():
                  ours[1] / floor[1]))
     print()
     records = results["quorl-mark's drawing of %d marks" % MARKS]
-    agreeing, exact = round_trip(converter, marks, records)
+    agreeing, exact, crossing, covered = round_trip(converter, marks, records)
     print("| round trip of %d marks | marks in agreeing text | back with exact start, end, "
           "type, title, content | share | target |" % MARKS)
     print("|---|---:|---:|---:|---:|")
     print("| %d records | %d | %d | %.1f%% | 100%% |"
           % (len(records), agreeing, exact, 100.0 * exact / agreeing))
+    print()
+    print("Marks across differing text (flags aside): %d, back with a span covering them: %d"
+          % (crossing, covered))
     reader_records = results["%d reader annotations" % ANNOTATIONS]
     placed = [r for r in reader_records if r["start"] is not None]
     print()
