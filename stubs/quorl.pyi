@@ -230,4 +230,18 @@ class PositionMapper:
     ) -> List[_SplitPiece]: ...
     def getdiffviewtext(self) -> str: ...
 
+# Reading annotations back (quorl_mark.extract): four (x, y) corners of a quadrilateral.
+_Quad: TypeAlias = Sequence[Tuple[float, float]]
+
+def _text_under_quads(
+    lines: Sequence[_LineRecord],
+    offsets: Sequence[int],
+    quad_groups: Sequence[Sequence[_Quad]],
+    fallback_points: Sequence[Optional[Tuple[float, float]]],
+    hidden: str,
+) -> List[List[_Span]]: ...
+def _glyphs_not_on_page(
+    lines: Sequence[_LineRecord], rawdict: Dict[str, Any], tolerance: float
+) -> int: ...
+
 __test__: Dict[str, Any]

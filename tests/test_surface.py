@@ -118,6 +118,12 @@ SURFACE = [
         "get_relation_split_line": [("self", None), ("difflist", "[]"), ("linebreak", "False")],
         "getdiffviewtext": [("self", None)],
     }),
+    # Helpers of quorl_mark's annotation reading, bound after the published names.
+    ("_text_under_quads", "function", [("lines", None), ("offsets", None),
+                                       ("quad_groups", None), ("fallback_points", None),
+                                       ("hidden", None)]),
+    ("_glyphs_not_on_page", "function", [("lines", None), ("rawdict", None),
+                                         ("tolerance", None)]),
 ]
 
 IMPORTS = [("logging", logging), ("math", math), ("re", re), ("ABCMeta", abc.ABCMeta),

@@ -20,5 +20,7 @@ void bind_html(py::module_& m);
 void bind_marks(py::module_& m);
 // check_span ... get_span_text, PositionMapper.
 void bind_align(py::module_& m);
+// _text_under_quads, _glyphs_not_on_page: reading annotations back.
+void bind_glyph_selection(py::module_& m);
 
 }  // namespace quorl::python

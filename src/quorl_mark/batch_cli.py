@@ -8,7 +8,7 @@ import collections
 import sys
 
 from .batch import Batch
-from .command import run, version
+from .command import add_allow_mismatch, add_standard_options, run
 from .errors import JobError, one_line
 
 PROG = "quorl-batch"
@@ -62,20 +62,14 @@ def build_parser():
     parser.add_argument("--dpi", type=int, default=100,
                         help="resolution of the previews and the review pages' page images "
                              "(default: %(default)s)")
-    parser.add_argument("--allow-mismatch", action="store_true",
-                        help="mark even when a patent's HTML and PDF do not seem to be the same "
-                             "publication")
+    add_allow_mismatch(parser, "mark")
     parser.add_argument("--max-tasks-per-child", type=int, metavar="N",
                         help="replace a child process after N patents")
     parser.add_argument("--max-rss-mb", type=float, metavar="MB",
                         help="replace a child process holding more resident memory than this")
     parser.add_argument("--per-task", type=int, default=1, metavar="N",
                         help="patents per Dask task (default: %(default)s)")
-    parser.add_argument("-v", "--verbose", action="store_true",
-                        help="show the quorl module's own diagnostics on standard error")
-    parser.add_argument("-q", "--quiet", action="store_true",
-                        help="no progress, no failures listed, no summary")
-    parser.add_argument("--version", action="version", version="%(prog)s " + version())
+    add_standard_options(parser, quiet="no progress, no failures listed, no summary")
     return parser
 
 

@@ -9,7 +9,7 @@ import argparse
 import sys
 
 from . import job
-from .command import run, version
+from .command import add_allow_mismatch, add_standard_options, run
 from .errors import JobError
 
 PROG = "quorl-mark"
@@ -78,14 +78,8 @@ def build_parser():
     parser.add_argument("--dpi", type=int, default=100,
                         help="resolution of the previews and the review page's page images "
                              "(default: %(default)s)")
-    parser.add_argument("--allow-mismatch", action="store_true",
-                        help="mark even when the HTML and the PDF do not seem to be the same "
-                             "publication")
-    parser.add_argument("-v", "--verbose", action="store_true",
-                        help="show the quorl module's own diagnostics on standard error")
-    parser.add_argument("-q", "--quiet", action="store_true",
-                        help="print no summary on success")
-    parser.add_argument("--version", action="version", version="%(prog)s " + version())
+    add_allow_mismatch(parser, "mark")
+    add_standard_options(parser)
     return parser
 
 

@@ -15,6 +15,21 @@ def version():
         return "unknown"
 
 
+def add_standard_options(parser, quiet="print no summary on success"):
+    """-v, -q and --version, as every command has them; ``quiet`` says what -q silences."""
+    parser.add_argument("-v", "--verbose", action="store_true",
+                        help="show the quorl module's own diagnostics on standard error")
+    parser.add_argument("-q", "--quiet", action="store_true", help=quiet)
+    parser.add_argument("--version", action="version", version="%(prog)s " + version())
+
+
+def add_allow_mismatch(parser, doing):
+    """--allow-mismatch; ``doing`` says what the command then does anyway ("mark")."""
+    parser.add_argument("--allow-mismatch", action="store_true",
+                        help="%s even when the HTML and the PDF do not seem to be the same "
+                             "publication" % doing)
+
+
 def run(prog, work, usage_order=None):
     """Runs ``work()``: 0 when it returns, 1 with "prog: error: ..." on standard error when an
     input or output cannot be used, 130 on Ctrl-C. Never a traceback."""

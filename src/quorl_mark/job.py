@@ -83,8 +83,10 @@ def publication_number(text):
     return match.group(1) + match.group(2).replace(" ", "") if match else None
 
 
-def open_pdf(fitz, pdf_bytes, pdf_name):
-    """The PyMuPDF document, refused when it is not a PDF, encrypted, empty or damaged."""
+def open_pdf(fitz, pdf_bytes, pdf_name, read_pages=True):
+    """The PyMuPDF document, refused when it is not a PDF, encrypted, empty or damaged; with
+    ``read_pages`` false the pages' contents are not read beforehand, and the caller turns a
+    failure on a damaged page into its own error."""
     try:
         pdffile = fitz.open("pdf", pdf_bytes)
     except Exception as e:
@@ -96,6 +98,8 @@ def open_pdf(fitz, pdf_bytes, pdf_name):
     if getattr(pdffile, "is_repaired", False):
         raise JobError(pdf_name, "pdf", "the PDF is damaged (truncated or corrupt: its "
                        "cross-reference table had to be rebuilt)")
+    if not read_pages:
+        return pdffile
     try:
         for page in pdffile:
             for xref in page.get_contents():
@@ -155,6 +159,17 @@ def measure_match(converter):
     aligned = sum(a_end - a_start for (a_start, a_end), _ in converter.difflist)
     total = html_chars + pdf_chars
     return Match(html_number, pdf_number, 2 * aligned / total if total else 0.0)
+
+
+def checked_match(converter, html_name, pdf_name, allow_mismatch=False):
+    """measure_match, refused with a JobError when the HTML and the PDF do not belong to the
+    same publication, unless ``allow_mismatch``."""
+    match = measure_match(converter)
+    problem = match.problem()
+    if problem and not allow_mismatch:
+        raise JobError(None, "match", "%s and %s do not belong to the same publication: %s"
+                       % (html_name, pdf_name, problem))
+    return match
 
 
 def already_marked(pdffile):
@@ -250,11 +265,8 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     with module_diagnostics(verbose):
         converter = load_converter(html_text, pdf_bytes, html_path, pdf_path)
         lap("align")
-        match = measure_match(converter)
+        match = checked_match(converter, html_path, pdf_path, allow_mismatch)
         problem = match.problem()
-        if problem and not allow_mismatch:
-            raise JobError(None, "match", "%s and %s do not belong to the same publication: %s"
-                           % (html_path, pdf_path, problem))
         if problem:
             warnings.append("%s and %s: %s (marking anyway)" % (html_path, pdf_path, problem))
         drawn_before = already_marked(converter.pdfdoc.doc)
