@@ -26,6 +26,9 @@ std::u32string to_u32(py::handle str, const char* what = nullptr);
 
 py::str from_u32(std::u32string_view text);
 
+// float(obj) as the C API reads it: a float, or anything with __float__ or __index__.
+double to_double(py::handle number);
+
 // bool(obj), with an exception raised by __bool__ or __len__ propagated.
 bool truth_of(py::handle obj);
 

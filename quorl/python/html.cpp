@@ -26,12 +26,6 @@ py::str substring(const py::handle& text, Piece piece) {
   return py::reinterpret_steal<py::str>(s);
 }
 
-bool truthy(const py::handle& obj) {
-  const int r = PyObject_IsTrue(obj.ptr());
-  if (r < 0) throw py::error_already_set();
-  return r == 1;
-}
-
 py::object get_item(const py::handle& obj, const py::handle& key) {
   PyObject* v = PyObject_GetItem(obj.ptr(), key.ptr());
   if (!v) throw py::error_already_set();
@@ -144,7 +138,7 @@ py::object mark_elements(const py::object& self, const py::object& soup, bool re
     if (record_src) record[k.src] = element.attr("get")("src", "");
     record[k.start] = unmeasured;
     record[k.end] = unmeasured;
-    if (!truthy(id)) continue;
+    if (!truth_of(id)) continue;
     set_item(infodict, id, record);
     if (plan) {
       PlannedMarkers& planned = (*plan)[element.ptr()];
@@ -296,7 +290,7 @@ std::u32string measure(const py::dict& infodict, const std::u32string& marked) {
 }
 
 py::object parse_info(const py::object& self, const py::object& infolist, py::object rawcontent) {
-  if (!truthy(rawcontent)) {
+  if (!truth_of(rawcontent)) {
     py::object own = self.attr("rawcontent");
     if (!PyUnicode_Check(own.ptr())) {
       throw py::type_error(std::string("HtmlDocument content must be str, not ") +
@@ -350,14 +344,14 @@ py::object parse_info(const py::object& self, const py::object& infolist, py::ob
 
 // The class that names an element's related PDF positions.
 py::object relation_class(const py::object& relatelist) {
-  if (!truthy(relatelist)) return py::str("pdferror");
+  if (!truth_of(relatelist)) return py::str("pdferror");
   if (py::len(relatelist) == 1) return py::str("pdf{}").format(get_item(relatelist, py::int_(0)));
   return py::str("pdf{}_{}")
       .format(get_item(relatelist, py::int_(0)), get_item(relatelist, py::int_(-1)));
 }
 
 py::object set_info(const py::object& self, py::object info) {
-  if (!truthy(info)) info = self.attr("infodict");
+  if (!truth_of(info)) info = self.attr("infodict");
   py::object soup = parse_html(self.attr("rawcontent"));
   return with_tree(soup, [&]() -> py::object {
     SoupIdIndex ids(soup);
@@ -412,7 +406,7 @@ void bind_html_document(py::module_& m) {
   def_method(
       cls, "_get_content_with_break",
       [](py::object, py::object soup) -> py::object {
-        if (!truthy(soup)) return py::str("");
+        if (!truth_of(soup)) return py::str("");
         return soup.attr("text");
       },
       py::arg("soup"), method_doc({"根据html获取分段的文本"}).c_str());
@@ -438,7 +432,7 @@ void bind_html_document(py::module_& m) {
       [](py::object self, py::object tag) -> py::object {
         py::object item = self.attr("infodict").attr("get")(tag);
         py::object start = py::int_(0), end = py::none();
-        if (truthy(item)) {
+        if (truth_of(item)) {
           start = item.attr("get")("start", 0);
           end = item.attr("get")("end", py::none());
         }

@@ -7,6 +7,7 @@
 #include "quorl/marks/label_font.hpp"
 #include "quorl/marks/label_geometry.hpp"
 #include "quorl/python/bindings.hpp"
+#include "quorl/python/convert.hpp"
 #include "quorl/python/pyclass.hpp"
 
 // After Python.h, which the binding headers bring in.
@@ -165,26 +166,6 @@ void def_abstract_method(const py::object& cls, const char* name, Func&& f, cons
 // ---------------------------------------------------------------------------------------------
 // Conversions of the objects callers hand in.
 
-py::object item(const py::handle& container, Py_ssize_t index) {
-  return container[py::int_(index)];
-}
-
-double as_double(const py::handle& value) {
-  const double result = PyFloat_AsDouble(value.ptr());
-  if (result == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-  return result;
-}
-
-std::u32string as_u32(const py::handle& text) {
-  static_assert(sizeof(Py_UCS4) == sizeof(char32_t));
-  Py_UCS4* buffer = PyUnicode_AsUCS4Copy(text.ptr());
-  if (buffer == nullptr) throw py::error_already_set();
-  std::u32string result(reinterpret_cast<const char32_t*>(buffer),
-                        static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr())));
-  PyMem_Free(buffer);
-  return result;
-}
-
 std::size_t length_of(const py::handle& value) {
   return py::len(value);
 }
@@ -208,14 +189,14 @@ py::tuple as_tuple(const Box& box) {
 
 // The marked rectangle through the attributes a PyMuPDF Rect has.
 Box box_from_attributes(const py::handle& rect) {
-  return {as_double(rect.attr("x0")), as_double(rect.attr("y0")), as_double(rect.attr("x1")),
-          as_double(rect.attr("y1"))};
+  return {to_double(rect.attr("x0")), to_double(rect.attr("y0")), to_double(rect.attr("x1")),
+          to_double(rect.attr("y1"))};
 }
 
 // The marked rectangle through indexing, left, top, right, bottom.
 Box box_from_items(const py::handle& rect) {
-  return {as_double(item(rect, 0)), as_double(item(rect, 1)), as_double(item(rect, 2)),
-          as_double(item(rect, 3))};
+  return {to_double(item(rect, 0)), to_double(item(rect, 1)), to_double(item(rect, 2)),
+          to_double(item(rect, 3))};
 }
 
 // `pdfdoc[number]`. PyMuPDF counts a negative page number up by the page count in a loop, so it
@@ -252,7 +233,7 @@ py::dict annotation_info(const char* subject, const py::object& content) {
 // Labels holding text beyond Latin-1 are redrawn under a Chinese annotation language, so the
 // PDF library picks its CJK font instead of the default one, which has no such glyphs.
 bool use_cjk_font(const py::handle& annot, const py::handle& text) {
-  if (!marks::label_needs_cjk_font(as_u32(text))) return false;
+  if (!marks::label_needs_cjk_font(to_u32(text))) return false;
   annot.attr("set_language")(marks::kCjkLabelLanguage);
   return true;
 }
@@ -331,16 +312,12 @@ double interpreter_fraction(const py::handle& field) {
       py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type))(field);
   PyObject* quotient = PyNumber_TrueDivide(value.ptr(), py::int_(1000).ptr());
   if (quotient == nullptr) throw py::error_already_set();
-  return as_double(py::reinterpret_steal<py::object>(quotient));
+  return to_double(py::reinterpret_steal<py::object>(quotient));
 }
 
 double region_fraction(std::u32string_view field) {
   if (auto fraction = marks::note_fraction(field)) return *fraction;
-  const std::u32string text(field);
-  py::object field_str = py::reinterpret_steal<py::object>(PyUnicode_FromKindAndData(
-      PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size())));
-  if (!field_str) throw py::error_already_set();
-  return interpreter_fraction(field_str);
+  return interpreter_fraction(from_u32(field));
 }
 
 [[noreturn]] void raise_too_few_region_values(std::size_t count) {
@@ -353,7 +330,7 @@ double region_fraction(std::u32string_view field) {
 ImageRegion image_region(const py::object& info) {
   double values[4];
   if (PyUnicode_CheckExact(info.ptr())) {
-    const std::u32string text = as_u32(info);
+    const std::u32string text = to_u32(info);
     const marks::ImageNoteFields note = marks::image_note_fields(text);
     if (note.status == marks::ImageNoteStatus::kNoRegionField) {
       throw py::index_error("list index out of range");

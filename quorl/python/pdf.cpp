@@ -70,12 +70,6 @@ void for_each(py::handle iterable, F&& f) {
   for (py::handle entry : py::iter(iterable)) f(py::reinterpret_borrow<py::object>(entry));
 }
 
-double to_double(py::handle number) {
-  const double v = PyFloat_AsDouble(number.ptr());
-  if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-  return v;
-}
-
 bool is_plain_number(PyObject* v) {
   return PyFloat_CheckExact(v) || PyLong_CheckExact(v);
 }
