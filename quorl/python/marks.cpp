@@ -9,6 +9,7 @@
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
 #include "quorl/python/pyclass.hpp"
+#include "quorl/python/pymupdf_access.hpp"
 
 // After Python.h, which the binding headers bring in.
 #include <structmember.h>
@@ -185,38 +186,6 @@ py::list as_list(const Box& box) {
 
 py::tuple as_tuple(const Box& box) {
   return py::make_tuple(box.x0, box.y0, box.x1, box.y1);
-}
-
-// The marked rectangle through the attributes a PyMuPDF Rect has.
-Box box_from_attributes(const py::handle& rect) {
-  return {to_double(rect.attr("x0")), to_double(rect.attr("y0")), to_double(rect.attr("x1")),
-          to_double(rect.attr("y1"))};
-}
-
-// The marked rectangle through indexing, left, top, right, bottom.
-Box box_from_items(const py::handle& rect) {
-  return {to_double(item(rect, 0)), to_double(item(rect, 1)), to_double(item(rect, 2)),
-          to_double(item(rect, 3))};
-}
-
-// `pdfdoc[number]`. PyMuPDF counts a negative page number up by the page count in a loop, so it
-// wraps a number below -page_count around to some page, and a huge negative one takes forever;
-// such numbers are refused as a list would refuse them.
-py::object page_of(const py::object& pdfdoc, const py::handle& number) {
-  if (PyLong_Check(number.ptr())) {
-    int overflow = 0;
-    const long long n = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
-    if (n == -1 && PyErr_Occurred()) throw py::error_already_set();
-    if (overflow < 0 || n < 0) {
-      const Py_ssize_t pages = PyObject_Length(pdfdoc.ptr());
-      if (pages < 0) {
-        PyErr_Clear();  // no length to check against; the document decides
-      } else if (overflow < 0 || n < -static_cast<long long>(pages)) {
-        throw py::index_error("page " + py::str(number).cast<std::string>() + " not in document");
-      }
-    }
-  }
-  return pdfdoc[number];
 }
 
 py::dict annotation_info(const char* subject, const py::object& content) {

@@ -14,6 +14,7 @@
 #include "quorl/python/convert.hpp"
 #include "quorl/python/pdf_marking.hpp"
 #include "quorl/python/pyclass.hpp"
+#include "quorl/python/pymupdf_access.hpp"
 
 namespace quorl::python {
 
@@ -70,10 +71,6 @@ void for_each(py::handle iterable, F&& f) {
   for (py::handle entry : py::iter(iterable)) f(py::reinterpret_borrow<py::object>(entry));
 }
 
-bool is_plain_number(PyObject* v) {
-  return PyFloat_CheckExact(v) || PyLong_CheckExact(v);
-}
-
 // block['type'] == value
 bool has_type(py::handle block, long value) {
   py::object type = get(block, keys.type);
@@ -94,43 +91,12 @@ py::list list_of(Items&&... items) {
   return out;
 }
 
-py::object rect_class() {
-  return module_global("fitz").attr("Rect");
-}
-
-py::object make_rect(double x0, double y0, double x1, double y1) {
-  return rect_class()(x0, y0, x1, y1);
-}
-
-Box rect_coordinates(py::handle rect) {
-  return {to_double(rect.attr("x0")), to_double(rect.attr("y0")), to_double(rect.attr("x1")),
-          to_double(rect.attr("y1"))};
-}
-
-// The coordinates of fitz.Rect(bbox): read directly from a plain 4-tuple or list of numbers,
-// anything else goes through PyMuPDF's own constructor.
-Box box_of(py::handle bbox) {
-  PyObject* b = bbox.ptr();
-  if ((PyTuple_CheckExact(b) && PyTuple_GET_SIZE(b) == 4) ||
-      (PyList_CheckExact(b) && PyList_GET_SIZE(b) == 4)) {
-    PyObject* v[4];
-    for (Py_ssize_t i = 0; i < 4; ++i) {
-      v[i] = PyTuple_CheckExact(b) ? PyTuple_GET_ITEM(b, i) : PyList_GET_ITEM(b, i);
-    }
-    if (is_plain_number(v[0]) && is_plain_number(v[1]) && is_plain_number(v[2]) &&
-        is_plain_number(v[3])) {
-      return {to_double(v[0]), to_double(v[1]), to_double(v[2]), to_double(v[3])};
-    }
-  }
-  return rect_coordinates(rect_class()(bbox));
-}
-
 // `fitz.Rect(bbox) in region` for one region, computed natively when the region is a plain Rect.
 class RegionTest {
  public:
   explicit RegionTest(py::object region) : region_(std::move(region)) {
     if (Py_TYPE(region_.ptr()) == reinterpret_cast<PyTypeObject*>(rect_class().ptr())) {
-      box_ = rect_coordinates(region_);
+      box_ = box_from_attributes(region_);
     }
   }
 
@@ -185,20 +151,6 @@ ExtractionCache* cache_of(py::handle owner) {
     if (cache->owner == owner.ptr()) return cache;
   }
   return nullptr;
-}
-
-// doc[index]. PyMuPDF wraps a negative page number by adding the page count until it is not
-// negative, which for a huge one never ends; such a number is refused as a list would.
-py::object page_of(const py::object& doc, const py::object& index) {
-  if (PyLong_Check(index.ptr())) {
-    const Py_ssize_t pages = PyObject_Length(doc.ptr());
-    if (pages < 0) {
-      PyErr_Clear();
-    } else if (index < py::int_(-pages)) {
-      throw py::index_error("page " + py::str(index).cast<std::string>() + " not in document");
-    }
-  }
-  return doc[index];
 }
 
 py::object load_page(const py::object& self, const py::object& doc, const py::object& index) {
@@ -418,7 +370,7 @@ py::object shown_index(const std::vector<std::size_t>& shown, const py::object& 
 }
 
 py::object rect_from_union(const Box& b) {
-  py::object rect = make_rect(b.x0, b.y0, b.x1, b.y1);
+  py::object rect = make_rect(b);
   if (pdf::is_infinite(b)) {
     // PyMuPDF stores the infinite rectangle's limits as ints.
     rect.attr("x0") = py::int_(static_cast<long long>(b.x0));
