@@ -7,6 +7,7 @@
 #include "quorl/align/spans.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
+#include "quorl/python/diagnostics.hpp"
 #include "quorl/python/pyclass.hpp"
 
 namespace quorl::python {
@@ -20,11 +21,6 @@ namespace {
 constexpr std::array<const char*, 4> kHtmlSections = {"cn-bibliographic-info", "claims",
                                                       "description", "drawings"};
 constexpr std::array<const char*, 4> kPdfKinds = {"abstract", "claims", "descriptions", "drawings"};
-
-// The interpreter's own print, so that a redirected sys.stdout receives the line.
-void print_line(const py::object& value) {
-  py::module_::import("builtins").attr("print")(value);
-}
 
 std::int64_t shifted(std::int64_t position, std::int64_t offset) {
   std::int64_t r;

@@ -5,15 +5,12 @@
 #include <string>
 
 #include "quorl/python/convert.hpp"
+#include "quorl/python/diagnostics.hpp"
 #include "quorl/python/pyclass.hpp"
 
 namespace quorl::python {
 
 namespace {
-
-void print_line(const py::object& value) {
-  py::module_::import("builtins").attr("print")(value);
-}
 
 // The marker kind of a mark: an `equal` mark is drawn as a `par` mark.
 py::object marker_kind(const py::object& type) {
