@@ -26,6 +26,24 @@ std::u32string to_u32(py::handle str, const char* what = nullptr);
 
 py::str from_u32(std::u32string_view text);
 
+// f(view) for a str, the view a std::basic_string_view over the str's own storage (1, 2 or 4
+// bytes a code point), so a core template reads the code points without a copy.
+template <typename F>
+decltype(auto) with_code_points(PyObject* str, F&& f) {
+#if PY_VERSION_HEX < 0x030C0000
+  if (PyUnicode_READY(str) < 0) throw py::error_already_set();
+#endif
+  const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
+  switch (PyUnicode_KIND(str)) {
+    case PyUnicode_1BYTE_KIND:
+      return f(std::basic_string_view<Py_UCS1>(PyUnicode_1BYTE_DATA(str), n));
+    case PyUnicode_2BYTE_KIND:
+      return f(std::basic_string_view<Py_UCS2>(PyUnicode_2BYTE_DATA(str), n));
+    default:
+      return f(std::basic_string_view<Py_UCS4>(PyUnicode_4BYTE_DATA(str), n));
+  }
+}
+
 // float(obj) as the C API reads it: a float, or anything with __float__ or __index__.
 double to_double(py::handle number);
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "quorl/align/line_starts.hpp"
 #include "quorl/align/spans.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
@@ -37,21 +38,7 @@ std::vector<std::int64_t> line_starts(py::handle text, const char* what = "the P
   if (!PyUnicode_Check(text.ptr())) {
     throw py::type_error(std::string(what) + " must be a str, not " + Py_TYPE(text.ptr())->tp_name);
   }
-  PyObject* s = text.ptr();
-  const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-  const int kind = PyUnicode_KIND(s);
-  const void* data = PyUnicode_DATA(s);
-  std::vector<std::int64_t> starts{0};
-  std::int64_t offset = 0;
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    if (PyUnicode_READ(kind, data, i) == '\n') {
-      starts.push_back(offset);
-    } else {
-      ++offset;
-    }
-  }
-  starts.push_back(offset);
-  return starts;
+  return with_code_points(text.ptr(), [](auto view) { return align::line_starts(view); });
 }
 
 py::tuple shifted_pair(py::handle pair, std::int64_t a_offset, std::int64_t b_offset) {

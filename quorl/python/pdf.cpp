@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "quorl/align/line_starts.hpp"
 #include "quorl/pdf/bands.hpp"
 #include "quorl/pdf/box.hpp"
 #include "quorl/pdf/line_ranges.hpp"
@@ -438,12 +439,9 @@ py::list line_index_of(const py::object& text) {
   py::list index;
   index.append(py::int_(-1));
   if (PyUnicode_Check(text.ptr())) {
-    PyObject* s = text.ptr();
-    const int kind = PyUnicode_KIND(s);
-    const void* data = PyUnicode_DATA(s);
-    for (Py_ssize_t i = 0; i < PyUnicode_GET_LENGTH(s); ++i) {
-      if (PyUnicode_READ(kind, data, i) == '\n') index.append(py::int_(i));
-    }
+    const std::vector<std::int64_t> newlines = with_code_points(
+        text.ptr(), [](auto view) { return align::newline_positions(view); });
+    for (std::int64_t i : newlines) index.append(py::int_(i));
     return index;
   }
   py::str newline("\n");
