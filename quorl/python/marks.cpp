@@ -3,9 +3,10 @@
 #include <string>
 #include <utility>
 
-#include "quorl/marks/info_tokens.hpp"
+#include "quorl/marks/image_note.hpp"
 #include "quorl/marks/label_font.hpp"
 #include "quorl/marks/label_geometry.hpp"
+#include "quorl/marks/vocabulary.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
 #include "quorl/python/pyclass.hpp"
@@ -191,7 +192,7 @@ py::tuple as_tuple(const Box& box) {
 py::dict annotation_info(const char* subject, const py::object& content) {
   py::dict info;
   info["subject"] = subject;
-  info["title"] = "vexil";
+  info["title"] = marks::kAnnotationAuthor;
   info["content"] = content;
   return info;
 }
@@ -268,9 +269,10 @@ void bind_primitives(py::module_& m) {
 py::dict number_info(const py::object& self) {
   py::str title = py::str(self.attr("title"));
   py::dict numinfo =
-      annotation_info(contains(title, marks::kRangeToken) ? "Range" : "SingleNUM", title);
+      annotation_info(
+      contains(title, marks::kRangeToken) ? marks::kRangeSubject : marks::kSingleNumberSubject, title);
   if (contains(self.attr("info"), marks::kEqualToken)) {
-    numinfo = annotation_info("Duplicate", py::str("=") + title);
+    numinfo = annotation_info(marks::kDuplicateSubject, py::str(marks::kDuplicatePrefix) + title);
   }
   return numinfo;
 }
@@ -340,7 +342,7 @@ py::object title_of(const py::object& self) {
 void ignore_setmarker(const py::object&, const py::object&) {}
 
 void cth_addmarker(const py::object& self, const py::object& pdfdoc) {
-  py::dict highlightinfo = annotation_info("Highlight", self.attr("content"));
+  py::dict highlightinfo = annotation_info(marks::kHighlightSubject, self.attr("content"));
   py::object add_highlight = module_global("_add_highlight_mark");
   for (py::handle pos : self.attr("position")) {
     add_highlight(page_of(pdfdoc, item(pos, 0)), item(pos, 1), highlightinfo);
@@ -348,7 +350,7 @@ void cth_addmarker(const py::object& self, const py::object& pdfdoc) {
 }
 
 void par_addmarker(const py::object& self, const py::object& pdfdoc) {
-  py::dict highlightinfo = annotation_info("Highlight", self.attr("content"));
+  py::dict highlightinfo = annotation_info(marks::kHighlightSubject, self.attr("content"));
   py::dict numinfo = number_info(self);
   bool flag = false;
   for (py::handle pos : self.attr("position")) {
@@ -391,7 +393,7 @@ void imgpar_addmarker(const py::object& self, const py::object& pdfdoc) {
 
 void imgig_addmarker(const py::object& self, const py::object& pdfdoc) {
   py::object content = self.attr("content");
-  py::dict numinfo = annotation_info("IGseq", content);
+  py::dict numinfo = annotation_info(marks::kFigureContentSubject, content);
   auto [page, rectlist] = first_position(self, pdfdoc);
   py::object info = self.attr("info");
   if (contains(info, marks::kImageNoteToken)) {
@@ -405,14 +407,14 @@ void imgig_addmarker(const py::object& self, const py::object& pdfdoc) {
 }
 
 void flag_addmarker(const py::object& self, const py::object& pdfdoc) {
-  py::dict claims_info = annotation_info("Flag", py::str("Claims"));
+  py::dict claims_info = annotation_info(marks::kFlagSubject, py::str(marks::kClaimsFlagText));
   py::object claims_page = page_of(pdfdoc, py::int_(marks::kClaimsFlagPage));
   const auto& claims_box = marks::kClaimsFlagBox;
   module_global("_add_flag_mark")(
       claims_page, py::make_tuple(claims_box[0], claims_box[1], claims_box[2], claims_box[3]),
       claims_info, "fcolor"_a = py::make_tuple(1, 0.4, 0.4));
 
-  py::dict examples_info = annotation_info("Flag", self.attr("content"));
+  py::dict examples_info = annotation_info(marks::kFlagSubject, self.attr("content"));
   auto [page, rectlist] = first_position(self, pdfdoc);
   // The marker's own rectangle is moved to the flag column, in place.
   rectlist[py::int_(0)] = py::int_(marks::kFlagLeft);
@@ -451,7 +453,7 @@ py::object make_image_marker_kind(py::module_& m, const char* name, const py::ob
 }
 
 void bind_marker_family(py::module_& m) {
-  py::object marker = make_class(m, "Marker");
+  py::object marker = make_class(m, marks::kMarkerBaseClass);
   def_cpp_method(marker, "__init__", &marker_init, py::arg("title"), py::arg("content"),
                  py::arg("position"), py::arg("info") = "");
   def_method(marker, "__str__", &marker_str);
@@ -461,11 +463,11 @@ void bind_marker_family(py::module_& m) {
   def_abstract_method(
       marker, "addmarker", [](const py::object&, const py::object&) {}, py::arg("pdfdoc"));
 
-  make_marker_kind(m, "CTHMarker", marker, &cth_addmarker);
-  make_marker_kind(m, "PARMarker", marker, &par_addmarker);
-  make_image_marker_kind(m, "ImgPARMarker", marker, &imgpar_addmarker);
-  make_image_marker_kind(m, "ImgIGMarker", marker, &imgig_addmarker);
-  make_marker_kind(m, "FlagMarker", marker, &flag_addmarker);
+  make_marker_kind(m, marks::kCthMarkerClass, marker, &cth_addmarker);
+  make_marker_kind(m, marks::kParMarkerClass, marker, &par_addmarker);
+  make_image_marker_kind(m, marks::kImgParMarkerClass, marker, &imgpar_addmarker);
+  make_image_marker_kind(m, marks::kImgIgMarkerClass, marker, &imgig_addmarker);
+  make_marker_kind(m, marks::kFlagMarkerClass, marker, &flag_addmarker);
 }
 
 }  // namespace
