@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -9,8 +10,12 @@
 #include "quorl/align/line_starts.hpp"
 #include "quorl/pdf/bands.hpp"
 #include "quorl/pdf/box.hpp"
+#include "quorl/pdf/layout.hpp"
 #include "quorl/pdf/line_ranges.hpp"
+#include "quorl/pdf/page_classification.hpp"
+#include "quorl/pdf/page_counts.hpp"
 #include "quorl/pdf/shown_text.hpp"
+#include "quorl/pdf/vocabulary.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
 #include "quorl/python/pdf_marking.hpp"
@@ -223,13 +228,11 @@ class CollectorPause {
 // ----------------------------------------------------------------------------------------------
 // Line records
 
-const char kImagePlaceholder[] = "#imagefile#";
-
 // The piece an image block stands for: one span spelling the placeholder, every character
 // carrying the block's box.
 py::dict image_line(const py::object& bbox) {
   py::list chars;
-  for (const char* p = kImagePlaceholder; *p; ++p) {
+  for (const char* p = pdf::kImagePlaceholder; *p; ++p) {
     py::dict ch;
     ch[keys.bbox] = bbox;
     ch[keys.c] = py::str(p, 1);
@@ -403,9 +406,7 @@ py::object union_of_boxes(const py::object& lines) {
 
 py::list default_kinds() {
   py::list kinds;
-  for (const char* kind : {"abstract", "claims", "descriptions", "seqs", "drawings"}) {
-    kinds.append(kind);
-  }
+  for (const char* kind : pdf::kPageKinds) kinds.append(kind);
   return kinds;
 }
 
@@ -427,12 +428,12 @@ py::object separator_rect(const py::object& self) {
   if (empty) throw py::index_error(std::string(lacking) + ": it has no pages");
   py::object drawings = load_page(self, self.attr("doc"), py::int_(0)).attr("get_drawings")();
   const std::size_t count = py::len(drawings);
-  if (count < 2) {
+  if (count < pdf::kSeparatorDrawing + 1) {
     throw py::index_error(std::string(lacking) +
                           " (the second vector drawing of the page): " + "its first page has " +
                           std::to_string(count) + " vector drawing" + (count == 1 ? "" : "s"));
   }
-  return get(drawings[py::int_(1)], keys.rect);
+  return get(drawings[py::int_(pdf::kSeparatorDrawing)], keys.rect);
 }
 
 py::list line_index_of(const py::object& text) {
@@ -453,22 +454,6 @@ py::list line_index_of(const py::object& text) {
   return index;
 }
 
-// Header words, tested in this order; the first one found decides the page's kind.
-const std::pair<const char*, const char*> kHeaderWords[] = {
-    {"附图", "drawings"},
-    {"序列表", "descriptions"},
-    {"说明书", "descriptions"},
-    {"权利要求书", "claims"},
-};
-
-// The page-count box: the word, the number of pages, then 页.
-const char* const kCountPatterns[] = {
-    ".*权利要求书([0-9]*)页",
-    ".*说明书([0-9]*)页",
-    ".*序列表([0-9]*)页",
-    ".*附图([0-9]*)页",
-};
-
 void bind_pdf_document(py::module_& m) {
   py::object cls = make_class(m, "PdfDocument");
   py::handle cls_handle = cls;
@@ -486,23 +471,19 @@ void bind_pdf_document(py::module_& m) {
 
         py::object separatemargin = separator_rect(self);
         self.attr("separatemargin") = separatemargin;
-        py::object sep_x1 = item(separatemargin, 0);
-        py::object sep_x2 = item(separatemargin, 2);
-        py::object sep_y = item(separatemargin, -1);
-        py::object rect = rect_class();
-        py::int_ one(1), two(2), sixty(60), bottom(770);
-        self.attr("pageinfomargin") = rect(297, sep_y - sixty, 525, sep_y);
-        self.attr("pagetypemargin") = rect(160, 20, 480, 60);
-        self.attr("docmargin") = rect(50, 55, 555, 770);
-
-        py::object middle = (sep_x1 + sep_x2) / two;
+        const pdf::PageLayout layout = pdf::layout_from_separator(box_from_items(separatemargin));
+        self.attr("pageinfomargin") = make_rect(layout.page_info);
+        self.attr("pagetypemargin") = make_rect(layout.page_type);
+        self.attr("docmargin") = make_rect(layout.text_area);
         py::list columns;
-        columns.append(rect(sep_x1 - two, sep_y, middle + one, bottom));
-        columns.append(rect(middle - two, sep_y, sep_x2 + two, bottom));
+        for (const Box& column : layout.abstract_columns) columns.append(make_rect(column));
         py::dict parsedict;
-        parsedict["abstract"] = kind_entry(list_of(0), columns);
-        for (const char* kind : {"claims", "descriptions", "seqs", "drawings"}) {
-          parsedict[kind] = kind_entry(py::list(), list_of(self.attr("docmargin")));
+        // The abstract is the first page's text, in two columns; every other kind is found by
+        // its pages' headers and read over the whole text area.
+        for (const char* kind : pdf::kPageKinds) {
+          parsedict[kind] = std::string_view(kind) == pdf::kAbstractKind
+                                ? kind_entry(list_of(0), columns)
+                                : kind_entry(py::list(), list_of(self.attr("docmargin")));
         }
         self.attr("parsedict") = parsedict;
 
@@ -527,15 +508,9 @@ void bind_pdf_document(py::module_& m) {
       py::object lines = self.attr("parse_lines")(page, self.attr("pagetypemargin"));
       py::list texts;
       for_each(lines, [&](const py::object& line) { texts.append(get(line, keys.text)); });
-      py::object desc = py::str("").attr("join")(texts);
-      for (const char* blank : {" ", "\u3000", "\u00a0"}) desc = desc.attr("replace")(blank, "");
-      for (const auto& [word, kind] : kHeaderWords) {
-        const int found = PySequence_Contains(desc.ptr(), py::str(word).ptr());
-        if (found < 0) throw py::error_already_set();
-        if (found) {
-          get(self.attr("parsedict")[py::str(kind)], keys.pages).attr("append")(number);
-          break;
-        }
+      py::object header = py::str("").attr("join")(texts);
+      if (const char* kind = pdf::classify_header(to_u32(header, "page header"))) {
+        get(self.attr("parsedict")[py::str(kind)], keys.pages).attr("append")(number);
       }
     }
     return self.attr("parsedict");
@@ -563,17 +538,11 @@ void bind_pdf_document(py::module_& m) {
       });
     });
     py::object pageinfo = py::str("").attr("join")(texts).attr("replace")(" ", "");
-    py::object match = module_global("re").attr("match");
     py::list counts;
-    for (const char* pattern : kCountPatterns) {
-      py::object found = match(pattern, pageinfo);
-      if (found.is_none()) {
-        counts.append(py::int_(0));
-        continue;
-      }
-      py::object digits = found[py::int_(1)];
-      // A word directly followed by 页 prints no number: the section is counted as empty.
-      counts.append(py::len(digits) == 0 ? py::int_(0) : py::int_(digits));
+    for (const auto& digits : pdf::read_page_counts(to_u32(pageinfo, "page-count box"))) {
+      // A word directly followed by 页 prints no number: the section is counted as empty. The
+      // interpreter's int() reads the digits, with its own limit on their number.
+      counts.append(digits && !digits->empty() ? py::int_(from_u32(*digits)) : py::int_(0));
     }
     return py::tuple(counts);
   });
