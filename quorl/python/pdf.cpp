@@ -19,6 +19,7 @@
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
 #include "quorl/python/pdf_marking.hpp"
+#include "quorl/python/pdf_text_lines.hpp"
 #include "quorl/python/pyclass.hpp"
 #include "quorl/python/pymupdf_access.hpp"
 
@@ -28,67 +29,6 @@ using quorl::pdf::Box;
 using quorl::pdf::Extent;
 
 namespace {
-
-// ----------------------------------------------------------------------------------------------
-// Reading PyMuPDF's dicts
-
-// Interned keys of the extraction dicts and line records, made once and kept for the process.
-struct Keys {
-  PyObject *bbox, *spans, *chars, *c, *type, *lines, *blocks, *text, *page, *wmod, *dir, *pages,
-      *margins, *rect;
-};
-Keys keys;
-
-void init_keys() {
-  auto intern = [](const char* s) {
-    PyObject* k = PyUnicode_InternFromString(s);
-    if (!k) throw py::error_already_set();
-    return k;
-  };
-  keys = {intern("bbox"),  intern("spans"),  intern("chars"),   intern("c"),    intern("type"),
-          intern("lines"), intern("blocks"), intern("text"),    intern("page"), intern("wmod"),
-          intern("dir"),   intern("pages"),  intern("margins"), intern("rect")};
-}
-
-// obj[key], with a shortcut for plain dicts.
-py::object get(py::handle obj, PyObject* key) {
-  if (PyDict_CheckExact(obj.ptr())) {
-    PyObject* value = PyDict_GetItemWithError(obj.ptr(), key);
-    if (value) return py::reinterpret_borrow<py::object>(value);
-    if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, key);
-    throw py::error_already_set();
-  }
-  PyObject* value = PyObject_GetItem(obj.ptr(), key);
-  if (!value) throw py::error_already_set();
-  return py::reinterpret_steal<py::object>(value);
-}
-
-// Calls f on every item of an iterable, without copying lists.
-template <typename F>
-void for_each(py::handle iterable, F&& f) {
-  if (PyList_CheckExact(iterable.ptr())) {
-    // Index by index: f may run Python code that changes the list's length.
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(iterable.ptr()); ++i) {
-      py::object entry = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(iterable.ptr(), i));
-      f(entry);
-    }
-    return;
-  }
-  for (py::handle entry : py::iter(iterable)) f(py::reinterpret_borrow<py::object>(entry));
-}
-
-// block['type'] == value
-bool has_type(py::handle block, long value) {
-  py::object type = get(block, keys.type);
-  if (PyLong_CheckExact(type.ptr())) {
-    int overflow = 0;
-    const long v = PyLong_AsLongAndOverflow(type.ptr(), &overflow);
-    return overflow == 0 && v == value;
-  }
-  const int equal = PyObject_RichCompareBool(type.ptr(), py::int_(value).ptr(), Py_EQ);
-  if (equal < 0) throw py::error_already_set();
-  return equal == 1;
-}
 
 template <typename... Items>
 py::list list_of(Items&&... items) {
@@ -228,80 +168,8 @@ class CollectorPause {
 // ----------------------------------------------------------------------------------------------
 // Line records
 
-// The piece an image block stands for: one span spelling the placeholder, every character
-// carrying the block's box.
-py::dict image_line(const py::object& bbox) {
-  py::list chars;
-  for (const char* p = pdf::kImagePlaceholder; *p; ++p) {
-    py::dict ch;
-    ch[keys.bbox] = bbox;
-    ch[keys.c] = py::str(p, 1);
-    chars.append(ch);
-  }
-  py::dict span;
-  span[keys.chars] = chars;
-  py::dict line;
-  line[keys.bbox] = bbox;
-  line[keys.spans] = list_of(span);
-  return line;
-}
-
-// True for an object the cyclic collector never needs to visit: not a container, or a container
-// it has untracked.
-bool untracked(PyObject* obj) {
-  return !PyObject_IS_GC(obj) || !PyObject_GC_IsTracked(obj);
-}
-
-// A character dict holds strings, booleans and tuples of numbers, so it can never be part of a
-// cycle. The collector untracks such tuples and dicts itself, but only at a full collection;
-// until then every pass walks the hundreds of thousands of them a document keeps alive. Doing
-// it here, the way the collector would, spares those passes. A dict that later receives a
-// container is tracked again by the interpreter.
-void untrack_atomic_dict(PyObject* dict) {
-  if (!PyDict_CheckExact(dict) || untracked(dict)) return;
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;
-  while (PyDict_Next(dict, &pos, &key, &value)) {
-    if (PyTuple_CheckExact(value) && !untracked(value)) {
-      for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(value); ++k) {
-        if (!untracked(PyTuple_GET_ITEM(value, k))) return;
-      }
-      PyObject_GC_UnTrack(value);
-    }
-    if (!untracked(key) || !untracked(value)) return;
-  }
-  PyObject_GC_UnTrack(dict);
-}
-
-// The record of one band: its pieces' characters left to right, PyMuPDF's own dicts.
-py::dict line_record(const py::object& page_number, const std::vector<py::handle>& band,
-                     const py::object& top, const py::object& bottom) {
-  py::list chars;
-  py::list texts;
-  for (py::handle raw : band) {
-    for_each(get(raw, keys.spans), [&](const py::object& span) {
-      for_each(get(span, keys.chars), [&](const py::object& ch) {
-        untrack_atomic_dict(ch.ptr());
-        chars.append(ch);
-        texts.append(get(ch, keys.c));
-      });
-    });
-  }
-  PyObject* text = PyUnicode_Join(py::str("").ptr(), texts.ptr());
-  if (!text) throw py::error_already_set();
-  py::dict record;
-  record[keys.wmod] = py::int_(0);
-  record[keys.dir] = py::make_tuple(1.0, 0.0);
-  record[keys.page] = page_number;
-  record[keys.bbox] = py::make_tuple(item(get(band.front(), keys.bbox), 0), top,
-                                     item(get(band.back(), keys.bbox), 2), bottom);
-  record[keys.chars] = chars;
-  record[keys.text] = py::reinterpret_steal<py::str>(text);
-  return record;
-}
-
 Extent vertical_extent(py::handle raw_line) {
-  py::object bbox = get(raw_line, keys.bbox);
+  py::object bbox = get(raw_line, dict_keys.bbox);
   return {to_double(item(bbox, 1)), to_double(item(bbox, 3))};
 }
 
@@ -388,7 +256,7 @@ py::object rect_from_union(const Box& b) {
 py::object union_of_boxes(const py::object& lines) {
   std::optional<pdf::BoxUnion> acc;
   for (py::handle entry : py::iter(lines)) {
-    const Box b = box_of(get(entry, keys.bbox));
+    const Box b = box_of(get(entry, dict_keys.bbox));
     if (acc) {
       acc->include(b);
     } else {
@@ -412,9 +280,9 @@ py::list default_kinds() {
 
 py::dict kind_entry(py::list pages, py::list margins) {
   py::dict entry;
-  entry[keys.pages] = std::move(pages);
-  entry[keys.lines] = py::list();
-  entry[keys.margins] = std::move(margins);
+  entry[dict_keys.pages] = std::move(pages);
+  entry[dict_keys.lines] = py::list();
+  entry[dict_keys.margins] = std::move(margins);
   return entry;
 }
 
@@ -433,7 +301,7 @@ py::object separator_rect(const py::object& self) {
                           " (the second vector drawing of the page): " + "its first page has " +
                           std::to_string(count) + " vector drawing" + (count == 1 ? "" : "s"));
   }
-  return get(drawings[py::int_(pdf::kSeparatorDrawing)], keys.rect);
+  return get(drawings[py::int_(pdf::kSeparatorDrawing)], dict_keys.rect);
 }
 
 py::list line_index_of(const py::object& text) {
@@ -507,10 +375,10 @@ void bind_pdf_document(py::module_& m) {
       py::object page = load_page(self, self.attr("doc"), number);
       py::object lines = self.attr("parse_lines")(page, self.attr("pagetypemargin"));
       py::list texts;
-      for_each(lines, [&](const py::object& line) { texts.append(get(line, keys.text)); });
+      for_each(lines, [&](const py::object& line) { texts.append(get(line, dict_keys.text)); });
       py::object header = py::str("").attr("join")(texts);
       if (const char* kind = pdf::classify_header(to_u32(header, "page header"))) {
-        get(self.attr("parsedict")[py::str(kind)], keys.pages).attr("append")(number);
+        get(self.attr("parsedict")[py::str(kind)], dict_keys.pages).attr("append")(number);
       }
     }
     return self.attr("parsedict");
@@ -521,9 +389,9 @@ void bind_pdf_document(py::module_& m) {
         load_page(self, self.attr("doc"), py::int_(0)).attr("get_text")("dict");
     RegionTest region(self.attr("pageinfomargin"));
     py::list pageinfolist;
-    for_each(get(contentdict, keys.blocks), [&](const py::object& block) {
-      if (has_type(block, 0) && region.holds(get(block, keys.bbox))) {
-        pageinfolist.append(get(block, keys.lines));
+    for_each(get(contentdict, dict_keys.blocks), [&](const py::object& block) {
+      if (has_type(block, 0) && region.holds(get(block, dict_keys.bbox))) {
+        pageinfolist.append(get(block, dict_keys.lines));
       }
     });
     if (!(py::len(pageinfolist) == 1 && py::len(pageinfolist[0]) == 1)) {
@@ -533,8 +401,8 @@ void bind_pdf_document(py::module_& m) {
     py::list texts;
     for_each(pageinfolist, [&](const py::object& lines) {
       for_each(lines, [&](const py::object& line) {
-        for_each(get(line, keys.spans),
-                 [&](const py::object& span) { texts.append(get(span, keys.text)); });
+        for_each(get(line, dict_keys.spans),
+                 [&](const py::object& span) { texts.append(get(span, dict_keys.text)); });
       });
     });
     py::object pageinfo = py::str("").attr("join")(texts).attr("replace")(" ", "");
@@ -565,7 +433,7 @@ void bind_pdf_document(py::module_& m) {
         std::vector<py::object> raws;
         std::vector<pdf::Piece> pieces;
         for_each(rawlineslist, [&](const py::object& raw) {
-          py::object bbox = get(raw, keys.bbox);
+          py::object bbox = get(raw, dict_keys.bbox);
           pieces.push_back(
               {{to_double(item(bbox, 1)), to_double(item(bbox, 3))}, to_double(item(bbox, 0))});
           raws.push_back(raw);
@@ -578,7 +446,7 @@ void bind_pdf_document(py::module_& m) {
         });
         const auto bands = pdf::assemble_bands(pieces, ranges);
         // Asked only once a record is made: an empty region needs nothing of its page.
-        py::object page_number;
+        std::optional<std::int64_t> page_number;
         py::list records;
         for (std::size_t k = 0; k < bands.size(); ++k) {
           if (bands[k].empty()) {
@@ -589,8 +457,10 @@ void bind_pdf_document(py::module_& m) {
           }
           std::vector<py::handle> band;
           for (std::size_t i : bands[k]) band.push_back(raws[i]);
-          if (!page_number) page_number = page.attr("number");
-          records.append(line_record(page_number, band, bounds[k].first, bounds[k].second));
+          if (!page_number) page_number = to_int64(page.attr("number"));
+          py::list char_dicts;
+          const pdf::TextLine line = read_text_line(*page_number, band, ranges[k], char_dicts);
+          records.append(line_record(line, char_dicts));
         }
         return records;
       },
@@ -602,10 +472,10 @@ void bind_pdf_document(py::module_& m) {
         py::object contentdict = page.attr("get_text")("dict");
         RegionTest region(margin);
         py::list lines;
-        for_each(get(contentdict, keys.blocks), [&](const py::object& block) {
+        for_each(get(contentdict, dict_keys.blocks), [&](const py::object& block) {
           if (!has_type(block, 0)) return;
-          for_each(get(block, keys.lines), [&](const py::object& line) {
-            if (region.holds(get(line, keys.bbox))) lines.append(line);
+          for_each(get(block, dict_keys.lines), [&](const py::object& line) {
+            if (region.holds(get(line, dict_keys.bbox))) lines.append(line);
           });
         });
         return lines;
@@ -616,18 +486,18 @@ void bind_pdf_document(py::module_& m) {
       cls, "parse_lines",
       [](py::object self, py::object page, py::object margin) -> py::object {
         py::object contentdict = raw_text(self, page);
-        py::object blocks = get(contentdict, keys.blocks);
+        py::object blocks = get(contentdict, dict_keys.blocks);
         RegionTest region(margin);
         py::list lineslist;
         for_each(blocks, [&](const py::object& block) {
           if (!has_type(block, 0)) return;
-          for_each(get(block, keys.lines), [&](const py::object& line) {
-            if (region.holds(get(line, keys.bbox))) lineslist.append(line);
+          for_each(get(block, dict_keys.lines), [&](const py::object& line) {
+            if (region.holds(get(line, dict_keys.bbox))) lineslist.append(line);
           });
         });
         for_each(blocks, [&](const py::object& block) {
           if (!has_type(block, 1)) return;
-          py::object bbox = get(block, keys.bbox);
+          py::object bbox = get(block, dict_keys.bbox);
           if (region.holds(bbox)) lineslist.append(image_line(bbox));
         });
         return self.attr("sortlines")(page, lineslist);
@@ -661,7 +531,7 @@ void bind_pdf_document(py::module_& m) {
       [](py::object self, py::object typelist) -> py::object {
         py::list out;
         for_each(typelist, [&](const py::object& kind) {
-          for_each(get(self.attr("parsedict")[kind], keys.lines),
+          for_each(get(self.attr("parsedict")[kind], dict_keys.lines),
                    [&](const py::object& line) { out.append(line); });
         });
         return out;
@@ -674,8 +544,8 @@ void bind_pdf_document(py::module_& m) {
         py::dict out;
         for_each(typelist, [&](const py::object& kind) {
           py::list texts;
-          for_each(get(self.attr("parsedict")[kind], keys.lines),
-                   [&](const py::object& line) { texts.append(get(line, keys.text)); });
+          for_each(get(self.attr("parsedict")[kind], dict_keys.lines),
+                   [&](const py::object& line) { texts.append(get(line, dict_keys.text)); });
           out[kind] = texts;
         });
         return out;
@@ -688,7 +558,7 @@ void bind_pdf_document(py::module_& m) {
         py::object pdf_lines = self.attr("get_lines")(typelist);
         py::list pdf_content;
         for_each(pdf_lines,
-                 [&](const py::object& line) { pdf_content.append(get(line, keys.text)); });
+                 [&](const py::object& line) { pdf_content.append(get(line, dict_keys.text)); });
         return py::str("\n").attr("join")(pdf_content).attr("replace")("\u00a0", "");
       },
       py::arg("typelist") = default_kinds());
@@ -736,12 +606,12 @@ void bind_pdf_document(py::module_& m) {
         py::object startline = lines[start_no];
         py::object endline = lines[end_no];
         py::object startpointindex =
-            shown_index(shown_of(get(startline, keys.text), fix), item(pstart, 1), py::int_(-1));
+            shown_index(shown_of(get(startline, dict_keys.text), fix), item(pstart, 1), py::int_(-1));
         py::object endpointindex =
-            shown_index(shown_of(get(endline, keys.text), fix), item(pend, 1), py::none());
+            shown_index(shown_of(get(endline, dict_keys.text), fix), item(pend, 1), py::none());
         auto place = [&](const py::object& line, const py::object& from, const py::object& to) {
-          py::object chars = get(line, keys.chars)[py::slice(from, to, py::none())];
-          return py::make_tuple(get(line, keys.page), self.attr("addrect")(chars));
+          py::object chars = get(line, dict_keys.chars)[py::slice(from, to, py::none())];
+          return py::make_tuple(get(line, dict_keys.page), self.attr("addrect")(chars));
         };
         py::list positions;
         if (start_no.equal(end_no)) {
@@ -767,7 +637,7 @@ void bind_pdf_document(py::module_& m) {
 }  // namespace
 
 void bind_pdf(py::module_& m) {
-  init_keys();
+  init_dict_keys();
   bind_pdf_document(m);
 }
 

@@ -1,4 +1,5 @@
-// Access to PyMuPDF objects for the binding files: pages by number and rectangles as core Boxes.
+// Access to PyMuPDF objects for the binding files: pages by number, rectangles as core Boxes and
+// the extraction dicts.
 #include "quorl/python/pymupdf_access.hpp"
 
 #include <string>
@@ -31,6 +32,44 @@ py::object page_of(const py::object& doc, const py::handle& number) {
     }
   }
   return doc[number];
+}
+
+DictKeys dict_keys;
+
+void init_dict_keys() {
+  auto intern = [](const char* s) {
+    PyObject* k = PyUnicode_InternFromString(s);
+    if (!k) throw py::error_already_set();
+    return k;
+  };
+  dict_keys = {intern("bbox"),    intern("spans"), intern("chars"), intern("c"),
+               intern("type"),    intern("lines"), intern("blocks"), intern("text"),
+               intern("page"),    intern("wmod"),  intern("dir"),    intern("pages"),
+               intern("margins"), intern("rect")};
+}
+
+py::object get(py::handle obj, PyObject* key) {
+  if (PyDict_CheckExact(obj.ptr())) {
+    PyObject* value = PyDict_GetItemWithError(obj.ptr(), key);
+    if (value) return py::reinterpret_borrow<py::object>(value);
+    if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, key);
+    throw py::error_already_set();
+  }
+  PyObject* value = PyObject_GetItem(obj.ptr(), key);
+  if (!value) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(value);
+}
+
+bool has_type(py::handle block, long value) {
+  py::object type = get(block, dict_keys.type);
+  if (PyLong_CheckExact(type.ptr())) {
+    int overflow = 0;
+    const long v = PyLong_AsLongAndOverflow(type.ptr(), &overflow);
+    return overflow == 0 && v == value;
+  }
+  const int equal = PyObject_RichCompareBool(type.ptr(), py::int_(value).ptr(), Py_EQ);
+  if (equal < 0) throw py::error_already_set();
+  return equal == 1;
 }
 
 py::object rect_class() {

@@ -1,4 +1,5 @@
-// Access to PyMuPDF objects for the binding files: pages by number and rectangles as core Boxes.
+// Access to PyMuPDF objects for the binding files: pages by number, rectangles as core Boxes and
+// the extraction dicts.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -13,6 +14,35 @@ namespace py = pybind11;
 // a number below -page_count around to some page, and a huge negative one takes forever; such
 // numbers are refused as a list would refuse them.
 py::object page_of(const py::object& doc, const py::handle& number);
+
+// Interned keys of the extraction dicts and of the records built from them, made once by
+// init_dict_keys and kept for the process.
+struct DictKeys {
+  PyObject *bbox, *spans, *chars, *c, *type, *lines, *blocks, *text, *page, *wmod, *dir, *pages,
+      *margins, *rect;
+};
+extern DictKeys dict_keys;
+void init_dict_keys();
+
+// obj[key], with a shortcut for plain dicts.
+py::object get(py::handle obj, PyObject* key);
+
+// Calls f on every item of an iterable, without copying lists.
+template <typename F>
+void for_each(py::handle iterable, F&& f) {
+  if (PyList_CheckExact(iterable.ptr())) {
+    // Index by index: f may run Python code that changes the list's length.
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(iterable.ptr()); ++i) {
+      py::object entry = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(iterable.ptr(), i));
+      f(entry);
+    }
+    return;
+  }
+  for (py::handle entry : py::iter(iterable)) f(py::reinterpret_borrow<py::object>(entry));
+}
+
+// block['type'] == value: 0 for a text block, 1 for an image.
+bool has_type(py::handle block, long value);
 
 // The module's `fitz.Rect`, looked up at call time.
 py::object rect_class();
