@@ -3,7 +3,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,11 +13,12 @@
 #include "quorl/pdf/line_ranges.hpp"
 #include "quorl/pdf/page_classification.hpp"
 #include "quorl/pdf/page_counts.hpp"
-#include "quorl/pdf/shown_text.hpp"
 #include "quorl/pdf/vocabulary.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
+#include "quorl/python/pdf_extraction.hpp"
 #include "quorl/python/pdf_marking.hpp"
+#include "quorl/python/pdf_positions.hpp"
 #include "quorl/python/pdf_text_lines.hpp"
 #include "quorl/python/pyclass.hpp"
 #include "quorl/python/pymupdf_access.hpp"
@@ -58,219 +58,10 @@ class RegionTest {
   std::optional<Box> box_;
 };
 
-// ----------------------------------------------------------------------------------------------
-// One extraction per page while a document is being built
-
-// The constructor classifies every page by its header and then reads the regions of every kind
-// from the same pages. PyMuPDF's extraction of an unchanged page is deterministic, so during
-// construction each page is loaded and extracted once and the result reused.
-struct ExtractionCache {
-  PyObject* owner;  // the PdfDocument under construction
-  py::object doc;
-  std::unordered_map<long long, py::object> pages;
-  std::unordered_map<PyObject*, std::pair<py::object, py::object>> rawdicts;  // page -> dict
-};
-
-thread_local std::vector<ExtractionCache*> active_caches;
-
-class CacheScope {
- public:
-  explicit CacheScope(ExtractionCache* cache) : cache_(cache) { active_caches.push_back(cache); }
-  ~CacheScope() { end(); }
-  void end() {
-    for (auto it = active_caches.begin(); it != active_caches.end(); ++it) {
-      if (*it == cache_) {
-        active_caches.erase(it);
-        break;
-      }
-    }
-  }
-  CacheScope(const CacheScope&) = delete;
-  CacheScope& operator=(const CacheScope&) = delete;
-
- private:
-  ExtractionCache* cache_;
-};
-
-ExtractionCache* cache_of(py::handle owner) {
-  for (ExtractionCache* cache : active_caches) {
-    if (cache->owner == owner.ptr()) return cache;
-  }
-  return nullptr;
-}
-
-py::object load_page(const py::object& self, const py::object& doc, const py::object& index) {
-  ExtractionCache* cache = cache_of(self);
-  if (cache && cache->doc.is(doc) && PyLong_CheckExact(index.ptr())) {
-    int overflow = 0;
-    const long long key = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-    if (overflow == 0) {
-      auto found = cache->pages.find(key);
-      if (found != cache->pages.end()) return found->second;
-      py::object page = page_of(doc, index);
-      cache->pages.emplace(key, page);
-      return page;
-    }
-  }
-  return page_of(doc, index);
-}
-
-// page.get_text('rawdict')
-py::object raw_text(const py::object& self, const py::object& page) {
-  ExtractionCache* cache = cache_of(self);
-  if (cache) {
-    auto found = cache->rawdicts.find(page.ptr());
-    if (found != cache->rawdicts.end()) return found->second.second;
-  }
-  py::object contentdict = page.attr("get_text")("rawdict");
-  if (cache) cache->rawdicts.emplace(page.ptr(), std::make_pair(page, contentdict));
-  return contentdict;
-}
-
-// Construction allocates the dicts of every character of the document, and most of them stay
-// alive in the line records. Cyclic collections in the middle of it would walk the growing heap
-// over and over without finding garbage (they cost as much as the extraction itself), so the
-// collector pauses while a document is built and resumes as it was.
-class CollectorPause {
- public:
-  CollectorPause() {
-    py::module_ gc = py::module_::import("gc");
-    was_enabled_ = gc.attr("isenabled")().cast<bool>();
-    if (was_enabled_) gc.attr("disable")();
-  }
-  ~CollectorPause() {
-    if (!was_enabled_) return;
-      // Runs during stack unwinding as well: keep a pending exception intact.
-#if PY_VERSION_HEX >= 0x030C0000
-    PyObject* pending = PyErr_GetRaisedException();
-#else
-    PyObject *type, *value, *trace;
-    PyErr_Fetch(&type, &value, &trace);
-#endif
-    PyObject* gc = PyImport_ImportModule("gc");
-    PyObject* result = gc ? PyObject_CallMethod(gc, "enable", nullptr) : nullptr;
-    if (!result) PyErr_WriteUnraisable(nullptr);
-    Py_XDECREF(result);
-    Py_XDECREF(gc);
-#if PY_VERSION_HEX >= 0x030C0000
-    PyErr_SetRaisedException(pending);
-#else
-    PyErr_Restore(type, value, trace);
-#endif
-  }
-  CollectorPause(const CollectorPause&) = delete;
-  CollectorPause& operator=(const CollectorPause&) = delete;
-
- private:
-  bool was_enabled_ = false;
-};
-
-// ----------------------------------------------------------------------------------------------
-// Line records
-
 Extent vertical_extent(py::handle raw_line) {
   py::object bbox = get(raw_line, dict_keys.bbox);
   return {to_double(item(bbox, 1)), to_double(item(bbox, 3))};
 }
-
-// ----------------------------------------------------------------------------------------------
-// Text positions
-
-// The characters of a line's text that the whole text shows: those not in `fix`.
-std::vector<std::size_t> shown_of(const py::object& text, const py::object& fix) {
-  if (PyUnicode_Check(text.ptr()) && PyUnicode_Check(fix.ptr())) {
-    return pdf::shown_indexes(to_u32(text), to_u32(fix));
-  }
-  std::vector<std::size_t> shown;
-  std::size_t index = 0;
-  for (py::handle c : py::iter(text)) {
-    const int hidden = PySequence_Contains(fix.ptr(), c.ptr());
-    if (hidden < 0) throw py::error_already_set();
-    if (!hidden) shown.push_back(index);
-    ++index;
-  }
-  return shown;
-}
-
-// shown[offset] when len(shown) > offset, else `fallback`, with Python's list indexing.
-py::object shown_index(const std::vector<std::size_t>& shown, const py::object& offset,
-                       const py::object& fallback) {
-  py::int_ count(shown.size());
-  if (!PyIndex_Check(offset.ptr())) {
-    const int beyond = PyObject_RichCompareBool(count.ptr(), offset.ptr(), Py_GT);
-    if (beyond < 0) throw py::error_already_set();
-    if (beyond) {
-      throw py::type_error(std::string("list indices must be integers or slices, not ") +
-                           Py_TYPE(offset.ptr())->tp_name);
-    }
-    return fallback;
-  }
-  py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(offset.ptr()));
-  if (!index) throw py::error_already_set();
-  const int inside = PyObject_RichCompareBool(count.ptr(), index.ptr(), Py_GT);
-  if (inside < 0) throw py::error_already_set();
-  if (!inside) return fallback;
-  int overflow = 0;
-  long long k = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-  if (overflow == 0 && k < 0) k += static_cast<long long>(shown.size());
-  if (overflow != 0 || k < 0) throw py::index_error("list index out of range");
-  return py::int_(shown[static_cast<std::size_t>(k)]);
-}
-
-// Logs `lines` with the failure's traceback and raises Exception('Reduce Error') in its place,
-// chained to it as Python's raise inside an except block would.
-[[noreturn]] void raise_reduce_error(const py::object& lines, py::error_already_set& failure) {
-  py::object value = failure.value();
-  py::object trace = failure.trace();
-  if (!trace.is_none()) PyException_SetTraceback(value.ptr(), trace.ptr());
-  PyObject *old_type, *old_value, *old_trace;
-  PyErr_GetExcInfo(&old_type, &old_value, &old_trace);
-  // The failure becomes the exception being handled, for logging.exception's traceback and as
-  // the context of the new error.
-  PyErr_SetExcInfo(failure.type().inc_ref().ptr(), value.inc_ref().ptr(),
-                   trace.is_none() ? nullptr : trace.inc_ref().ptr());
-  try {
-    module_global("logging").attr("exception")(lines);
-  } catch (...) {
-    PyErr_SetExcInfo(old_type, old_value, old_trace);
-    throw;
-  }
-  py::object error = py::reinterpret_borrow<py::object>(PyExc_Exception)("Reduce Error");
-  PyErr_SetObject(PyExc_Exception, error.ptr());
-  PyErr_SetExcInfo(old_type, old_value, old_trace);
-  throw py::error_already_set();
-}
-
-py::object rect_from_union(const Box& b) {
-  py::object rect = make_rect(b);
-  if (pdf::is_infinite(b)) {
-    // PyMuPDF stores the infinite rectangle's limits as ints.
-    rect.attr("x0") = py::int_(static_cast<long long>(b.x0));
-    rect.attr("y0") = py::int_(static_cast<long long>(b.y0));
-    rect.attr("x1") = py::int_(static_cast<long long>(b.x1));
-    rect.attr("y1") = py::int_(static_cast<long long>(b.y1));
-  }
-  return rect;
-}
-
-py::object union_of_boxes(const py::object& lines) {
-  std::optional<pdf::BoxUnion> acc;
-  for (py::handle entry : py::iter(lines)) {
-    const Box b = box_of(get(entry, dict_keys.bbox));
-    if (acc) {
-      acc->include(b);
-    } else {
-      acc.emplace(b);
-    }
-  }
-  if (!acc) {
-    PyErr_SetString(PyExc_TypeError, "reduce() of empty iterable with no initial value");
-    throw py::error_already_set();
-  }
-  return rect_from_union(acc->box());
-}
-
-// ----------------------------------------------------------------------------------------------
 
 py::list default_kinds() {
   py::list kinds;
