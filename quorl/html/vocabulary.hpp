@@ -11,8 +11,8 @@ inline constexpr const char* kBibliographicSection = "cn-bibliographic-info";
 inline constexpr const char* kClaimsSection = "claims";
 inline constexpr const char* kDescriptionSection = "description";
 inline constexpr const char* kDrawingsSection = "drawings";
-inline constexpr std::array<const char*, 4> kSectionIds = {
-    kBibliographicSection, kClaimsSection, kDescriptionSection, kDrawingsSection};
+inline constexpr std::array<const char*, 4> kSectionIds = {kBibliographicSection, kClaimsSection,
+                                                           kDescriptionSection, kDrawingsSection};
 
 // The record types the two info parsers write, and the element ImageInfoParser looks for unless
 // told otherwise.

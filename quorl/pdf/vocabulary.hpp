@@ -36,7 +36,7 @@ inline constexpr std::u32string_view kHeaderBlanks = U" \u3000\u00a0";
 // The page-count box of the first page: each word, the number of its pages, then kPagesWord;
 // in the order the counts are given (claims, description, sequence listing, drawings).
 inline constexpr std::array<std::u32string_view, 4> kCountWords = {U"权利要求书", U"说明书",
-                                                                  U"序列表", U"附图"};
+                                                                   U"序列表", U"附图"};
 inline constexpr char32_t kPagesWord = U'页';
 
 // The text of the line an image block is read as; each of its characters carries the image's box.

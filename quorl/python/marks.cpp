@@ -268,9 +268,9 @@ void bind_primitives(py::module_& m) {
 // with a hyphen is a range, anything else a single number.
 py::dict number_info(const py::object& self) {
   py::str title = py::str(self.attr("title"));
-  py::dict numinfo =
-      annotation_info(
-      contains(title, marks::kRangeToken) ? marks::kRangeSubject : marks::kSingleNumberSubject, title);
+  py::dict numinfo = annotation_info(
+      contains(title, marks::kRangeToken) ? marks::kRangeSubject : marks::kSingleNumberSubject,
+      title);
   if (contains(self.attr("info"), marks::kEqualToken)) {
     numinfo = annotation_info(marks::kDuplicateSubject, py::str(marks::kDuplicatePrefix) + title);
   }

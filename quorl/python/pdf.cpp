@@ -99,8 +99,8 @@ py::list line_index_of(const py::object& text) {
   py::list index;
   index.append(py::int_(-1));
   if (PyUnicode_Check(text.ptr())) {
-    const std::vector<std::int64_t> newlines = with_code_points(
-        text.ptr(), [](auto view) { return align::newline_positions(view); });
+    const std::vector<std::int64_t> newlines =
+        with_code_points(text.ptr(), [](auto view) { return align::newline_positions(view); });
     for (std::int64_t i : newlines) index.append(py::int_(i));
     return index;
   }
@@ -396,8 +396,8 @@ void bind_pdf_document(py::module_& m) {
         py::object end_no = item(pend, 0);
         py::object startline = lines[start_no];
         py::object endline = lines[end_no];
-        py::object startpointindex =
-            shown_index(shown_of(get(startline, dict_keys.text), fix), item(pstart, 1), py::int_(-1));
+        py::object startpointindex = shown_index(shown_of(get(startline, dict_keys.text), fix),
+                                                 item(pstart, 1), py::int_(-1));
         py::object endpointindex =
             shown_index(shown_of(get(endline, dict_keys.text), fix), item(pend, 1), py::none());
         auto place = [&](const py::object& line, const py::object& from, const py::object& to) {

@@ -47,8 +47,7 @@ char32_t code_point_of(py::handle c) {
   }
   const Py_ssize_t length = PyUnicode_GetLength(c.ptr());
   if (length != 1) {
-    throw py::value_error("a character's 'c' must be one character, not " +
-                          std::to_string(length));
+    throw py::value_error("a character's 'c' must be one character, not " + std::to_string(length));
   }
   return static_cast<char32_t>(PyUnicode_ReadChar(c.ptr(), 0));
 }

@@ -42,10 +42,9 @@ void init_dict_keys() {
     if (!k) throw py::error_already_set();
     return k;
   };
-  dict_keys = {intern("bbox"),    intern("spans"), intern("chars"), intern("c"),
-               intern("type"),    intern("lines"), intern("blocks"), intern("text"),
-               intern("page"),    intern("wmod"),  intern("dir"),    intern("pages"),
-               intern("margins"), intern("rect")};
+  dict_keys = {intern("bbox"),  intern("spans"),  intern("chars"),   intern("c"),    intern("type"),
+               intern("lines"), intern("blocks"), intern("text"),    intern("page"), intern("wmod"),
+               intern("dir"),   intern("pages"),  intern("margins"), intern("rect")};
 }
 
 py::object get(py::handle obj, PyObject* key) {
