@@ -59,4 +59,7 @@ py::object item(py::handle obj, Py_ssize_t index);
 // A span pair list, read positionally as pair[0][0], pair[0][1], pair[1][0], pair[1][1].
 std::vector<align::SpanPair> read_span_pairs(py::handle spandiff);
 
+// Line pieces as published: a list of (line, [from, to]).
+py::list line_pieces_list(const std::vector<align::LinePiece>& pieces);
+
 }  // namespace quorl::python

@@ -124,14 +124,7 @@ py::object convert_mark(const py::object& self, const py::object& minfo) {
   }
   std::vector<quorl::align::LinePiece> pieces = quorl::align::convert_span2lines(
       converted->b, line_starts(self.attr("pdfdoc").attr("get_text")()));
-  py::list pdflines(pieces.size());
-  for (std::size_t k = 0; k < pieces.size(); ++k) {
-    py::list within(2);
-    within[0] = py::int_(pieces[k].from);
-    within[1] = py::int_(pieces[k].to);
-    pdflines[k] = py::make_tuple(pieces[k].line, within);
-  }
-  minfo[py::str("pdflines")] = pdflines;
+  minfo[py::str("pdflines")] = line_pieces_list(pieces);
   return minfo;
 }
 
