@@ -1,5 +1,4 @@
-// The sections of a patent that are aligned: each HTML section id with the PDF page kind that
-// holds the same text.
+// The aligned sections of a patent: each HTML section id with its PDF page kind.
 #pragma once
 
 #include <array>

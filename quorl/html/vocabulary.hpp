@@ -1,5 +1,4 @@
-// The words of the HTML document model: section ids, record types, the elements its parsers mark
-// and the classes that name an element's related PDF lines.
+// The words of the HTML document model: section ids, record types, marked elements, classes.
 #pragma once
 
 #include <array>

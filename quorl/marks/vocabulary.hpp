@@ -1,5 +1,4 @@
-// The words of the marks: marker kinds and their classes, the tokens markers look for in a
-// mark's info, and the subjects, author and texts of the annotations they write.
+// The words of the marks: marker kinds and classes, info tokens, annotation subjects and texts.
 #pragma once
 
 #include <array>

@@ -1,5 +1,7 @@
-// Page regions from the separator line; the arithmetic is in the order of the published
-// coordinates, so the boxes are bit-for-bit the same.
+// Page regions from the separator line.
+
+// The arithmetic follows the order of the published coordinates, so the boxes are bit-for-bit
+// the same.
 #include "quorl/pdf/layout.hpp"
 
 namespace quorl::pdf {

@@ -1,5 +1,4 @@
-// Where the regions of a patent publication's pages lie, measured from the separator line that
-// divides the first page's header from its text.
+// The regions of a patent publication's pages, measured from the first page's separator line.
 #pragma once
 
 #include <array>

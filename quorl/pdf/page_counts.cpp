@@ -1,5 +1,4 @@
-// The page counts of the page-count box: each word's digits, read as `.*word([0-9]*)页` matches
-// them from the start of the text.
+// The page counts of the page-count box, read as `.*word([0-9]*)页` matches them.
 #include "quorl/pdf/page_counts.hpp"
 
 #include "quorl/pdf/vocabulary.hpp"

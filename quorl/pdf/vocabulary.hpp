@@ -1,5 +1,4 @@
-// The words of the PDF document model: the kinds of pages, the header words that tell them
-// apart, the page-count box's words and the text an image stands for.
+// The words of the PDF document model: page kinds, header words, page-count words, image text.
 #pragma once
 
 #include <array>

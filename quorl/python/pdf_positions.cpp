@@ -1,5 +1,4 @@
-// Text positions of PdfDocument: offsets of the whole text against a line's characters, and the
-// rectangle that addrect makes of character or line dicts.
+// PdfDocument's text positions: whole-text offsets in a line, and addrect's rectangles.
 #include "quorl/python/pdf_positions.hpp"
 
 #include <optional>

@@ -1,5 +1,4 @@
-// The two adapters between PyMuPDF's line dicts and the core's text lines: raw lines in, the
-// published line records out.
+// The adapters between PyMuPDF's line dicts and the core's text lines, one each way.
 #include "quorl/python/pdf_text_lines.hpp"
 
 #include <string>
@@ -45,11 +44,14 @@ char32_t code_point_of(py::handle c) {
     throw py::type_error(std::string("a character's 'c' must be str, not ") +
                          Py_TYPE(c.ptr())->tp_name);
   }
-  const Py_ssize_t length = PyUnicode_GetLength(c.ptr());
+#if PY_VERSION_HEX < 0x030C0000
+  if (PyUnicode_READY(c.ptr()) < 0) throw py::error_already_set();
+#endif
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(c.ptr());
   if (length != 1) {
     throw py::value_error("a character's 'c' must be one character, not " + std::to_string(length));
   }
-  return static_cast<char32_t>(PyUnicode_ReadChar(c.ptr(), 0));
+  return static_cast<char32_t>(PyUnicode_READ_CHAR(c.ptr(), 0));
 }
 
 }  // namespace

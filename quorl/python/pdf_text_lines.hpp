@@ -1,5 +1,4 @@
-// The two adapters between PyMuPDF's line dicts and the core's text lines: raw lines in, the
-// published line records out.
+// The adapters between PyMuPDF's line dicts and the core's text lines, one each way.
 #pragma once
 
 #include <pybind11/pybind11.h>

@@ -1,5 +1,4 @@
-// Access to PyMuPDF objects for the binding files: pages by number, rectangles as core Boxes and
-// the extraction dicts.
+// The bindings' access to PyMuPDF: pages by number, rectangles as Boxes, extraction dicts.
 #pragma once
 
 #include <pybind11/pybind11.h>

@@ -1,5 +1,4 @@
-// GoogleTest cases of the PDF core's page model: regions from the separator, page kinds from
-// headers, page counts from the page-count box.
+// GoogleTest cases of the PDF core's page model: regions, page kinds and page counts.
 #include <gtest/gtest.h>
 
 #include <optional>
