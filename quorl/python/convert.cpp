@@ -57,12 +57,6 @@ py::str from_u32(std::u32string_view text) {
   return py::reinterpret_steal<py::str>(s);
 }
 
-double to_double(py::handle number) {
-  const double v = PyFloat_AsDouble(number.ptr());
-  if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-  return v;
-}
-
 bool truth_of(py::handle obj) {
   const int r = PyObject_IsTrue(obj.ptr());
   if (r < 0) throw py::error_already_set();

@@ -44,8 +44,14 @@ decltype(auto) with_code_points(PyObject* str, F&& f) {
   }
 }
 
-// float(obj) as the C API reads it: a float, or anything with __float__ or __index__.
-double to_double(py::handle number);
+// float(obj) as the C API reads it: a float, or anything with __float__ or __index__. Inline,
+// as the PDF binding reads four per character of a document.
+inline double to_double(py::handle number) {
+  if (PyFloat_CheckExact(number.ptr())) return PyFloat_AS_DOUBLE(number.ptr());
+  const double v = PyFloat_AsDouble(number.ptr());
+  if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+  return v;
+}
 
 // bool(obj), with an exception raised by __bool__ or __len__ propagated.
 bool truth_of(py::handle obj);

@@ -46,18 +46,6 @@ void init_dict_keys() {
                intern("dir"),   intern("pages"),  intern("margins"), intern("rect")};
 }
 
-py::object get(py::handle obj, PyObject* key) {
-  if (PyDict_CheckExact(obj.ptr())) {
-    PyObject* value = PyDict_GetItemWithError(obj.ptr(), key);
-    if (value) return py::reinterpret_borrow<py::object>(value);
-    if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, key);
-    throw py::error_already_set();
-  }
-  PyObject* value = PyObject_GetItem(obj.ptr(), key);
-  if (!value) throw py::error_already_set();
-  return py::reinterpret_steal<py::object>(value);
-}
-
 bool has_type(py::handle block, long value) {
   py::object type = get(block, dict_keys.type);
   if (PyLong_CheckExact(type.ptr())) {
@@ -88,7 +76,7 @@ pdf::Box box_from_items(py::handle rect) {
           to_double(item(rect, 3))};
 }
 
-pdf::Box box_of(py::handle bbox) {
+pdf::Box box_of_any(py::handle bbox) {
   PyObject* b = bbox.ptr();
   if ((PyTuple_CheckExact(b) && PyTuple_GET_SIZE(b) == 4) ||
       (PyList_CheckExact(b) && PyList_GET_SIZE(b) == 4)) {

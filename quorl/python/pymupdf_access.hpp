@@ -23,8 +23,18 @@ struct DictKeys {
 extern DictKeys dict_keys;
 void init_dict_keys();
 
-// obj[key], with a shortcut for plain dicts.
-py::object get(py::handle obj, PyObject* key);
+// obj[key], with a shortcut for plain dicts. Inline, as it runs several times per character.
+inline py::object get(py::handle obj, PyObject* key) {
+  if (PyDict_CheckExact(obj.ptr())) {
+    PyObject* value = PyDict_GetItemWithError(obj.ptr(), key);
+    if (value) return py::reinterpret_borrow<py::object>(value);
+    if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, key);
+    throw py::error_already_set();
+  }
+  PyObject* value = PyObject_GetItem(obj.ptr(), key);
+  if (!value) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(value);
+}
 
 // Calls f on every item of an iterable, without copying lists.
 template <typename F>
@@ -56,6 +66,22 @@ pdf::Box box_from_items(py::handle rect);
 
 // The coordinates of `fitz.Rect(bbox)`: read directly from a plain 4-tuple or list of numbers,
 // anything else goes through PyMuPDF's own constructor.
-pdf::Box box_of(py::handle bbox);
+pdf::Box box_of_any(py::handle bbox);
+
+// box_of_any, with PyMuPDF's own form (a tuple of four floats) read inline: every character of a
+// document is read through it.
+inline pdf::Box box_of(py::handle bbox) {
+  PyObject* b = bbox.ptr();
+  if (PyTuple_CheckExact(b) && PyTuple_GET_SIZE(b) == 4) {
+    PyObject *x0 = PyTuple_GET_ITEM(b, 0), *y0 = PyTuple_GET_ITEM(b, 1),
+             *x1 = PyTuple_GET_ITEM(b, 2), *y1 = PyTuple_GET_ITEM(b, 3);
+    if (PyFloat_CheckExact(x0) && PyFloat_CheckExact(y0) && PyFloat_CheckExact(x1) &&
+        PyFloat_CheckExact(y1)) {
+      return {PyFloat_AS_DOUBLE(x0), PyFloat_AS_DOUBLE(y0), PyFloat_AS_DOUBLE(x1),
+              PyFloat_AS_DOUBLE(y1)};
+    }
+  }
+  return box_of_any(bbox);
+}
 
 }  // namespace quorl::python
