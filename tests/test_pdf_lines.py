@@ -178,6 +178,14 @@ class TestBands:
         assert document.sortlines(PAGE, []) == []
         assert document.sortlines(None, []) == []  # the page is only asked for its number
 
+    @pytest.mark.parametrize("c,error", [(5, TypeError), (None, TypeError), ("ab", ValueError),
+                                         ("", ValueError)])
+    def test_each_character_is_one_code_point(self, document, c, error):
+        raw = piece(10, 100, 20, 110, "甲乙")
+        raw["spans"][0]["chars"][1]["c"] = c
+        with pytest.raises(error, match="'c'"):
+            document.sortlines(PAGE, [raw])
+
     def test_override_of_ranges_is_used(self, patent_pdf):
         class BottomUp(quorl.PdfDocument):
             def calclinesrange(self, lineslist):

@@ -18,7 +18,7 @@ Fields split_fields(Text text, std::size_t from, std::size_t to) {
   Fields f;
   std::size_t begin = from;
   for (std::size_t i = from; i <= to && f.count < 3; ++i) {
-    if (i == to || text[i] == U'|') {
+    if (i == to || text[i] == kFieldSeparator) {
       f.field[f.count++] = {begin, i};
       begin = i + 1;
     }
@@ -37,9 +37,9 @@ std::vector<MarkedElement> index_markers(Text text, const std::vector<MarkerSpan
   std::unordered_map<std::u32string_view, std::size_t> by_id;
   std::size_t removed = 0;  // length of the markers before the current one
   for (const MarkerSpan& m : markers) {
-    const Fields f = split_fields(text, m.start + 3, m.end - 3);
+    const Fields f = split_fields(text, m.start + kMarkerOpen.size(), m.end - kMarkerClose.size());
     const auto position = static_cast<std::int64_t>(m.start - removed);
-    if (is_word(text, f.field[0], U"start")) {
+    if (is_word(text, f.field[0], kStartWord)) {
       if (f.count < 3) throw MarkerTooShort();
       MarkedElement rec{f.field[2], f.field[1], position, -1};
       auto [it, fresh] = by_id.emplace(f.field[2].of(text), records.size());
@@ -48,7 +48,7 @@ std::vector<MarkedElement> index_markers(Text text, const std::vector<MarkerSpan
       } else {
         records[it->second] = rec;
       }
-    } else if (is_word(text, f.field[0], U"end")) {
+    } else if (is_word(text, f.field[0], kEndWord)) {
       if (f.count < 3) throw MarkerTooShort();
       auto it = by_id.find(f.field[2].of(text));
       if (it == by_id.end()) throw EndWithoutStart(f.field[2]);

@@ -33,27 +33,44 @@ class ForwardSearch {
   std::size_t searched_ = 0;
 };
 
+bool is_at(Text t, std::size_t i, Text part) {
+  return i + part.size() <= t.size() && t[i] == part[0] && t.substr(i, part.size()) == part;
+}
+
 bool opens_at(Text t, std::size_t i) {
-  return i + 3 <= t.size() && t[i] == U'#' && t[i + 1] == U'#' && t[i + 2] == U'@';
+  return is_at(t, i, kMarkerOpen);
 }
 
 bool closes_at(Text t, std::size_t i) {
-  return i + 3 <= t.size() && t[i] == U'@' && t[i + 1] == U'#' && t[i + 2] == U'#';
+  return is_at(t, i, kMarkerClose);
 }
 
 }  // namespace
+
+std::u32string write_marker(Text word, Text tagname, Text id) {
+  std::u32string out;
+  out.reserve(kMarkerOpen.size() + word.size() + tagname.size() + id.size() + 2 +
+              kMarkerClose.size());
+  out.append(kMarkerOpen).append(word);
+  out.push_back(kFieldSeparator);
+  out.append(tagname);
+  out.push_back(kFieldSeparator);
+  out.append(id).append(kMarkerClose);
+  return out;
+}
 
 std::vector<MarkerSpan> find_markers(Text text) {
   std::vector<MarkerSpan> markers;
   ForwardSearch closing, newline;
   const std::size_t n = text.size();
   std::size_t i = 0;
-  while (i + 6 <= n) {
+  const std::size_t shortest = kMarkerOpen.size() + kMarkerClose.size();
+  while (i + shortest <= n) {
     if (!opens_at(text, i)) {
       ++i;
       continue;
     }
-    const std::size_t body = i + 3;
+    const std::size_t body = i + kMarkerOpen.size();
     const std::size_t close =
         closing.next(text, body, [&](std::size_t k) { return closes_at(text, k); });
     // Later openings have later bodies, so they find no closing either.
@@ -64,8 +81,8 @@ std::vector<MarkerSpan> find_markers(Text text) {
       ++i;
       continue;
     }
-    markers.push_back({i, close + 3});
-    i = close + 3;
+    markers.push_back({i, close + kMarkerClose.size()});
+    i = close + kMarkerClose.size();
   }
   return markers;
 }

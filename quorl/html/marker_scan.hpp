@@ -1,4 +1,4 @@
-// Finding and removing the position markers of a marked document text.
+// The position markers of a marked document text: writing them, finding and removing them.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,17 @@
 namespace quorl::html {
 
 using Text = std::u32string_view;
+
+// Every marker opens and closes with these, and its fields are separated by kFieldSeparator.
+inline constexpr Text kMarkerOpen = U"##@";
+inline constexpr Text kMarkerClose = U"@##";
+inline constexpr char32_t kFieldSeparator = U'|';
+// The first field of the markers written before and after an element's content.
+inline constexpr Text kStartWord = U"start";
+inline constexpr Text kEndWord = U"end";
+
+// The marker "##@<word>|<tagname>|<id>@##", the form find_markers finds and index_markers reads.
+std::u32string write_marker(Text word, Text tagname, Text id);
 
 // One marker: text[start:end] opens with "##@" and closes with "@##".
 struct MarkerSpan {

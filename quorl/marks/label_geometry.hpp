@@ -3,12 +3,12 @@
 
 #include <cstddef>
 
+#include "quorl/pdf/box.hpp"
+
 namespace quorl::marks {
 
-// A rectangle in page coordinates (points, origin top-left, y downwards).
-struct Box {
-  double x0, y0, x1, y1;
-};
+// Labels are drawn on PDF pages, so they are placed in the page rectangles of the PDF core.
+using pdf::Box;
 
 // A region inside a marked figure, every value a fraction of the figure's width or height:
 // `x`, `y` place its top-left corner, `w`, `h` are its size.

@@ -244,14 +244,7 @@ void bind_conversions(py::module_& m) {
                                std::string(Py_TYPE(lineindex.ptr())->tp_name));
         std::vector<LinePiece> pieces = convert_span2lines(
             {to_int64(item(span, 0)), to_int64(item(span, 1))}, to_int64_list(lineindex));
-        py::list out(pieces.size());
-        for (std::size_t k = 0; k < pieces.size(); ++k) {
-          py::list within(2);
-          within[0] = py::int_(pieces[k].from);
-          within[1] = py::int_(pieces[k].to);
-          out[k] = py::make_tuple(pieces[k].line, within);
-        }
-        return out;
+        return line_pieces_list(pieces);
       },
       py::arg("span"), py::arg("lineindex"), align_function_doc({"span转为行"}).c_str());
   m.def(

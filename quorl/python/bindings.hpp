@@ -1,5 +1,6 @@
 // The binding entry of each group of the module's names. module.cpp calls them in the order the
-// names are published.
+// names are published. New binding code calls the core on native types, never the overridable
+// methods (README.md in this folder says why the existing ones do).
 #pragma once
 
 #include <pybind11/pybind11.h>

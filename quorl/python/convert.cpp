@@ -88,4 +88,15 @@ std::vector<align::SpanPair> read_span_pairs(py::handle spandiff) {
   return pairs;
 }
 
+py::list line_pieces_list(const std::vector<align::LinePiece>& pieces) {
+  py::list out(pieces.size());
+  for (std::size_t k = 0; k < pieces.size(); ++k) {
+    py::list within(2);
+    within[0] = py::int_(pieces[k].from);
+    within[1] = py::int_(pieces[k].to);
+    out[k] = py::make_tuple(pieces[k].line, within);
+  }
+  return out;
+}
+
 }  // namespace quorl::python

@@ -4,9 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "quorl/align/line_starts.hpp"
 #include "quorl/align/spans.hpp"
+#include "quorl/align/vocabulary.hpp"
+#include "quorl/html/vocabulary.hpp"
+#include "quorl/marks/vocabulary.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
+#include "quorl/python/diagnostics.hpp"
 #include "quorl/python/pyclass.hpp"
 
 namespace quorl::python {
@@ -15,16 +20,6 @@ using quorl::align::Span;
 using quorl::align::SpanPair;
 
 namespace {
-
-// The HTML section ids and the PDF page kinds aligned with them, pair by pair.
-constexpr std::array<const char*, 4> kHtmlSections = {"cn-bibliographic-info", "claims",
-                                                      "description", "drawings"};
-constexpr std::array<const char*, 4> kPdfKinds = {"abstract", "claims", "descriptions", "drawings"};
-
-// The interpreter's own print, so that a redirected sys.stdout receives the line.
-void print_line(const py::object& value) {
-  py::module_::import("builtins").attr("print")(value);
-}
 
 std::int64_t shifted(std::int64_t position, std::int64_t offset) {
   std::int64_t r;
@@ -41,21 +36,7 @@ std::vector<std::int64_t> line_starts(py::handle text, const char* what = "the P
   if (!PyUnicode_Check(text.ptr())) {
     throw py::type_error(std::string(what) + " must be a str, not " + Py_TYPE(text.ptr())->tp_name);
   }
-  PyObject* s = text.ptr();
-  const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-  const int kind = PyUnicode_KIND(s);
-  const void* data = PyUnicode_DATA(s);
-  std::vector<std::int64_t> starts{0};
-  std::int64_t offset = 0;
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    if (PyUnicode_READ(kind, data, i) == '\n') {
-      starts.push_back(offset);
-    } else {
-      ++offset;
-    }
-  }
-  starts.push_back(offset);
-  return starts;
+  return with_code_points(text.ptr(), [](auto view) { return align::line_starts(view); });
 }
 
 py::tuple shifted_pair(py::handle pair, std::int64_t a_offset, std::int64_t b_offset) {
@@ -79,22 +60,25 @@ void init_mapper(const py::object& self) {
   py::object pdfdoc = self.attr("pdfdoc");
   py::object difflist = self.attr("difflist");
 
+  using align::kAlignedSections;
   py::list htmltextlist;
-  for (const char* id : kHtmlSections) htmltextlist.append(htmldoc.attr("get_text")(id));
+  for (const auto& section : kAlignedSections) {
+    htmltextlist.append(htmldoc.attr("get_text")(section.html_section));
+  }
 
   py::object infodict = htmldoc.attr("infodict");
   py::list htmlindexlist;
-  std::array<bool, 4> present{};
-  for (std::size_t i = 0; i < kHtmlSections.size(); ++i) {
-    std::optional<py::object> record = section_record(infodict, kHtmlSections[i]);
+  std::array<bool, kAlignedSections.size()> present{};
+  for (std::size_t i = 0; i < kAlignedSections.size(); ++i) {
+    std::optional<py::object> record = section_record(infodict, kAlignedSections[i].html_section);
     present[i] = record.has_value();
     htmlindexlist.append(record ? record->attr("get")("start") : py::int_(0));
   }
 
   py::list pdftextlist;
-  for (const char* kind : kPdfKinds) {
+  for (const auto& section : kAlignedSections) {
     py::list typelist;
-    typelist.append(kind);
+    typelist.append(section.pdf_kind);
     pdftextlist.append(pdfdoc.attr("get_text")(typelist));
   }
   py::list pdfindexlist;
@@ -106,7 +90,7 @@ void init_mapper(const py::object& self) {
 
   print_line(py::make_tuple("debug mapper info:", htmlindexlist, pdfindexlist));
 
-  for (std::size_t idx = 0; idx < kHtmlSections.size(); ++idx) {
+  for (std::size_t idx = 0; idx < kAlignedSections.size(); ++idx) {
     // A section the HTML lacks would align the whole HTML text with this page kind and put
     // entries from the start of the text, out of order, into the list.
     if (!present[idx]) continue;
@@ -140,14 +124,7 @@ py::object convert_mark(const py::object& self, const py::object& minfo) {
   }
   std::vector<quorl::align::LinePiece> pieces = quorl::align::convert_span2lines(
       converted->b, line_starts(self.attr("pdfdoc").attr("get_text")()));
-  py::list pdflines(pieces.size());
-  for (std::size_t k = 0; k < pieces.size(); ++k) {
-    py::list within(2);
-    within[0] = py::int_(pieces[k].from);
-    within[1] = py::int_(pieces[k].to);
-    pdflines[k] = py::make_tuple(pieces[k].line, within);
-  }
-  minfo[py::str("pdflines")] = pdflines;
+  minfo[py::str("pdflines")] = line_pieces_list(pieces);
   return minfo;
 }
 
@@ -209,7 +186,7 @@ void bind_entry_points(py::module_& m) {
         if (difflist.is(omitted)) difflist = py::list();
         py::dict parser;
         py::list names;
-        for (const char* name : {"img", "div", "h2"}) names.append(name);
+        for (const char* name : html::kConverterMarkedElements) names.append(name);
         parser["name"] = names;
         py::list parserlist;
         parserlist.append(parser);
@@ -218,11 +195,9 @@ void bind_entry_points(py::module_& m) {
 
         py::object pdffile = module_global("fitz").attr("open")("pdf", pdfcontent);
         py::dict markerdict;
-        markerdict["par"] = module_global("PARMarker");
-        markerdict["cth"] = module_global("CTHMarker");
-        markerdict["imgpar"] = module_global("ImgPARMarker");
-        markerdict["imgig"] = module_global("ImgIGMarker");
-        markerdict["flag"] = module_global("FlagMarker");
+        for (const auto& kind : marks::kMarkerRegistry) {
+          markerdict[kind.type] = module_global(kind.class_name);
+        }
         py::object pdfdoc =
             module_global("PdfDocument")(pdffile, py::arg("markerdict") = markerdict);
 

@@ -5,6 +5,7 @@
 
 #include "quorl/html/marker_index.hpp"
 #include "quorl/html/marker_scan.hpp"
+#include "quorl/html/vocabulary.hpp"
 #include "quorl/html/whitespace.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
@@ -24,12 +25,6 @@ py::str substring(const py::handle& text, Piece piece) {
                                     static_cast<Py_ssize_t>(piece.end));
   if (!s) throw py::error_already_set();
   return py::reinterpret_steal<py::str>(s);
-}
-
-bool truthy(const py::handle& obj) {
-  const int r = PyObject_IsTrue(obj.ptr());
-  if (r < 0) throw py::error_already_set();
-  return r == 1;
 }
 
 py::object get_item(const py::handle& obj, const py::handle& key) {
@@ -100,20 +95,19 @@ const RecordKeys& keys() {
   return *k;
 }
 
-// "##@<word>|<tagname>|<id>@##" as str.format would write it.
-std::u32string marker_text(const char* word, const py::object& tagname, const py::object& id,
-                           const py::str& format) {
+// The marker with `word` whose other fields str.format fills in, for tag names and ids that are
+// not plain str and so are formatted by their own __format__.
+py::str marker_format(std::u32string_view word) {
+  return from_u32(quorl::html::write_marker(word, U"{}", U"{}"));
+}
+
+// The marker `format` writes for the element, written natively for plain str fields.
+std::u32string marker_text(std::u32string_view word, const py::object& tagname,
+                           const py::object& id, const py::str& format) {
   if (!PyUnicode_CheckExact(tagname.ptr()) || !PyUnicode_CheckExact(id.ptr())) {
     return to_u32(format.format(tagname, id), "marker");
   }
-  std::u32string out = U"##@";
-  for (const char* c = word; *c; ++c) out.push_back(static_cast<char32_t>(*c));
-  out.push_back(U'|');
-  append_code_points(out, tagname.ptr());
-  out.push_back(U'|');
-  append_code_points(out, id.ptr());
-  out += U"@##";
-  return out;
+  return quorl::html::write_marker(word, to_u32(tagname), to_u32(id));
 }
 
 // The function behind obj.<name> when that is a method bound to obj, else nullptr.
@@ -134,7 +128,8 @@ py::object mark_elements(const py::object& self, const py::object& soup, bool re
   const py::object tagname = self.attr("tagname");
   const py::object infodict = self.attr("infodict");
   const py::list elements = soup_find_all(soup, self.attr("itemname"), self.attr("attrs"), table);
-  const py::str start_format("##@start|{}|{}@##"), end_format("##@end|{}|{}@##");
+  const py::str start_format = marker_format(quorl::html::kStartWord);
+  const py::str end_format = marker_format(quorl::html::kEndWord);
   const py::int_ unmeasured(-1);
   for (py::handle element : elements) {
     py::dict record;
@@ -144,13 +139,13 @@ py::object mark_elements(const py::object& self, const py::object& soup, bool re
     if (record_src) record[k.src] = element.attr("get")("src", "");
     record[k.start] = unmeasured;
     record[k.end] = unmeasured;
-    if (!truthy(id)) continue;
+    if (!truth_of(id)) continue;
     set_item(infodict, id, record);
     if (plan) {
       PlannedMarkers& planned = (*plan)[element.ptr()];
       planned.starts.insert(planned.starts.begin(),
-                            marker_text("start", tagname, id, start_format));
-      planned.ends.push_back(marker_text("end", tagname, id, end_format));
+                            marker_text(quorl::html::kStartWord, tagname, id, start_format));
+      planned.ends.push_back(marker_text(quorl::html::kEndWord, tagname, id, end_format));
     } else {
       element.attr("insert")(0, start_format.format(tagname, id));
       element.attr("append")(end_format.format(tagname, id));
@@ -239,7 +234,7 @@ void bind_content_parser(py::module_& m) {
 // The four sections of a patent, by the ids of their elements.
 py::list section_descriptions() {
   py::list out;
-  for (const char* id : {"cn-bibliographic-info", "claims", "description", "drawings"}) {
+  for (const char* id : quorl::html::kSectionIds) {
     py::dict attrs;
     attrs["id"] = id;
     py::dict description;
@@ -296,7 +291,7 @@ std::u32string measure(const py::dict& infodict, const std::u32string& marked) {
 }
 
 py::object parse_info(const py::object& self, const py::object& infolist, py::object rawcontent) {
-  if (!truthy(rawcontent)) {
+  if (!truth_of(rawcontent)) {
     py::object own = self.attr("rawcontent");
     if (!PyUnicode_Check(own.ptr())) {
       throw py::type_error(std::string("HtmlDocument content must be str, not ") +
@@ -350,18 +345,20 @@ py::object parse_info(const py::object& self, const py::object& infolist, py::ob
 
 // The class that names an element's related PDF positions.
 py::object relation_class(const py::object& relatelist) {
-  if (!truthy(relatelist)) return py::str("pdferror");
-  if (py::len(relatelist) == 1) return py::str("pdf{}").format(get_item(relatelist, py::int_(0)));
-  return py::str("pdf{}_{}")
+  if (!truth_of(relatelist)) return py::str(quorl::html::kUnrelatedClass);
+  if (py::len(relatelist) == 1) {
+    return py::str(quorl::html::kOneLineClassFormat).format(get_item(relatelist, py::int_(0)));
+  }
+  return py::str(quorl::html::kLineRunClassFormat)
       .format(get_item(relatelist, py::int_(0)), get_item(relatelist, py::int_(-1)));
 }
 
 py::object set_info(const py::object& self, py::object info) {
-  if (!truthy(info)) info = self.attr("infodict");
+  if (!truth_of(info)) info = self.attr("infodict");
   py::object soup = parse_html(self.attr("rawcontent"));
   return with_tree(soup, [&]() -> py::object {
     SoupIdIndex ids(soup);
-    const py::str relateitem("relateitem");
+    const py::str relateitem(quorl::html::kItemRecordType);
     for (py::handle identity : py::iter(info)) {
       py::object record = get_item(info, identity);
       if (!get_item(record, py::str("type")).equal(relateitem)) continue;
@@ -412,7 +409,7 @@ void bind_html_document(py::module_& m) {
   def_method(
       cls, "_get_content_with_break",
       [](py::object, py::object soup) -> py::object {
-        if (!truthy(soup)) return py::str("");
+        if (!truth_of(soup)) return py::str("");
         return soup.attr("text");
       },
       py::arg("soup"), method_doc({"根据html获取分段的文本"}).c_str());
@@ -438,7 +435,7 @@ void bind_html_document(py::module_& m) {
       [](py::object self, py::object tag) -> py::object {
         py::object item = self.attr("infodict").attr("get")(tag);
         py::object start = py::int_(0), end = py::none();
-        if (truthy(item)) {
+        if (truth_of(item)) {
           start = item.attr("get")("start", 0);
           end = item.attr("get")("end", py::none());
         }
@@ -484,9 +481,11 @@ void bind_html_document(py::module_& m) {
 
 void bind_html(py::module_& m) {
   py::list image_names;
-  image_names.append("img");
-  bind_info_parser(m, "ImageInfoParser", "image", image_names, true, image_mark_function);
-  bind_info_parser(m, "ItemInfoParser", "relateitem", py::none(), false, item_mark_function);
+  image_names.append(quorl::html::kImageElement);
+  bind_info_parser(m, "ImageInfoParser", quorl::html::kImageRecordType, image_names, true,
+                   image_mark_function);
+  bind_info_parser(m, "ItemInfoParser", quorl::html::kItemRecordType, py::none(), false,
+                   item_mark_function);
   bind_content_parser(m);
   bind_html_document(m);
 }

@@ -3,11 +3,14 @@
 #include <string>
 #include <utility>
 
-#include "quorl/marks/info_tokens.hpp"
+#include "quorl/marks/image_note.hpp"
 #include "quorl/marks/label_font.hpp"
 #include "quorl/marks/label_geometry.hpp"
+#include "quorl/marks/vocabulary.hpp"
 #include "quorl/python/bindings.hpp"
+#include "quorl/python/convert.hpp"
 #include "quorl/python/pyclass.hpp"
+#include "quorl/python/pymupdf_access.hpp"
 
 // After Python.h, which the binding headers bring in.
 #include <structmember.h>
@@ -165,26 +168,6 @@ void def_abstract_method(const py::object& cls, const char* name, Func&& f, cons
 // ---------------------------------------------------------------------------------------------
 // Conversions of the objects callers hand in.
 
-py::object item(const py::handle& container, Py_ssize_t index) {
-  return container[py::int_(index)];
-}
-
-double as_double(const py::handle& value) {
-  const double result = PyFloat_AsDouble(value.ptr());
-  if (result == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-  return result;
-}
-
-std::u32string as_u32(const py::handle& text) {
-  static_assert(sizeof(Py_UCS4) == sizeof(char32_t));
-  Py_UCS4* buffer = PyUnicode_AsUCS4Copy(text.ptr());
-  if (buffer == nullptr) throw py::error_already_set();
-  std::u32string result(reinterpret_cast<const char32_t*>(buffer),
-                        static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr())));
-  PyMem_Free(buffer);
-  return result;
-}
-
 std::size_t length_of(const py::handle& value) {
   return py::len(value);
 }
@@ -206,42 +189,10 @@ py::tuple as_tuple(const Box& box) {
   return py::make_tuple(box.x0, box.y0, box.x1, box.y1);
 }
 
-// The marked rectangle through the attributes a PyMuPDF Rect has.
-Box box_from_attributes(const py::handle& rect) {
-  return {as_double(rect.attr("x0")), as_double(rect.attr("y0")), as_double(rect.attr("x1")),
-          as_double(rect.attr("y1"))};
-}
-
-// The marked rectangle through indexing, left, top, right, bottom.
-Box box_from_items(const py::handle& rect) {
-  return {as_double(item(rect, 0)), as_double(item(rect, 1)), as_double(item(rect, 2)),
-          as_double(item(rect, 3))};
-}
-
-// `pdfdoc[number]`. PyMuPDF counts a negative page number up by the page count in a loop, so it
-// wraps a number below -page_count around to some page, and a huge negative one takes forever;
-// such numbers are refused as a list would refuse them.
-py::object page_of(const py::object& pdfdoc, const py::handle& number) {
-  if (PyLong_Check(number.ptr())) {
-    int overflow = 0;
-    const long long n = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
-    if (n == -1 && PyErr_Occurred()) throw py::error_already_set();
-    if (overflow < 0 || n < 0) {
-      const Py_ssize_t pages = PyObject_Length(pdfdoc.ptr());
-      if (pages < 0) {
-        PyErr_Clear();  // no length to check against; the document decides
-      } else if (overflow < 0 || n < -static_cast<long long>(pages)) {
-        throw py::index_error("page " + py::str(number).cast<std::string>() + " not in document");
-      }
-    }
-  }
-  return pdfdoc[number];
-}
-
 py::dict annotation_info(const char* subject, const py::object& content) {
   py::dict info;
   info["subject"] = subject;
-  info["title"] = "vexil";
+  info["title"] = marks::kAnnotationAuthor;
   info["content"] = content;
   return info;
 }
@@ -252,7 +203,7 @@ py::dict annotation_info(const char* subject, const py::object& content) {
 // Labels holding text beyond Latin-1 are redrawn under a Chinese annotation language, so the
 // PDF library picks its CJK font instead of the default one, which has no such glyphs.
 bool use_cjk_font(const py::handle& annot, const py::handle& text) {
-  if (!marks::label_needs_cjk_font(as_u32(text))) return false;
+  if (!marks::label_needs_cjk_font(to_u32(text))) return false;
   annot.attr("set_language")(marks::kCjkLabelLanguage);
   return true;
 }
@@ -317,10 +268,11 @@ void bind_primitives(py::module_& m) {
 // with a hyphen is a range, anything else a single number.
 py::dict number_info(const py::object& self) {
   py::str title = py::str(self.attr("title"));
-  py::dict numinfo =
-      annotation_info(contains(title, marks::kRangeToken) ? "Range" : "SingleNUM", title);
+  py::dict numinfo = annotation_info(
+      contains(title, marks::kRangeToken) ? marks::kRangeSubject : marks::kSingleNumberSubject,
+      title);
   if (contains(self.attr("info"), marks::kEqualToken)) {
-    numinfo = annotation_info("Duplicate", py::str("=") + title);
+    numinfo = annotation_info(marks::kDuplicateSubject, py::str(marks::kDuplicatePrefix) + title);
   }
   return numinfo;
 }
@@ -331,16 +283,12 @@ double interpreter_fraction(const py::handle& field) {
       py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type))(field);
   PyObject* quotient = PyNumber_TrueDivide(value.ptr(), py::int_(1000).ptr());
   if (quotient == nullptr) throw py::error_already_set();
-  return as_double(py::reinterpret_steal<py::object>(quotient));
+  return to_double(py::reinterpret_steal<py::object>(quotient));
 }
 
 double region_fraction(std::u32string_view field) {
   if (auto fraction = marks::note_fraction(field)) return *fraction;
-  const std::u32string text(field);
-  py::object field_str = py::reinterpret_steal<py::object>(PyUnicode_FromKindAndData(
-      PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size())));
-  if (!field_str) throw py::error_already_set();
-  return interpreter_fraction(field_str);
+  return interpreter_fraction(from_u32(field));
 }
 
 [[noreturn]] void raise_too_few_region_values(std::size_t count) {
@@ -353,7 +301,7 @@ double region_fraction(std::u32string_view field) {
 ImageRegion image_region(const py::object& info) {
   double values[4];
   if (PyUnicode_CheckExact(info.ptr())) {
-    const std::u32string text = as_u32(info);
+    const std::u32string text = to_u32(info);
     const marks::ImageNoteFields note = marks::image_note_fields(text);
     if (note.status == marks::ImageNoteStatus::kNoRegionField) {
       throw py::index_error("list index out of range");
@@ -394,7 +342,7 @@ py::object title_of(const py::object& self) {
 void ignore_setmarker(const py::object&, const py::object&) {}
 
 void cth_addmarker(const py::object& self, const py::object& pdfdoc) {
-  py::dict highlightinfo = annotation_info("Highlight", self.attr("content"));
+  py::dict highlightinfo = annotation_info(marks::kHighlightSubject, self.attr("content"));
   py::object add_highlight = module_global("_add_highlight_mark");
   for (py::handle pos : self.attr("position")) {
     add_highlight(page_of(pdfdoc, item(pos, 0)), item(pos, 1), highlightinfo);
@@ -402,7 +350,7 @@ void cth_addmarker(const py::object& self, const py::object& pdfdoc) {
 }
 
 void par_addmarker(const py::object& self, const py::object& pdfdoc) {
-  py::dict highlightinfo = annotation_info("Highlight", self.attr("content"));
+  py::dict highlightinfo = annotation_info(marks::kHighlightSubject, self.attr("content"));
   py::dict numinfo = number_info(self);
   bool flag = false;
   for (py::handle pos : self.attr("position")) {
@@ -445,7 +393,7 @@ void imgpar_addmarker(const py::object& self, const py::object& pdfdoc) {
 
 void imgig_addmarker(const py::object& self, const py::object& pdfdoc) {
   py::object content = self.attr("content");
-  py::dict numinfo = annotation_info("IGseq", content);
+  py::dict numinfo = annotation_info(marks::kFigureContentSubject, content);
   auto [page, rectlist] = first_position(self, pdfdoc);
   py::object info = self.attr("info");
   if (contains(info, marks::kImageNoteToken)) {
@@ -459,14 +407,14 @@ void imgig_addmarker(const py::object& self, const py::object& pdfdoc) {
 }
 
 void flag_addmarker(const py::object& self, const py::object& pdfdoc) {
-  py::dict claims_info = annotation_info("Flag", py::str("Claims"));
+  py::dict claims_info = annotation_info(marks::kFlagSubject, py::str(marks::kClaimsFlagText));
   py::object claims_page = page_of(pdfdoc, py::int_(marks::kClaimsFlagPage));
   const auto& claims_box = marks::kClaimsFlagBox;
   module_global("_add_flag_mark")(
       claims_page, py::make_tuple(claims_box[0], claims_box[1], claims_box[2], claims_box[3]),
       claims_info, "fcolor"_a = py::make_tuple(1, 0.4, 0.4));
 
-  py::dict examples_info = annotation_info("Flag", self.attr("content"));
+  py::dict examples_info = annotation_info(marks::kFlagSubject, self.attr("content"));
   auto [page, rectlist] = first_position(self, pdfdoc);
   // The marker's own rectangle is moved to the flag column, in place.
   rectlist[py::int_(0)] = py::int_(marks::kFlagLeft);
@@ -505,7 +453,7 @@ py::object make_image_marker_kind(py::module_& m, const char* name, const py::ob
 }
 
 void bind_marker_family(py::module_& m) {
-  py::object marker = make_class(m, "Marker");
+  py::object marker = make_class(m, marks::kMarkerBaseClass);
   def_cpp_method(marker, "__init__", &marker_init, py::arg("title"), py::arg("content"),
                  py::arg("position"), py::arg("info") = "");
   def_method(marker, "__str__", &marker_str);
@@ -515,11 +463,11 @@ void bind_marker_family(py::module_& m) {
   def_abstract_method(
       marker, "addmarker", [](const py::object&, const py::object&) {}, py::arg("pdfdoc"));
 
-  make_marker_kind(m, "CTHMarker", marker, &cth_addmarker);
-  make_marker_kind(m, "PARMarker", marker, &par_addmarker);
-  make_image_marker_kind(m, "ImgPARMarker", marker, &imgpar_addmarker);
-  make_image_marker_kind(m, "ImgIGMarker", marker, &imgig_addmarker);
-  make_marker_kind(m, "FlagMarker", marker, &flag_addmarker);
+  make_marker_kind(m, marks::kCthMarkerClass, marker, &cth_addmarker);
+  make_marker_kind(m, marks::kParMarkerClass, marker, &par_addmarker);
+  make_image_marker_kind(m, marks::kImgParMarkerClass, marker, &imgpar_addmarker);
+  make_image_marker_kind(m, marks::kImgIgMarkerClass, marker, &imgig_addmarker);
+  make_marker_kind(m, marks::kFlagMarkerClass, marker, &flag_addmarker);
 }
 
 }  // namespace

@@ -2,18 +2,26 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "quorl/align/line_starts.hpp"
 #include "quorl/pdf/bands.hpp"
 #include "quorl/pdf/box.hpp"
+#include "quorl/pdf/layout.hpp"
 #include "quorl/pdf/line_ranges.hpp"
-#include "quorl/pdf/shown_text.hpp"
+#include "quorl/pdf/page_classification.hpp"
+#include "quorl/pdf/page_counts.hpp"
+#include "quorl/pdf/vocabulary.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
+#include "quorl/python/pdf_extraction.hpp"
 #include "quorl/python/pdf_marking.hpp"
+#include "quorl/python/pdf_positions.hpp"
+#include "quorl/python/pdf_text_lines.hpp"
 #include "quorl/python/pyclass.hpp"
+#include "quorl/python/pymupdf_access.hpp"
 
 namespace quorl::python {
 
@@ -22,77 +30,6 @@ using quorl::pdf::Extent;
 
 namespace {
 
-// ----------------------------------------------------------------------------------------------
-// Reading PyMuPDF's dicts
-
-// Interned keys of the extraction dicts and line records, made once and kept for the process.
-struct Keys {
-  PyObject *bbox, *spans, *chars, *c, *type, *lines, *blocks, *text, *page, *wmod, *dir, *pages,
-      *margins, *rect;
-};
-Keys keys;
-
-void init_keys() {
-  auto intern = [](const char* s) {
-    PyObject* k = PyUnicode_InternFromString(s);
-    if (!k) throw py::error_already_set();
-    return k;
-  };
-  keys = {intern("bbox"),  intern("spans"),  intern("chars"),   intern("c"),    intern("type"),
-          intern("lines"), intern("blocks"), intern("text"),    intern("page"), intern("wmod"),
-          intern("dir"),   intern("pages"),  intern("margins"), intern("rect")};
-}
-
-// obj[key], with a shortcut for plain dicts.
-py::object get(py::handle obj, PyObject* key) {
-  if (PyDict_CheckExact(obj.ptr())) {
-    PyObject* value = PyDict_GetItemWithError(obj.ptr(), key);
-    if (value) return py::reinterpret_borrow<py::object>(value);
-    if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, key);
-    throw py::error_already_set();
-  }
-  PyObject* value = PyObject_GetItem(obj.ptr(), key);
-  if (!value) throw py::error_already_set();
-  return py::reinterpret_steal<py::object>(value);
-}
-
-// Calls f on every item of an iterable, without copying lists.
-template <typename F>
-void for_each(py::handle iterable, F&& f) {
-  if (PyList_CheckExact(iterable.ptr())) {
-    // Index by index: f may run Python code that changes the list's length.
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(iterable.ptr()); ++i) {
-      py::object entry = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(iterable.ptr(), i));
-      f(entry);
-    }
-    return;
-  }
-  for (py::handle entry : py::iter(iterable)) f(py::reinterpret_borrow<py::object>(entry));
-}
-
-double to_double(py::handle number) {
-  const double v = PyFloat_AsDouble(number.ptr());
-  if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-  return v;
-}
-
-bool is_plain_number(PyObject* v) {
-  return PyFloat_CheckExact(v) || PyLong_CheckExact(v);
-}
-
-// block['type'] == value
-bool has_type(py::handle block, long value) {
-  py::object type = get(block, keys.type);
-  if (PyLong_CheckExact(type.ptr())) {
-    int overflow = 0;
-    const long v = PyLong_AsLongAndOverflow(type.ptr(), &overflow);
-    return overflow == 0 && v == value;
-  }
-  const int equal = PyObject_RichCompareBool(type.ptr(), py::int_(value).ptr(), Py_EQ);
-  if (equal < 0) throw py::error_already_set();
-  return equal == 1;
-}
-
 template <typename... Items>
 py::list list_of(Items&&... items) {
   py::list out;
@@ -100,43 +37,12 @@ py::list list_of(Items&&... items) {
   return out;
 }
 
-py::object rect_class() {
-  return module_global("fitz").attr("Rect");
-}
-
-py::object make_rect(double x0, double y0, double x1, double y1) {
-  return rect_class()(x0, y0, x1, y1);
-}
-
-Box rect_coordinates(py::handle rect) {
-  return {to_double(rect.attr("x0")), to_double(rect.attr("y0")), to_double(rect.attr("x1")),
-          to_double(rect.attr("y1"))};
-}
-
-// The coordinates of fitz.Rect(bbox): read directly from a plain 4-tuple or list of numbers,
-// anything else goes through PyMuPDF's own constructor.
-Box box_of(py::handle bbox) {
-  PyObject* b = bbox.ptr();
-  if ((PyTuple_CheckExact(b) && PyTuple_GET_SIZE(b) == 4) ||
-      (PyList_CheckExact(b) && PyList_GET_SIZE(b) == 4)) {
-    PyObject* v[4];
-    for (Py_ssize_t i = 0; i < 4; ++i) {
-      v[i] = PyTuple_CheckExact(b) ? PyTuple_GET_ITEM(b, i) : PyList_GET_ITEM(b, i);
-    }
-    if (is_plain_number(v[0]) && is_plain_number(v[1]) && is_plain_number(v[2]) &&
-        is_plain_number(v[3])) {
-      return {to_double(v[0]), to_double(v[1]), to_double(v[2]), to_double(v[3])};
-    }
-  }
-  return rect_coordinates(rect_class()(bbox));
-}
-
 // `fitz.Rect(bbox) in region` for one region, computed natively when the region is a plain Rect.
 class RegionTest {
  public:
   explicit RegionTest(py::object region) : region_(std::move(region)) {
     if (Py_TYPE(region_.ptr()) == reinterpret_cast<PyTypeObject*>(rect_class().ptr())) {
-      box_ = rect_coordinates(region_);
+      box_ = box_from_attributes(region_);
     }
   }
 
@@ -152,321 +58,22 @@ class RegionTest {
   std::optional<Box> box_;
 };
 
-// ----------------------------------------------------------------------------------------------
-// One extraction per page while a document is being built
-
-// The constructor classifies every page by its header and then reads the regions of every kind
-// from the same pages. PyMuPDF's extraction of an unchanged page is deterministic, so during
-// construction each page is loaded and extracted once and the result reused.
-struct ExtractionCache {
-  PyObject* owner;  // the PdfDocument under construction
-  py::object doc;
-  std::unordered_map<long long, py::object> pages;
-  std::unordered_map<PyObject*, std::pair<py::object, py::object>> rawdicts;  // page -> dict
-};
-
-thread_local std::vector<ExtractionCache*> active_caches;
-
-class CacheScope {
- public:
-  explicit CacheScope(ExtractionCache* cache) : cache_(cache) { active_caches.push_back(cache); }
-  ~CacheScope() { end(); }
-  void end() {
-    for (auto it = active_caches.begin(); it != active_caches.end(); ++it) {
-      if (*it == cache_) {
-        active_caches.erase(it);
-        break;
-      }
-    }
-  }
-  CacheScope(const CacheScope&) = delete;
-  CacheScope& operator=(const CacheScope&) = delete;
-
- private:
-  ExtractionCache* cache_;
-};
-
-ExtractionCache* cache_of(py::handle owner) {
-  for (ExtractionCache* cache : active_caches) {
-    if (cache->owner == owner.ptr()) return cache;
-  }
-  return nullptr;
-}
-
-// doc[index]. PyMuPDF wraps a negative page number by adding the page count until it is not
-// negative, which for a huge one never ends; such a number is refused as a list would.
-py::object page_of(const py::object& doc, const py::object& index) {
-  if (PyLong_Check(index.ptr())) {
-    const Py_ssize_t pages = PyObject_Length(doc.ptr());
-    if (pages < 0) {
-      PyErr_Clear();
-    } else if (index < py::int_(-pages)) {
-      throw py::index_error("page " + py::str(index).cast<std::string>() + " not in document");
-    }
-  }
-  return doc[index];
-}
-
-py::object load_page(const py::object& self, const py::object& doc, const py::object& index) {
-  ExtractionCache* cache = cache_of(self);
-  if (cache && cache->doc.is(doc) && PyLong_CheckExact(index.ptr())) {
-    int overflow = 0;
-    const long long key = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-    if (overflow == 0) {
-      auto found = cache->pages.find(key);
-      if (found != cache->pages.end()) return found->second;
-      py::object page = page_of(doc, index);
-      cache->pages.emplace(key, page);
-      return page;
-    }
-  }
-  return page_of(doc, index);
-}
-
-// page.get_text('rawdict')
-py::object raw_text(const py::object& self, const py::object& page) {
-  ExtractionCache* cache = cache_of(self);
-  if (cache) {
-    auto found = cache->rawdicts.find(page.ptr());
-    if (found != cache->rawdicts.end()) return found->second.second;
-  }
-  py::object contentdict = page.attr("get_text")("rawdict");
-  if (cache) cache->rawdicts.emplace(page.ptr(), std::make_pair(page, contentdict));
-  return contentdict;
-}
-
-// Construction allocates the dicts of every character of the document, and most of them stay
-// alive in the line records. Cyclic collections in the middle of it would walk the growing heap
-// over and over without finding garbage (they cost as much as the extraction itself), so the
-// collector pauses while a document is built and resumes as it was.
-class CollectorPause {
- public:
-  CollectorPause() {
-    py::module_ gc = py::module_::import("gc");
-    was_enabled_ = gc.attr("isenabled")().cast<bool>();
-    if (was_enabled_) gc.attr("disable")();
-  }
-  ~CollectorPause() {
-    if (!was_enabled_) return;
-      // Runs during stack unwinding as well: keep a pending exception intact.
-#if PY_VERSION_HEX >= 0x030C0000
-    PyObject* pending = PyErr_GetRaisedException();
-#else
-    PyObject *type, *value, *trace;
-    PyErr_Fetch(&type, &value, &trace);
-#endif
-    PyObject* gc = PyImport_ImportModule("gc");
-    PyObject* result = gc ? PyObject_CallMethod(gc, "enable", nullptr) : nullptr;
-    if (!result) PyErr_WriteUnraisable(nullptr);
-    Py_XDECREF(result);
-    Py_XDECREF(gc);
-#if PY_VERSION_HEX >= 0x030C0000
-    PyErr_SetRaisedException(pending);
-#else
-    PyErr_Restore(type, value, trace);
-#endif
-  }
-  CollectorPause(const CollectorPause&) = delete;
-  CollectorPause& operator=(const CollectorPause&) = delete;
-
- private:
-  bool was_enabled_ = false;
-};
-
-// ----------------------------------------------------------------------------------------------
-// Line records
-
-const char kImagePlaceholder[] = "#imagefile#";
-
-// The piece an image block stands for: one span spelling the placeholder, every character
-// carrying the block's box.
-py::dict image_line(const py::object& bbox) {
-  py::list chars;
-  for (const char* p = kImagePlaceholder; *p; ++p) {
-    py::dict ch;
-    ch[keys.bbox] = bbox;
-    ch[keys.c] = py::str(p, 1);
-    chars.append(ch);
-  }
-  py::dict span;
-  span[keys.chars] = chars;
-  py::dict line;
-  line[keys.bbox] = bbox;
-  line[keys.spans] = list_of(span);
-  return line;
-}
-
-// True for an object the cyclic collector never needs to visit: not a container, or a container
-// it has untracked.
-bool untracked(PyObject* obj) {
-  return !PyObject_IS_GC(obj) || !PyObject_GC_IsTracked(obj);
-}
-
-// A character dict holds strings, booleans and tuples of numbers, so it can never be part of a
-// cycle. The collector untracks such tuples and dicts itself, but only at a full collection;
-// until then every pass walks the hundreds of thousands of them a document keeps alive. Doing
-// it here, the way the collector would, spares those passes. A dict that later receives a
-// container is tracked again by the interpreter.
-void untrack_atomic_dict(PyObject* dict) {
-  if (!PyDict_CheckExact(dict) || untracked(dict)) return;
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;
-  while (PyDict_Next(dict, &pos, &key, &value)) {
-    if (PyTuple_CheckExact(value) && !untracked(value)) {
-      for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(value); ++k) {
-        if (!untracked(PyTuple_GET_ITEM(value, k))) return;
-      }
-      PyObject_GC_UnTrack(value);
-    }
-    if (!untracked(key) || !untracked(value)) return;
-  }
-  PyObject_GC_UnTrack(dict);
-}
-
-// The record of one band: its pieces' characters left to right, PyMuPDF's own dicts.
-py::dict line_record(const py::object& page_number, const std::vector<py::handle>& band,
-                     const py::object& top, const py::object& bottom) {
-  py::list chars;
-  py::list texts;
-  for (py::handle raw : band) {
-    for_each(get(raw, keys.spans), [&](const py::object& span) {
-      for_each(get(span, keys.chars), [&](const py::object& ch) {
-        untrack_atomic_dict(ch.ptr());
-        chars.append(ch);
-        texts.append(get(ch, keys.c));
-      });
-    });
-  }
-  PyObject* text = PyUnicode_Join(py::str("").ptr(), texts.ptr());
-  if (!text) throw py::error_already_set();
-  py::dict record;
-  record[keys.wmod] = py::int_(0);
-  record[keys.dir] = py::make_tuple(1.0, 0.0);
-  record[keys.page] = page_number;
-  record[keys.bbox] = py::make_tuple(item(get(band.front(), keys.bbox), 0), top,
-                                     item(get(band.back(), keys.bbox), 2), bottom);
-  record[keys.chars] = chars;
-  record[keys.text] = py::reinterpret_steal<py::str>(text);
-  return record;
-}
-
 Extent vertical_extent(py::handle raw_line) {
-  py::object bbox = get(raw_line, keys.bbox);
+  py::object bbox = get(raw_line, dict_keys.bbox);
   return {to_double(item(bbox, 1)), to_double(item(bbox, 3))};
 }
 
-// ----------------------------------------------------------------------------------------------
-// Text positions
-
-// The characters of a line's text that the whole text shows: those not in `fix`.
-std::vector<std::size_t> shown_of(const py::object& text, const py::object& fix) {
-  if (PyUnicode_Check(text.ptr()) && PyUnicode_Check(fix.ptr())) {
-    return pdf::shown_indexes(to_u32(text), to_u32(fix));
-  }
-  std::vector<std::size_t> shown;
-  std::size_t index = 0;
-  for (py::handle c : py::iter(text)) {
-    const int hidden = PySequence_Contains(fix.ptr(), c.ptr());
-    if (hidden < 0) throw py::error_already_set();
-    if (!hidden) shown.push_back(index);
-    ++index;
-  }
-  return shown;
-}
-
-// shown[offset] when len(shown) > offset, else `fallback`, with Python's list indexing.
-py::object shown_index(const std::vector<std::size_t>& shown, const py::object& offset,
-                       const py::object& fallback) {
-  py::int_ count(shown.size());
-  if (!PyIndex_Check(offset.ptr())) {
-    const int beyond = PyObject_RichCompareBool(count.ptr(), offset.ptr(), Py_GT);
-    if (beyond < 0) throw py::error_already_set();
-    if (beyond) {
-      throw py::type_error(std::string("list indices must be integers or slices, not ") +
-                           Py_TYPE(offset.ptr())->tp_name);
-    }
-    return fallback;
-  }
-  py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(offset.ptr()));
-  if (!index) throw py::error_already_set();
-  const int inside = PyObject_RichCompareBool(count.ptr(), index.ptr(), Py_GT);
-  if (inside < 0) throw py::error_already_set();
-  if (!inside) return fallback;
-  int overflow = 0;
-  long long k = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-  if (overflow == 0 && k < 0) k += static_cast<long long>(shown.size());
-  if (overflow != 0 || k < 0) throw py::index_error("list index out of range");
-  return py::int_(shown[static_cast<std::size_t>(k)]);
-}
-
-// Logs `lines` with the failure's traceback and raises Exception('Reduce Error') in its place,
-// chained to it as Python's raise inside an except block would.
-[[noreturn]] void raise_reduce_error(const py::object& lines, py::error_already_set& failure) {
-  py::object value = failure.value();
-  py::object trace = failure.trace();
-  if (!trace.is_none()) PyException_SetTraceback(value.ptr(), trace.ptr());
-  PyObject *old_type, *old_value, *old_trace;
-  PyErr_GetExcInfo(&old_type, &old_value, &old_trace);
-  // The failure becomes the exception being handled, for logging.exception's traceback and as
-  // the context of the new error.
-  PyErr_SetExcInfo(failure.type().inc_ref().ptr(), value.inc_ref().ptr(),
-                   trace.is_none() ? nullptr : trace.inc_ref().ptr());
-  try {
-    module_global("logging").attr("exception")(lines);
-  } catch (...) {
-    PyErr_SetExcInfo(old_type, old_value, old_trace);
-    throw;
-  }
-  py::object error = py::reinterpret_borrow<py::object>(PyExc_Exception)("Reduce Error");
-  PyErr_SetObject(PyExc_Exception, error.ptr());
-  PyErr_SetExcInfo(old_type, old_value, old_trace);
-  throw py::error_already_set();
-}
-
-py::object rect_from_union(const Box& b) {
-  py::object rect = make_rect(b.x0, b.y0, b.x1, b.y1);
-  if (pdf::is_infinite(b)) {
-    // PyMuPDF stores the infinite rectangle's limits as ints.
-    rect.attr("x0") = py::int_(static_cast<long long>(b.x0));
-    rect.attr("y0") = py::int_(static_cast<long long>(b.y0));
-    rect.attr("x1") = py::int_(static_cast<long long>(b.x1));
-    rect.attr("y1") = py::int_(static_cast<long long>(b.y1));
-  }
-  return rect;
-}
-
-py::object union_of_boxes(const py::object& lines) {
-  std::optional<pdf::BoxUnion> acc;
-  for (py::handle entry : py::iter(lines)) {
-    const Box b = box_of(get(entry, keys.bbox));
-    if (acc) {
-      acc->include(b);
-    } else {
-      acc.emplace(b);
-    }
-  }
-  if (!acc) {
-    PyErr_SetString(PyExc_TypeError, "reduce() of empty iterable with no initial value");
-    throw py::error_already_set();
-  }
-  return rect_from_union(acc->box());
-}
-
-// ----------------------------------------------------------------------------------------------
-
 py::list default_kinds() {
   py::list kinds;
-  for (const char* kind : {"abstract", "claims", "descriptions", "seqs", "drawings"}) {
-    kinds.append(kind);
-  }
+  for (const char* kind : pdf::kPageKinds) kinds.append(kind);
   return kinds;
 }
 
 py::dict kind_entry(py::list pages, py::list margins) {
   py::dict entry;
-  entry[keys.pages] = std::move(pages);
-  entry[keys.lines] = py::list();
-  entry[keys.margins] = std::move(margins);
+  entry[dict_keys.pages] = std::move(pages);
+  entry[dict_keys.lines] = py::list();
+  entry[dict_keys.margins] = std::move(margins);
   return entry;
 }
 
@@ -480,24 +87,21 @@ py::object separator_rect(const py::object& self) {
   if (empty) throw py::index_error(std::string(lacking) + ": it has no pages");
   py::object drawings = load_page(self, self.attr("doc"), py::int_(0)).attr("get_drawings")();
   const std::size_t count = py::len(drawings);
-  if (count < 2) {
+  if (count < pdf::kSeparatorDrawing + 1) {
     throw py::index_error(std::string(lacking) +
                           " (the second vector drawing of the page): " + "its first page has " +
                           std::to_string(count) + " vector drawing" + (count == 1 ? "" : "s"));
   }
-  return get(drawings[py::int_(1)], keys.rect);
+  return get(drawings[py::int_(pdf::kSeparatorDrawing)], dict_keys.rect);
 }
 
 py::list line_index_of(const py::object& text) {
   py::list index;
   index.append(py::int_(-1));
   if (PyUnicode_Check(text.ptr())) {
-    PyObject* s = text.ptr();
-    const int kind = PyUnicode_KIND(s);
-    const void* data = PyUnicode_DATA(s);
-    for (Py_ssize_t i = 0; i < PyUnicode_GET_LENGTH(s); ++i) {
-      if (PyUnicode_READ(kind, data, i) == '\n') index.append(py::int_(i));
-    }
+    const std::vector<std::int64_t> newlines =
+        with_code_points(text.ptr(), [](auto view) { return align::newline_positions(view); });
+    for (std::int64_t i : newlines) index.append(py::int_(i));
     return index;
   }
   py::str newline("\n");
@@ -508,22 +112,6 @@ py::list line_index_of(const py::object& text) {
   }
   return index;
 }
-
-// Header words, tested in this order; the first one found decides the page's kind.
-const std::pair<const char*, const char*> kHeaderWords[] = {
-    {"附图", "drawings"},
-    {"序列表", "descriptions"},
-    {"说明书", "descriptions"},
-    {"权利要求书", "claims"},
-};
-
-// The page-count box: the word, the number of pages, then 页.
-const char* const kCountPatterns[] = {
-    ".*权利要求书([0-9]*)页",
-    ".*说明书([0-9]*)页",
-    ".*序列表([0-9]*)页",
-    ".*附图([0-9]*)页",
-};
 
 void bind_pdf_document(py::module_& m) {
   py::object cls = make_class(m, "PdfDocument");
@@ -542,23 +130,19 @@ void bind_pdf_document(py::module_& m) {
 
         py::object separatemargin = separator_rect(self);
         self.attr("separatemargin") = separatemargin;
-        py::object sep_x1 = item(separatemargin, 0);
-        py::object sep_x2 = item(separatemargin, 2);
-        py::object sep_y = item(separatemargin, -1);
-        py::object rect = rect_class();
-        py::int_ one(1), two(2), sixty(60), bottom(770);
-        self.attr("pageinfomargin") = rect(297, sep_y - sixty, 525, sep_y);
-        self.attr("pagetypemargin") = rect(160, 20, 480, 60);
-        self.attr("docmargin") = rect(50, 55, 555, 770);
-
-        py::object middle = (sep_x1 + sep_x2) / two;
+        const pdf::PageLayout layout = pdf::layout_from_separator(box_from_items(separatemargin));
+        self.attr("pageinfomargin") = make_rect(layout.page_info);
+        self.attr("pagetypemargin") = make_rect(layout.page_type);
+        self.attr("docmargin") = make_rect(layout.text_area);
         py::list columns;
-        columns.append(rect(sep_x1 - two, sep_y, middle + one, bottom));
-        columns.append(rect(middle - two, sep_y, sep_x2 + two, bottom));
+        for (const Box& column : layout.abstract_columns) columns.append(make_rect(column));
         py::dict parsedict;
-        parsedict["abstract"] = kind_entry(list_of(0), columns);
-        for (const char* kind : {"claims", "descriptions", "seqs", "drawings"}) {
-          parsedict[kind] = kind_entry(py::list(), list_of(self.attr("docmargin")));
+        // The abstract is the first page's text, in two columns; every other kind is found by
+        // its pages' headers and read over the whole text area.
+        for (const char* kind : pdf::kPageKinds) {
+          parsedict[kind] = std::string_view(kind) == pdf::kAbstractKind
+                                ? kind_entry(list_of(0), columns)
+                                : kind_entry(py::list(), list_of(self.attr("docmargin")));
         }
         self.attr("parsedict") = parsedict;
 
@@ -582,16 +166,10 @@ void bind_pdf_document(py::module_& m) {
       py::object page = load_page(self, self.attr("doc"), number);
       py::object lines = self.attr("parse_lines")(page, self.attr("pagetypemargin"));
       py::list texts;
-      for_each(lines, [&](const py::object& line) { texts.append(get(line, keys.text)); });
-      py::object desc = py::str("").attr("join")(texts);
-      for (const char* blank : {" ", "\u3000", "\u00a0"}) desc = desc.attr("replace")(blank, "");
-      for (const auto& [word, kind] : kHeaderWords) {
-        const int found = PySequence_Contains(desc.ptr(), py::str(word).ptr());
-        if (found < 0) throw py::error_already_set();
-        if (found) {
-          get(self.attr("parsedict")[py::str(kind)], keys.pages).attr("append")(number);
-          break;
-        }
+      for_each(lines, [&](const py::object& line) { texts.append(get(line, dict_keys.text)); });
+      py::object header = py::str("").attr("join")(texts);
+      if (const char* kind = pdf::classify_header(to_u32(header, "page header"))) {
+        get(self.attr("parsedict")[py::str(kind)], dict_keys.pages).attr("append")(number);
       }
     }
     return self.attr("parsedict");
@@ -602,9 +180,9 @@ void bind_pdf_document(py::module_& m) {
         load_page(self, self.attr("doc"), py::int_(0)).attr("get_text")("dict");
     RegionTest region(self.attr("pageinfomargin"));
     py::list pageinfolist;
-    for_each(get(contentdict, keys.blocks), [&](const py::object& block) {
-      if (has_type(block, 0) && region.holds(get(block, keys.bbox))) {
-        pageinfolist.append(get(block, keys.lines));
+    for_each(get(contentdict, dict_keys.blocks), [&](const py::object& block) {
+      if (has_type(block, 0) && region.holds(get(block, dict_keys.bbox))) {
+        pageinfolist.append(get(block, dict_keys.lines));
       }
     });
     if (!(py::len(pageinfolist) == 1 && py::len(pageinfolist[0]) == 1)) {
@@ -614,22 +192,16 @@ void bind_pdf_document(py::module_& m) {
     py::list texts;
     for_each(pageinfolist, [&](const py::object& lines) {
       for_each(lines, [&](const py::object& line) {
-        for_each(get(line, keys.spans),
-                 [&](const py::object& span) { texts.append(get(span, keys.text)); });
+        for_each(get(line, dict_keys.spans),
+                 [&](const py::object& span) { texts.append(get(span, dict_keys.text)); });
       });
     });
     py::object pageinfo = py::str("").attr("join")(texts).attr("replace")(" ", "");
-    py::object match = module_global("re").attr("match");
     py::list counts;
-    for (const char* pattern : kCountPatterns) {
-      py::object found = match(pattern, pageinfo);
-      if (found.is_none()) {
-        counts.append(py::int_(0));
-        continue;
-      }
-      py::object digits = found[py::int_(1)];
-      // A word directly followed by 页 prints no number: the section is counted as empty.
-      counts.append(py::len(digits) == 0 ? py::int_(0) : py::int_(digits));
+    for (const auto& digits : pdf::read_page_counts(to_u32(pageinfo, "page-count box"))) {
+      // A word directly followed by 页 prints no number: the section is counted as empty. The
+      // interpreter's int() reads the digits, with its own limit on their number.
+      counts.append(digits && !digits->empty() ? py::int_(from_u32(*digits)) : py::int_(0));
     }
     return py::tuple(counts);
   });
@@ -652,7 +224,7 @@ void bind_pdf_document(py::module_& m) {
         std::vector<py::object> raws;
         std::vector<pdf::Piece> pieces;
         for_each(rawlineslist, [&](const py::object& raw) {
-          py::object bbox = get(raw, keys.bbox);
+          py::object bbox = get(raw, dict_keys.bbox);
           pieces.push_back(
               {{to_double(item(bbox, 1)), to_double(item(bbox, 3))}, to_double(item(bbox, 0))});
           raws.push_back(raw);
@@ -665,7 +237,7 @@ void bind_pdf_document(py::module_& m) {
         });
         const auto bands = pdf::assemble_bands(pieces, ranges);
         // Asked only once a record is made: an empty region needs nothing of its page.
-        py::object page_number;
+        std::optional<std::int64_t> page_number;
         py::list records;
         for (std::size_t k = 0; k < bands.size(); ++k) {
           if (bands[k].empty()) {
@@ -676,8 +248,10 @@ void bind_pdf_document(py::module_& m) {
           }
           std::vector<py::handle> band;
           for (std::size_t i : bands[k]) band.push_back(raws[i]);
-          if (!page_number) page_number = page.attr("number");
-          records.append(line_record(page_number, band, bounds[k].first, bounds[k].second));
+          if (!page_number) page_number = to_int64(page.attr("number"));
+          py::list char_dicts;
+          const pdf::TextLine line = read_text_line(*page_number, band, ranges[k], char_dicts);
+          records.append(line_record(line, char_dicts));
         }
         return records;
       },
@@ -689,10 +263,10 @@ void bind_pdf_document(py::module_& m) {
         py::object contentdict = page.attr("get_text")("dict");
         RegionTest region(margin);
         py::list lines;
-        for_each(get(contentdict, keys.blocks), [&](const py::object& block) {
+        for_each(get(contentdict, dict_keys.blocks), [&](const py::object& block) {
           if (!has_type(block, 0)) return;
-          for_each(get(block, keys.lines), [&](const py::object& line) {
-            if (region.holds(get(line, keys.bbox))) lines.append(line);
+          for_each(get(block, dict_keys.lines), [&](const py::object& line) {
+            if (region.holds(get(line, dict_keys.bbox))) lines.append(line);
           });
         });
         return lines;
@@ -703,18 +277,18 @@ void bind_pdf_document(py::module_& m) {
       cls, "parse_lines",
       [](py::object self, py::object page, py::object margin) -> py::object {
         py::object contentdict = raw_text(self, page);
-        py::object blocks = get(contentdict, keys.blocks);
+        py::object blocks = get(contentdict, dict_keys.blocks);
         RegionTest region(margin);
         py::list lineslist;
         for_each(blocks, [&](const py::object& block) {
           if (!has_type(block, 0)) return;
-          for_each(get(block, keys.lines), [&](const py::object& line) {
-            if (region.holds(get(line, keys.bbox))) lineslist.append(line);
+          for_each(get(block, dict_keys.lines), [&](const py::object& line) {
+            if (region.holds(get(line, dict_keys.bbox))) lineslist.append(line);
           });
         });
         for_each(blocks, [&](const py::object& block) {
           if (!has_type(block, 1)) return;
-          py::object bbox = get(block, keys.bbox);
+          py::object bbox = get(block, dict_keys.bbox);
           if (region.holds(bbox)) lineslist.append(image_line(bbox));
         });
         return self.attr("sortlines")(page, lineslist);
@@ -748,7 +322,7 @@ void bind_pdf_document(py::module_& m) {
       [](py::object self, py::object typelist) -> py::object {
         py::list out;
         for_each(typelist, [&](const py::object& kind) {
-          for_each(get(self.attr("parsedict")[kind], keys.lines),
+          for_each(get(self.attr("parsedict")[kind], dict_keys.lines),
                    [&](const py::object& line) { out.append(line); });
         });
         return out;
@@ -761,8 +335,8 @@ void bind_pdf_document(py::module_& m) {
         py::dict out;
         for_each(typelist, [&](const py::object& kind) {
           py::list texts;
-          for_each(get(self.attr("parsedict")[kind], keys.lines),
-                   [&](const py::object& line) { texts.append(get(line, keys.text)); });
+          for_each(get(self.attr("parsedict")[kind], dict_keys.lines),
+                   [&](const py::object& line) { texts.append(get(line, dict_keys.text)); });
           out[kind] = texts;
         });
         return out;
@@ -775,7 +349,7 @@ void bind_pdf_document(py::module_& m) {
         py::object pdf_lines = self.attr("get_lines")(typelist);
         py::list pdf_content;
         for_each(pdf_lines,
-                 [&](const py::object& line) { pdf_content.append(get(line, keys.text)); });
+                 [&](const py::object& line) { pdf_content.append(get(line, dict_keys.text)); });
         return py::str("\n").attr("join")(pdf_content).attr("replace")("\u00a0", "");
       },
       py::arg("typelist") = default_kinds());
@@ -822,13 +396,13 @@ void bind_pdf_document(py::module_& m) {
         py::object end_no = item(pend, 0);
         py::object startline = lines[start_no];
         py::object endline = lines[end_no];
-        py::object startpointindex =
-            shown_index(shown_of(get(startline, keys.text), fix), item(pstart, 1), py::int_(-1));
+        py::object startpointindex = shown_index(shown_of(get(startline, dict_keys.text), fix),
+                                                 item(pstart, 1), py::int_(-1));
         py::object endpointindex =
-            shown_index(shown_of(get(endline, keys.text), fix), item(pend, 1), py::none());
+            shown_index(shown_of(get(endline, dict_keys.text), fix), item(pend, 1), py::none());
         auto place = [&](const py::object& line, const py::object& from, const py::object& to) {
-          py::object chars = get(line, keys.chars)[py::slice(from, to, py::none())];
-          return py::make_tuple(get(line, keys.page), self.attr("addrect")(chars));
+          py::object chars = get(line, dict_keys.chars)[py::slice(from, to, py::none())];
+          return py::make_tuple(get(line, dict_keys.page), self.attr("addrect")(chars));
         };
         py::list positions;
         if (start_no.equal(end_no)) {
@@ -854,7 +428,7 @@ void bind_pdf_document(py::module_& m) {
 }  // namespace
 
 void bind_pdf(py::module_& m) {
-  init_keys();
+  init_dict_keys();
   bind_pdf_document(m);
 }
 

@@ -4,24 +4,22 @@
 
 #include <string>
 
+#include "quorl/marks/vocabulary.hpp"
 #include "quorl/python/convert.hpp"
+#include "quorl/python/diagnostics.hpp"
 #include "quorl/python/pyclass.hpp"
 
 namespace quorl::python {
 
 namespace {
 
-void print_line(const py::object& value) {
-  py::module_::import("builtins").attr("print")(value);
-}
-
-// The marker kind of a mark: an `equal` mark is drawn as a `par` mark.
+// The marker kind of a mark: the type with the equal type replaced by the one that draws it.
 py::object marker_kind(const py::object& type) {
   if (!PyUnicode_Check(type.ptr())) {
     throw py::type_error(std::string("mark type must be a str, not ") +
                          Py_TYPE(type.ptr())->tp_name);
   }
-  return type.attr("replace")("equal", "par");
+  return type.attr("replace")(marks::kEqualMarkType, marks::kEqualDrawnAs);
 }
 
 py::object make_mark(const py::object& self, const py::object& mark) {

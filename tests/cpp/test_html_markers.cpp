@@ -163,3 +163,18 @@ TEST(NormaliseWhitespace, CollapsesRunsAndDropsBlanksNextToTags) {
   EXPECT_EQ(normalise_whitespace(U"\f\v\u3000"), u32(U"\f\v\u3000"));
   EXPECT_EQ(normalise_whitespace(U""), u32(U""));
 }
+
+TEST(MarkerWriting, WrittenMarkersAreFoundAndIndexed) {
+  const std::u32string text = write_marker(kStartWord, U"relateitem", U"p0001") + U"段落" +
+                              write_marker(kEndWord, U"relateitem", U"p0001") + U"尾";
+  EXPECT_EQ(text, U"##@start|relateitem|p0001@##段落##@end|relateitem|p0001@##尾");
+  const std::vector<MarkerSpan> markers = find_markers(text);
+  ASSERT_EQ(markers.size(), 2u);
+  const std::vector<MarkedElement> elements = index_markers(text, markers);
+  ASSERT_EQ(elements.size(), 1u);
+  EXPECT_EQ(elements[0].id.of(text), U"p0001");
+  EXPECT_EQ(elements[0].type.of(text), U"relateitem");
+  EXPECT_EQ(elements[0].start, 0);
+  EXPECT_EQ(elements[0].end, 2);
+  EXPECT_EQ(remove_spans(text, markers), U"段落尾");
+}

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "quorl/marks/info_tokens.hpp"
+#include "quorl/marks/image_note.hpp"
 #include "quorl/marks/label_font.hpp"
 #include "quorl/marks/label_geometry.hpp"
 

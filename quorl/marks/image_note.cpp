@@ -1,5 +1,5 @@
 // Splitting the "imagenote" region out of an info string and reading its integer values.
-#include "quorl/marks/info_tokens.hpp"
+#include "quorl/marks/image_note.hpp"
 
 #include <cstdint>
 

@@ -1,5 +1,4 @@
-// The tokens markers look for in a mark's info string, and the parsing of the figure region
-// that follows "imagenote".
+// The parsing of the figure region that follows the image-note token of a mark's info string.
 #pragma once
 
 #include <cstddef>
@@ -8,13 +7,6 @@
 #include <vector>
 
 namespace quorl::marks {
-
-// The number label reads "=" + title and is recorded as a duplicate.
-inline constexpr const char* kEqualToken = "EQUAL";
-// The label goes into a region of the figure that the info string gives.
-inline constexpr const char* kImageNoteToken = "imagenote";
-// A title holding it names a range of numbers.
-inline constexpr const char* kRangeToken = "-";
 
 enum class ImageNoteStatus {
   kOk,

@@ -1,0 +1,92 @@
+// GoogleTest cases of the PDF core's page model: regions, page kinds and page counts.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string_view>
+
+#include "quorl/pdf/layout.hpp"
+#include "quorl/pdf/page_classification.hpp"
+#include "quorl/pdf/page_counts.hpp"
+#include "quorl/pdf/vocabulary.hpp"
+
+namespace quorl::pdf {
+namespace {
+
+void expect_box(const Box& got, const Box& expected) {
+  EXPECT_DOUBLE_EQ(got.x0, expected.x0);
+  EXPECT_DOUBLE_EQ(got.y0, expected.y0);
+  EXPECT_DOUBLE_EQ(got.x1, expected.x1);
+  EXPECT_DOUBLE_EQ(got.y1, expected.y1);
+}
+
+TEST(Layout, RegionsFollowTheSeparator) {
+  const double x0 = 62.5, x1 = 532.25, y = 231.75;
+  const PageLayout layout = layout_from_separator({x0, y - 0.5, x1, y});
+  expect_box(layout.page_info, {297, y - 60, 525, y});
+  const double middle = (x0 + x1) / 2;
+  expect_box(layout.abstract_columns[0], {x0 - 2, y, middle + 1, 770});
+  expect_box(layout.abstract_columns[1], {middle - 2, y, x1 + 2, 770});
+  // Header and text area do not move with the separator.
+  const PageLayout other = layout_from_separator({10, 100, 20, 100});
+  expect_box(other.page_type, layout.page_type);
+  expect_box(other.text_area, layout.text_area);
+  EXPECT_LT(layout.page_type.y1, layout.text_area.y1);
+}
+
+std::string_view kind_of(std::u32string_view header) {
+  const char* kind = classify_header(header);
+  return kind ? kind : "";
+}
+
+TEST(PageClassification, HeaderWordsDecideTheKind) {
+  EXPECT_EQ(kind_of(U"权利要求书"), kClaimsKind);
+  EXPECT_EQ(kind_of(U"说明书"), kDescriptionsKind);
+  EXPECT_EQ(kind_of(U"序列表"), kDescriptionsKind);
+  // The drawings' header holds the description's word too; the drawings' word is tried first.
+  EXPECT_EQ(kind_of(U"说明书附图"), kDrawingsKind);
+  EXPECT_EQ(kind_of(U"目录"), "");
+  EXPECT_EQ(kind_of(U""), "");
+}
+
+TEST(PageClassification, BlanksOfEveryWidthAreDropped) {
+  EXPECT_EQ(kind_of(U"权 利\u3000要求\u00a0书"), kClaimsKind);
+  EXPECT_EQ(kind_of(U"说明书\u3000附 图"), kDrawingsKind);
+  // Other separators split the word.
+  EXPECT_EQ(kind_of(U"权利\t要求书"), "");
+}
+
+using Counts = std::array<std::optional<std::u32string_view>, 4>;
+
+TEST(PageCounts, ExampleBox) {
+  const Counts counts = read_page_counts(U"权利要求书2页说明书10页附图3页");
+  EXPECT_EQ(counts[0], U"2");
+  EXPECT_EQ(counts[1], U"10");
+  EXPECT_EQ(counts[2], std::nullopt);
+  EXPECT_EQ(counts[3], U"3");
+}
+
+TEST(PageCounts, WordDirectlyFollowedByPageHasNoDigits) {
+  const Counts counts = read_page_counts(U"权利要求书页说明书3页序列表页附图页");
+  EXPECT_EQ(counts[0], U"");
+  EXPECT_EQ(counts[1], U"3");
+  EXPECT_EQ(counts[2], U"");
+  EXPECT_EQ(counts[3], U"");
+}
+
+TEST(PageCounts, LastOccurrenceWithDigitsWins) {
+  const Counts counts = read_page_counts(U"说明书4页说明书附图说明书7页");
+  EXPECT_EQ(counts[0], std::nullopt);
+  EXPECT_EQ(counts[1], U"7");
+  EXPECT_EQ(counts[3], std::nullopt);
+}
+
+TEST(PageCounts, OnlyTheFirstLineAndAsciiDigitsCount) {
+  const Counts counts = read_page_counts(U"说明书4页\n权利要求书2页");
+  EXPECT_EQ(counts[0], std::nullopt);
+  EXPECT_EQ(counts[1], U"4");
+  EXPECT_EQ(read_page_counts(U"说明书４页")[1], std::nullopt);
+  EXPECT_EQ(read_page_counts(U"说明书4x页")[1], std::nullopt);
+}
+
+}  // namespace
+}  // namespace quorl::pdf
