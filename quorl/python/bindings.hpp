@@ -20,5 +20,7 @@ void bind_html(py::module_& m);
 void bind_marks(py::module_& m);
 // check_span ... get_span_text, PositionMapper.
 void bind_align(py::module_& m);
+// _find_rules, for the OCR of scanned pages.
+void bind_page_image(py::module_& m);
 
 }  // namespace quorl::python

@@ -21,5 +21,6 @@ PYBIND11_MODULE(quorl, m) {
   m.attr("difflib") = py::module_::import("difflib");
   m.attr("logging") = py::module_::import("logging");
   bind_align(m);
+  bind_page_image(m);
   m.attr("__test__") = py::dict();
 }
