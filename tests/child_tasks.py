@@ -1,0 +1,57 @@
+"""Functions the ChildPool tests run in child processes (tests/ is on the children's path)."""
+import os
+import signal
+import sys
+import time
+
+
+def chatty_sum(a, b):
+    print("progress noise on standard output")  # must not corrupt the reply pipe
+    os.write(1, b"noise written to file descriptor 1\n")
+    return {"sum": a + b, "pid": os.getpid()}
+
+
+def environment(name):
+    return os.environ.get(name)
+
+
+def sleep(seconds):
+    time.sleep(seconds)
+    return os.getpid()
+
+
+def die_once(marker):
+    """Killed by SIGKILL the first time (``marker`` does not exist yet), fine the second."""
+    if not os.path.exists(marker):
+        open(marker, "w").close()
+        os.kill(os.getpid(), signal.SIGKILL)
+    return os.getpid()
+
+
+def die():
+    os.kill(os.getpid(), signal.SIGKILL)
+
+
+def fail():
+    raise ValueError("a value\nspread over lines")
+
+
+def unpicklable():
+    return lambda: None
+
+
+def grow(megabytes):
+    """Holds ``megabytes`` more resident memory for the rest of the child's life."""
+    sys.modules[__name__].__dict__.setdefault("held", []).append(bytearray(megabytes << 20))
+    return os.getpid()
+
+
+def slow_then_clean(marker, seconds):
+    """Removes ``marker`` when interrupted, as a job removes what it has not committed."""
+    open(marker, "w").close()
+    try:
+        time.sleep(seconds)
+    except KeyboardInterrupt:
+        os.unlink(marker)
+        raise
+    return "finished"
