@@ -223,12 +223,14 @@ def previews(fitz, pdf_bytes, dpi):
 
 
 def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_view=False,
-                preview_dpi=None, verbose=False):
+                preview_dpi=None, verbose=False, ocr="auto", ocr_jobs=None, ocr_progress=None):
     """Marks one patent given by the paths of its inputs; returns a Result, or raises JobError.
 
     Nothing is written. ``diff_view`` adds the diff view pages, ``preview_dpi`` the PNG previews
     of the marked pages. The quorl module's own diagnostics go to standard error when
-    ``verbose``, nowhere otherwise.
+    ``verbose``, nowhere otherwise. ``ocr`` (auto, always, never) gives pages without text an
+    OCR text layer first, read by ``ocr_jobs`` children (see ocr.for_job); the marked PDF keeps
+    it.
     """
     seconds = {}
     clock = time.perf_counter()
@@ -243,8 +245,11 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     pdf_bytes = read_pdf(pdf_path)
     marks = read_marks(marks_path)
     lap("read")
+    from .ocr import for_job  # loads PyMuPDF
+
+    pdf_bytes, warnings = for_job(pdf_bytes, pdf_path, ocr, ocr_jobs, ocr_progress)
+    lap("ocr")
     quorl = _quorl()
-    warnings = []
     with module_diagnostics(verbose):
         converter = load_converter(html_text, pdf_bytes, html_path, pdf_path)
         lap("align")
@@ -273,12 +278,14 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
 
 
 def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, diff_view=None,
-                  preview=None, dpi=100, allow_mismatch=False, verbose=False):
+                  preview=None, dpi=100, allow_mismatch=False, verbose=False, ocr="auto",
+                  ocr_jobs=None, ocr_progress=None):
     """Marks one patent and writes its outputs, all or nothing; returns the Result.
 
     ``output`` is the marked PDF's path, or None to leave it to the caller (as "-o -" does);
     ``marks_out`` the marks with their PDF lines and rectangles; ``diff_view`` and ``preview``
-    folders. Every output is checked before the work starts (see outputs.Outputs). Returns the
+    folders; ``ocr``, ``ocr_jobs`` and ``ocr_progress`` as for mark_patent. Every output is
+    checked before the work starts (see outputs.Outputs). Returns the
     Result and the paths written after the marked PDF.
     """
     with Outputs([("PATENT.html", html_path), ("PATENT.pdf", pdf_path),
@@ -295,7 +302,8 @@ def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, di
 
         result = mark_patent(html_path, pdf_path, marks_path, allow_mismatch=allow_mismatch,
                              diff_view=bool(diff_view), preview_dpi=dpi if preview else None,
-                             verbose=verbose)
+                             verbose=verbose, ocr=ocr, ocr_jobs=ocr_jobs,
+                             ocr_progress=ocr_progress)
         written = []
         if output is not None:
             outputs.stage(output, result.pdf, "-o")
