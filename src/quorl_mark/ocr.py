@@ -21,13 +21,12 @@ from typing import Callable, Dict, List, Optional
 import pymupdf
 
 from .errors import JobError, one_line
-from .ocr_lines import text_lines
+from .ocr_lines import font_of, text_lines
 
 LANGUAGE = "chi_sim"
 PACKAGES = "tesseract-ocr and tesseract-ocr-chi-sim"
 PAGE_TARGET = "quorl_mark.ocr_page:recognise_page"
 PAGE_TIMEOUT = 600  # seconds; a page at 300 dpi takes about ten
-FONT = "china-s"  # PyMuPDF's built-in simplified Chinese font, not embedded
 # The first page's rule lies between these shares of the page's height, below the header.
 RULE_BAND = (0.12, 0.6)
 MODES = ("auto", "all")
@@ -124,8 +123,8 @@ def write_text(page, lines):
     shape = page.new_shape()
     for line in lines:
         for char, x in line.chars:
-            shape.insert_text((x, line.baseline), char, fontname=FONT, fontsize=line.size,
-                              render_mode=3)
+            shape.insert_text((x, line.baseline), char, fontname=font_of(char),
+                              fontsize=line.size, render_mode=3)
     shape.commit()
 
 
