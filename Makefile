@@ -11,8 +11,9 @@ PYTEST_ARGS ?=
 CMAKE_ARGS ?=
 ASAN_VENV ?= .venv-asan
 
-# Debian packages the tests use: GoogleTest for the C++ core, poppler for rendering checks.
-SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk
+# Debian packages the tests use: GoogleTest for the C++ core, poppler for rendering checks,
+# Tesseract and its simplified Chinese data for the OCR of scanned patents.
+SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk tesseract-ocr tesseract-ocr-chi-sim
 SYSTEM_STAMP := build/.system-packages
 
 .PHONY: all install deps system-deps test pytest cpp-test demo sample asan-test bench fuzz-setup fuzz format clean

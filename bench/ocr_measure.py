@@ -44,3 +44,11 @@ def mark_ious(text_rects, ocr_rects):
     pages = {r[0] for r in text_rects} | {r[0] for r in ocr_rects}
     return {p: page_iou([r[1:] for r in text_rects if r[0] == p],
                         [r[1:] for r in ocr_rects if r[0] == p]) for p in pages}
+
+
+def model_page_texts(pdfdoc):
+    """The texts of a PdfDocument's lines joined per page, in its reading order."""
+    texts = [""] * pdfdoc.pagecount
+    for line in pdfdoc.lines:
+        texts[line["page"]] += line["text"] + "\n"
+    return texts

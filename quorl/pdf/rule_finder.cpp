@@ -81,10 +81,14 @@ class Tracer {
   RuleOptions options_;
 };
 
-bool overlaps(const Stroke& a, const Stroke& b) {
+// Whether two strokes are parts of one rule: rows that touch, and either half of the shorter
+// one lying over the other (the rows of a thick rule) or the two following one another across
+// a break of up to `join` pixels (a faint spot of a thin scanned rule).
+bool one_rule(const Stroke& a, const Stroke& b, int join) {
+  if (a.rule.top > b.rule.bottom || b.rule.top > a.rule.bottom) return false;
   int shorter = std::min(a.rule.x1 - a.rule.x0, b.rule.x1 - b.rule.x0);
   int common = std::min(a.rule.x1, b.rule.x1) - std::max(a.rule.x0, b.rule.x0);
-  return 2 * common >= shorter && a.rule.top <= b.rule.bottom && b.rule.top <= a.rule.bottom;
+  return 2 * common >= shorter || (common < 0 && -common <= join);
 }
 
 void absorb(Stroke& into, const Stroke& s) {
@@ -121,14 +125,18 @@ std::vector<Rule> find_rules(const Raster& raster, const RuleOptions& options) {
       // Strokes start at the left end of a row's dark run that no stroke has crossed yet.
       if (!tracer.dark(x, y) || (x > 0 && tracer.dark(x - 1, y)) || tracer.seen(x, y)) continue;
       Stroke s = tracer.follow(x, y);
-      if (s.rule.x1 - s.rule.x0 >= options.min_length) strokes.push_back(s);
+      // Parts of a rule broken by faint spots are kept for joining; a glyph's stroke is
+      // shorter than a part.
+      if (s.rule.x1 - s.rule.x0 >= std::max(1, options.min_length / 8)) strokes.push_back(s);
     }
   }
-  // The rows of one thick rule each give a stroke; they are one rule.
+  std::sort(strokes.begin(), strokes.end(),
+            [](const Stroke& a, const Stroke& b) { return a.rule.x0 < b.rule.x0; });
+  const int join = 4 * (options.max_gap + 1);
   std::vector<Stroke> merged;
   for (const Stroke& s : strokes) {
-    auto into =
-        std::find_if(merged.begin(), merged.end(), [&](const Stroke& m) { return overlaps(m, s); });
+    auto into = std::find_if(merged.begin(), merged.end(),
+                             [&](const Stroke& m) { return one_rule(m, s, join); });
     if (into == merged.end()) {
       merged.push_back(s);
     } else {
@@ -137,6 +145,7 @@ std::vector<Rule> find_rules(const Raster& raster, const RuleOptions& options) {
   }
   std::vector<Rule> rules;
   for (Stroke& s : merged) {
+    if (s.rule.x1 - s.rule.x0 < options.min_length) continue;
     s.rule.center = s.row_sum / s.pixels + 0.5;
     rules.push_back(s.rule);
   }

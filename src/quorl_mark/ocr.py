@@ -183,18 +183,18 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
         if not isinstance(page_found, dict):
             unreadable[number] = page_found or "not recognised"
             continue
+        lines = text_lines(page_found["pieces"])
+        if not lines:  # left as it was: a turn detected on a blank page is noise
+            unreadable[number] = "no text was recognised on it (a blank page?)"
+            continue
         page = _upright(doc, number, page_found["size"], page_found["turn"])
         if number == 0 and not page.get_drawings():
             found_rule = first_rule(page, page_found.get("rules", ()))
             if found_rule is not None:
                 write_rule(page, found_rule)
                 rule = found_rule[1]
-        lines = text_lines(page_found["pieces"])
-        if lines:
-            write_text(page, lines)
-            done.append(number)
-        else:
-            unreadable[number] = "no text was recognised on it (a blank page?)"
+        write_text(page, lines)
+        done.append(number)
     out = doc.tobytes(garbage=1, deflate=True)
     doc.close()
     return OcrResult(out, done, unreadable, rule, time.perf_counter() - start)

@@ -20,6 +20,8 @@ Glyph = Tuple[str, float, float, float, float]
 # The baseline lies this far (in em) below the middle of the characters' boxes, measured on
 # generated scans against their text PDFs.
 BASELINE_BELOW_MIDDLE = 0.25
+# Pieces of a printed line closer than this (in em) are set as one.
+NO_GAP = 0.5
 # The fonts of the text layer: PyMuPDF's built-in ones, not embedded. CJK and other wide
 # characters take a full em; ASCII characters Helvetica's widths, as patents set them.
 CJK_FONT = "china-s"
@@ -104,48 +106,51 @@ def _ems(glyphs):
     return sum(width_of(g[0]) for g in glyphs)
 
 
-def segments(pieces):
-    """A printed line's pieces (left to right) joined into runs set solid: a piece that starts
-    where the run so far would end, give or take the line's height, continues it; one further
-    right starts a run of its own (the header's number, title and page count)."""
-    height = statistics.median(g[4] - g[2] for p in pieces for g in p)
-    runs = []
-    for piece in pieces:
-        x0 = min(g[1] for g in piece)
-        if runs and x0 <= runs[-1][0] + _ems(runs[-1][2]) * height + height / 2:
-            runs[-1][1] = max(g[3] for g in piece)
-            runs[-1][2].extend(piece)
-        else:
-            runs.append([x0, max(g[3] for g in piece), list(piece)])
-    return runs
+def _extent(piece):
+    return min(g[1] for g in piece), max(g[3] for g in piece)
 
 
-def font_size(runs):
-    """The em of a printed line: the width of its runs over the em their characters take.
+def _room(pieces):
+    """Per piece (left to right), how far its characters may reach: its right end, or the left
+    end of the next piece when that comes first (the right end of a piece that another follows
+    often lies too far right)."""
+    ends = []
+    for piece, after in zip(pieces, pieces[1:] + [None]):
+        x1 = _extent(piece)[1]
+        ends.append(min(x1, _extent(after)[0]) if after is not None else x1)
+    return ends
 
-    Tesseract's boxes of single characters are guesses, and so are the right ends of pieces that
-    another piece follows; the left end of a run and the right end of its last piece are where
-    the ink is. Runs of one or two characters are left out unless there is nothing else."""
-    sizes = [(x1 - x0) / _ems(glyphs) for x0, x1, glyphs in runs
-             if len(glyphs) >= 3 and x1 > x0]
-    if not sizes:
-        sizes = [(x1 - x0) / _ems(glyphs) for x0, x1, glyphs in runs if x1 > x0]
-    return statistics.median(sizes) if sizes else 10.0
+
+def font_size(pieces):
+    """The em of a printed line (pieces left to right): the median of the widths its pieces
+    have room for over the em their characters take (solid setting, as patents print). Pieces
+    of one or two characters count only when there is nothing else."""
+    def sizes(long_only):
+        return [(end - _extent(p)[0]) / _ems(p) for p, end in zip(pieces, _room(pieces))
+                if (len(p) >= 3 or not long_only) and _ems(p) > 0 and end > _extent(p)[0]]
+
+    found = sizes(True) or sizes(False)
+    return statistics.median(found) if found else 10.0
 
 
 def place(pieces):
-    """The text layer's line of one printed line's pieces."""
-    pieces = sorted((p for p in map(_kept, pieces) if p), key=lambda p: min(g[1] for g in p))
-    runs = segments(pieces)
-    size = font_size(runs)
+    """The text layer's line of one printed line's pieces: each piece set solid from its left
+    end at the line's size, narrowed where it would run into the next piece."""
+    pieces = sorted((p for p in map(_kept, pieces) if p), key=lambda p: _extent(p)[0])
+    size = font_size(pieces)
     middle = statistics.median((g[2] + g[4]) / 2 for p in pieces for g in p)
     chars = []
-    for x, _, glyphs in runs:
-        if chars:  # runs set wider than they print must not run into one another
-            x = max(x, chars[-1][1] + size * width_of(chars[-1][0]))
-        for g in glyphs:
+    for piece, end in zip(pieces, _room(pieces)):
+        x = _extent(piece)[0]
+        if chars:
+            # A piece closer than half an em to the one before continues it: extraction would
+            # read a gap as a blank. Wider gaps (between columns, header fields) stay.
+            after = chars[-1][1] + size * width_of(chars[-1][0])
+            x = after if x < after + NO_GAP * size else x
+        step = min(size, (end - x) / _ems(piece)) if end > x else size
+        for g in piece:
             chars.append((g[0], x))
-            x += size * width_of(g[0])
+            x += step * width_of(g[0])
     return TextLine(middle + BASELINE_BELOW_MIDDLE * size, size, chars)
 
 

@@ -71,15 +71,31 @@ TEST(RuleFinder, BridgesSmallGapsButNotLargeOnes) {
   c.line(10, 390, 10, 2);
   c.fill(200, 10, 203, 12, 255);  // a 3-pixel break: bridged
   c.line(10, 390, 40, 2);
-  c.fill(150, 40, 160, 42, 255);  // a 10-pixel break: two strokes of 140 and 230
+  c.fill(150, 40, 180, 42, 255);  // a 30-pixel break: two strokes of 140 and 210
   auto b = c.bytes(1);
   RuleOptions o;
   o.min_length = 200;
   std::vector<Rule> rules = find_rules(c.view(b, 1), o);
   ASSERT_EQ(rules.size(), 2u);
   EXPECT_EQ(rules[0].x1 - rules[0].x0, 380);
-  EXPECT_EQ(rules[1].x0, 160);
+  EXPECT_EQ(rules[1].x0, 180);
   EXPECT_EQ(rules[1].x1, 390);
+}
+
+TEST(RuleFinder, JoinsTheFaintlyBrokenPartsOfARule) {
+  Canvas c(900, 60);
+  c.line(0, 900, 20, 2);
+  c.fill(300, 20, 308, 22, 255);  // breaks of 8 pixels, beyond max_gap
+  c.fill(600, 20, 608, 22, 255);
+  c.fill(100, 45, 160, 47);  // a glyph's stroke below: not part of it
+  auto b = c.bytes(1);
+  RuleOptions o;
+  o.min_length = 500;
+  std::vector<Rule> rules = find_rules(c.view(b, 1), o);
+  ASSERT_EQ(rules.size(), 1u);
+  EXPECT_EQ(rules[0].x0, 0);
+  EXPECT_EQ(rules[0].x1, 900);
+  EXPECT_EQ(rules[0].bottom, 22);
 }
 
 TEST(RuleFinder, FollowsASkewedRuleAsOne) {
