@@ -230,3 +230,15 @@ def test_find_rules_reads_a_rendered_rule():
     (rule,) = quorl._find_rules(pix.samples_mv, pix.width, pix.height, pix.stride, pix.n)
     assert rule[0] == pytest.approx(60, abs=2) and rule[2] == pytest.approx(540, abs=2)
     assert rule[4] == pytest.approx(160, abs=1)
+
+
+def test_batch_passes_ocr_to_each_patent(patent_files, tmp_path):
+    from quorl_mark.batch import mark_batch
+
+    html, _, marks, scan = patent_files
+    folder = tmp_path / "in"
+    folder.mkdir()
+    for source, name in ((html, "p.html"), (scan, "p.pdf"), (marks, "p.marks.json")):
+        (folder / name).write_bytes(source.read_bytes())
+    (line,) = mark_batch(folder, tmp_path / "out", jobs=1, ocr="never")
+    assert line["status"] == "failed" and "p.pdf" in line["error"]

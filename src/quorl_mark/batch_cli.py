@@ -58,6 +58,9 @@ def build_parser():
                              "OUTDIR/NAME/preview")
     parser.add_argument("--dpi", type=int, default=100,
                         help="resolution of the previews (default: %(default)s)")
+    parser.add_argument("--ocr", choices=("auto", "always", "never"), default="auto",
+                        help="read scanned pages with Tesseract OCR first, as quorl-mark does "
+                             "(default: %(default)s)")
     parser.add_argument("--allow-mismatch", action="store_true",
                         help="mark even when a patent's HTML and PDF do not seem to be the same "
                              "publication")
@@ -108,7 +111,7 @@ def mark_all(args):
                       timeout=args.timeout, force=args.force, diff_view=args.diff_view,
                       preview=args.preview, dpi=args.dpi, allow_mismatch=args.allow_mismatch,
                       verbose=args.verbose, max_tasks_per_child=args.max_tasks_per_child,
-                      max_rss_mb=args.max_rss_mb, per_task=args.per_task)
+                      max_rss_mb=args.max_rss_mb, per_task=args.per_task, ocr=args.ocr)
         progress = Progress(PROG, batch.count(), quiet=args.quiet)
         counts = collections.Counter()
         try:
