@@ -15,7 +15,7 @@ import quorl  # noqa: E402
 from ocr_measure import mark_ious, model_page_texts, similarity  # noqa: E402
 from patent_files import write_patent  # noqa: E402
 from patents import generate_patent  # noqa: E402
-from quorl_mark import cli, ocr_pdf  # noqa: E402
+from quorl_mark import cli, job, ocr_pdf  # noqa: E402
 from quorl_mark.errors import JobError  # noqa: E402
 from quorl_mark.ocr import OcrWarning, ocr_document  # noqa: E402
 from quorl_mark.ocr_lines import text_lines  # noqa: E402
@@ -144,6 +144,23 @@ class TestFaults:
         turned = doc[2]
         assert turned.rect.width < turned.rect.height and turned.rotation == 0
         assert similarity(text_page.get_text(), turned.get_text()) >= 0.9
+
+    def test_a_first_page_without_its_rule_gives_the_layout_error(self, patent_files):
+        html, pdf, _, _ = patent_files
+        doc = pymupdf.open("pdf", scan_pdf(pdf.read_bytes(), 150))
+        doc.select([0])
+        separator = generate_patent(3, **KNOBS).separator
+        page = doc[0]
+        page.draw_rect((0, separator[1] - 4, page.rect.width, separator[1] + 4), color=None,
+                       fill=(1, 1, 1))
+        erased = pymupdf.open()  # scanned again, so that the white-out is pixels too
+        erased.new_page(width=page.rect.width, height=page.rect.height).insert_image(
+            page.rect, pixmap=page.get_pixmap(dpi=150, colorspace=pymupdf.csGRAY))
+        result = ocr_document(erased.tobytes(), dpi=DPI, jobs=1)
+        found = pymupdf.open("pdf", result.pdf)[0]
+        assert result.rule is None and not found.get_drawings() and found.get_text()
+        with pytest.raises(JobError, match="not a patent publication laid out as expected"):
+            job.load_converter(html.read_text(encoding="utf-8"), result.pdf)
 
     def test_encrypted_pdf_is_refused_and_kept(self, tmp_path):
         doc = pymupdf.open("pdf", scan_pdf(generate_patent(3, **KNOBS).pdf, 50))
