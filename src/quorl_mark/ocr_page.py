@@ -4,12 +4,14 @@
 quarter turns Tesseract's orientation detection asks for), the size of the upright page and the
 pieces of text Tesseract recognised on it, each a list of (character, x0, y0, x1, y1) in the
 upright page's points; with ``rules`` also the horizontal rules of the page image. A page that
-cannot be read raises PageUnreadable with the reason.
+cannot be read raises JobError with the reason (the page's warning).
 """
 import re
 import subprocess
 
 import pymupdf
+
+from .errors import JobError
 
 # Tesseract's orientation detection reads a page well at this resolution, in a second.
 OSD_DPI = 150
@@ -19,10 +21,6 @@ OSD_MIN_CONFIDENCE = 1.0
 MIN_IMAGE_DPI = 70
 # A rule is at least this share of the page's width long.
 RULE_SHARE = 0.4
-
-
-class PageUnreadable(Exception):
-    """A page left without text; the message says why."""
 
 
 def image_resolution(page):
@@ -81,8 +79,8 @@ def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=T
         page = doc[0]
         image = image_resolution(page)
         if image is not None and image[1] < MIN_IMAGE_DPI:
-            raise PageUnreadable("its image is too small to read (%d x %d pixels, %d dpi)"
-                                 % (image[2], image[3], image[1]))
+            raise JobError(None, "ocr", "its image is too small to read (%d x %d pixels, "
+                           "%d dpi)" % (image[2], image[3], image[1]))
         turn = orientation(page) if detect_turn else 0
         zoom = dpi / 72
         pix = page.get_pixmap(matrix=pymupdf.Matrix(zoom, zoom).prerotate(turn),
