@@ -8,6 +8,7 @@ import warnings
 
 import pymupdf
 import pytest
+from hypothesis import given, settings, strategies as st
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "bench"))
 
@@ -259,3 +260,16 @@ def test_batch_passes_ocr_to_each_patent(patent_files, tmp_path):
         (folder / name).write_bytes(source.read_bytes())
     (line,) = mark_batch(folder, tmp_path / "out", jobs=1, ocr="never")
     assert line["status"] == "failed" and "p.pdf" in line["error"]
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.integers(1, 40), st.integers(1, 30), st.integers(1, 4), st.integers(0, 3),
+       st.integers(1, 20), st.randoms(use_true_random=False))
+def test_find_rules_on_any_raster_stays_inside_it(width, height, channels, pad, min_length,
+                                                  rng):
+    stride = width * channels + pad
+    samples = bytes(rng.choice((0, 0, 255)) for _ in range(stride * height))
+    for x0, top, x1, bottom, center in quorl._find_rules(samples, width, height, stride,
+                                                          channels, min_length=min_length):
+        assert 0 <= x0 < x1 <= width and x1 - x0 >= min_length
+        assert 0 <= top < bottom <= height and top <= center <= bottom
