@@ -54,10 +54,6 @@ class TextLine:
         return "".join(c for c, _ in self.chars)
 
 
-def is_cjk(ch):
-    return ord(ch) >= 0x2E80
-
-
 def is_latin(ch):
     return ch.isascii() and ch.isalnum()
 
@@ -96,8 +92,7 @@ def _kept(piece):
     for i, g in enumerate(piece):
         if not g[0].isspace():
             out.append(g)
-        elif 0 < i < len(piece) - 1 and out and is_latin(out[-1][0]) and is_latin(
-                piece[i + 1][0]) and not out[-1][0].isspace():
+        elif out and i + 1 < len(piece) and is_latin(out[-1][0]) and is_latin(piece[i + 1][0]):
             out.append((" ",) + tuple(g[1:]))
     return out
 
