@@ -59,7 +59,8 @@ def mark_rects(html, pdf, marks):
 
 
 def recognised(seed, scanned, pages, cache):
-    """(OCR'd PDF, s/page at jobs=1, at jobs=2), kept in ``cache`` between runs."""
+    """The OCR'd PDF and its facts (s/page at jobs "1" and "2", the rule's y, the unreadable
+    pages), kept in ``cache`` between runs."""
     stem = os.path.join(cache, "patent%d" % seed)
     if os.path.exists(stem + ".json"):
         with open(stem + ".pdf", "rb") as f, open(stem + ".json") as g:
@@ -69,10 +70,11 @@ def recognised(seed, scanned, pages, cache):
         start = time.perf_counter()
         result = ocr_document(scanned, jobs=jobs, dpi=DPI)
         timings[str(jobs)] = (time.perf_counter() - start) / pages
+    facts = dict(timings, rule=result.rule, unreadable=result.unreadable)
     with open(stem + ".pdf", "wb") as f, open(stem + ".json", "w") as g:
         f.write(result.pdf)
-        json.dump(dict(timings, rule=result.rule, unreadable=result.unreadable), g)
-    return result.pdf, timings
+        json.dump(facts, g)
+    return result.pdf, facts
 
 
 def measure_patent(seed, cache):
@@ -127,8 +129,9 @@ def report(rows):
 
 
 def tune(seed=1):
-    """Character similarity of the text pages of one patent per preprocessing and, through the
-    tesseract command, per page segmentation mode."""
+    """Character similarity of the claims and description pages of one patent (page text
+    against page text) per preprocessing and, through the tesseract command, per page
+    segmentation mode."""
     from PIL import Image
 
     patent = generate_patent(seed)
@@ -137,7 +140,7 @@ def tune(seed=1):
     tessdata = tessdata_for(LANGUAGE)
     rows = {}
     for number, kind in enumerate(patent.page_kinds):
-        if kind == "drawings":
+        if kind in ("drawings", "abstract"):  # one column, so every recogniser's order agrees
             continue
         pix = scanned[number].get_pixmap(dpi=DPI, colorspace=pymupdf.csRGB)
         pix.set_dpi(DPI, DPI)
