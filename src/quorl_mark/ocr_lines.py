@@ -117,22 +117,29 @@ def _room(pieces):
 
 
 def font_size(pieces):
-    """The em of a printed line (pieces left to right): the median of the widths its pieces
-    have room for over the em their characters take (solid setting, as patents print). Pieces
-    of one or two characters count only when there is nothing else."""
-    def sizes(long_only):
-        return [(end - _extent(p)[0]) / _ems(p) for p, end in zip(pieces, _room(pieces))
-                if (len(p) >= 3 or not long_only) and _ems(p) > 0 and end > _extent(p)[0]]
-
-    found = sizes(True) or sizes(False)
-    return statistics.median(found) if found else 10.0
+    """The em of a printed line (pieces left to right), or None when it has no piece of three
+    characters or more: the median of those pieces' widths over the em their characters take
+    (solid setting, as patents print). The right end of a piece that another follows often
+    lies too far right; place() narrows such a piece to the room it has."""
+    sizes = [(_extent(p)[1] - _extent(p)[0]) / _ems(p) for p in pieces
+             if len(p) >= 3 and _extent(p)[1] > _extent(p)[0]]
+    return statistics.median(sizes) if sizes else None
 
 
-def place(pieces):
-    """The text layer's line of one printed line's pieces: each piece set solid from its left
-    end at the line's size, narrowed where it would run into the next piece."""
-    pieces = sorted((p for p in map(_kept, pieces) if p), key=lambda p: _extent(p)[0])
-    size = font_size(pieces)
+def _short_size(pieces):
+    """The em of a line of short pieces alone, from their widths (guesses at that length)."""
+    sizes = [(_extent(p)[1] - _extent(p)[0]) / _ems(p) for p in pieces
+             if _ems(p) > 0 and _extent(p)[1] > _extent(p)[0]]
+    return statistics.median(sizes) if sizes else 10.0
+
+
+def _sorted(pieces):
+    return sorted((p for p in map(_kept, pieces) if p), key=lambda p: _extent(p)[0])
+
+
+def place(pieces, size):
+    """The text layer's line of one printed line's pieces (sorted, blanks kept): each piece set
+    solid from its left end at ``size``, narrowed where it would run into the next piece."""
     middle = statistics.median((g[2] + g[4]) / 2 for p in pieces for g in p)
     chars = []
     for piece, end in zip(pieces, _room(pieces)):
@@ -150,6 +157,12 @@ def place(pieces):
 
 
 def text_lines(pieces: Sequence[Sequence[Glyph]]) -> List[TextLine]:
-    """The text layer's lines of a page, top to bottom (see the module's docstring)."""
-    return [place(line) for line in group_lines(pieces)
-            if any(not g[0].isspace() for p in line for g in p)]
+    """The text layer's lines of a page, top to bottom (see the module's docstring). A line of
+    short pieces only (a figure's caption, a page number) takes the page's median size."""
+    lines = [_sorted(line) for line in group_lines(pieces)]
+    lines = [line for line in lines if line]
+    sizes = [font_size(line) for line in lines]
+    known = [size for size in sizes if size is not None]
+    page_size = statistics.median(known) if known else None
+    return [place(line, size or page_size or _short_size(line))
+            for line, size in zip(lines, sizes)]
