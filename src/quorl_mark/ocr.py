@@ -14,6 +14,7 @@ when there are several. A page that cannot be read is left without text and repo
 import dataclasses
 import os
 import shutil
+import statistics
 import time
 import warnings
 from typing import Callable, Dict, List, Optional
@@ -21,7 +22,7 @@ from typing import Callable, Dict, List, Optional
 import pymupdf
 
 from .errors import JobError, one_line
-from .ocr_lines import font_of, text_lines
+from .ocr_lines import font_of, page_size, text_lines
 
 LANGUAGE = "chi_sim"
 PACKAGES = "tesseract-ocr and tesseract-ocr-chi-sim"
@@ -178,12 +179,15 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     step = progress(len(numbers)) if progress is not None else None
     found = _recognise(doc, numbers, language, dpi, tessdata, jobs, step)
     done, unreadable, rule = [], {}, None
+    sizes = [page_size(f["pieces"]) for f in found.values() if isinstance(f, dict)]
+    sizes = [size for size in sizes if size is not None]
+    document_size = statistics.median(sizes) if sizes else None
     for number in numbers:
         page_found = found.get(number)
         if not isinstance(page_found, dict):
             unreadable[number] = page_found or "not recognised"
             continue
-        lines = text_lines(page_found["pieces"])
+        lines = text_lines(page_found["pieces"], document_size)
         if not lines:  # left as it was: a turn detected on a blank page is noise
             unreadable[number] = "no text was recognised on it (a blank page?)"
             continue

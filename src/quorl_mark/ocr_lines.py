@@ -10,7 +10,7 @@ left edge at the widths of the text layer's fonts, as the printed line was set.
 """
 import dataclasses
 import statistics
-from typing import List, Sequence, Tuple
+from typing import List, Optional, Sequence, Tuple
 
 import pymupdf
 
@@ -156,13 +156,25 @@ def place(pieces, size):
     return TextLine(middle + BASELINE_BELOW_MIDDLE * size, size, chars)
 
 
-def text_lines(pieces: Sequence[Sequence[Glyph]]) -> List[TextLine]:
-    """The text layer's lines of a page, top to bottom (see the module's docstring). A line of
-    short pieces only (a figure's caption, a page number) takes the page's median size."""
+def _lines(pieces):
     lines = [_sorted(line) for line in group_lines(pieces)]
-    lines = [line for line in lines if line]
+    return [line for line in lines if line]
+
+
+def page_size(pieces: Sequence[Sequence[Glyph]]) -> Optional[float]:
+    """The median em of a page's printed lines that have a piece of three characters or more,
+    None when none has."""
+    known = [size for size in map(font_size, _lines(pieces)) if size is not None]
+    return statistics.median(known) if known else None
+
+
+def text_lines(pieces: Sequence[Sequence[Glyph]],
+               fallback_size: Optional[float] = None) -> List[TextLine]:
+    """The text layer's lines of a page, top to bottom (see the module's docstring). A line of
+    short pieces only (a figure's caption, a page number) takes the page's size, on a page of
+    such lines only ``fallback_size`` (the document's)."""
+    lines = _lines(pieces)
     sizes = [font_size(line) for line in lines]
     known = [size for size in sizes if size is not None]
-    page_size = statistics.median(known) if known else None
-    return [place(line, size or page_size or _short_size(line))
-            for line, size in zip(lines, sizes)]
+    common = statistics.median(known) if known else fallback_size
+    return [place(line, size or common or _short_size(line)) for line, size in zip(lines, sizes)]
