@@ -12,8 +12,10 @@ CMAKE_ARGS ?=
 ASAN_VENV ?= .venv-asan
 
 # Debian packages the tests use: GoogleTest for the C++ core, poppler for rendering checks,
-# Chromium for the review page (driven by Playwright, whose own browser download is not used).
-SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk chromium
+# Chromium for the review page (driven by Playwright, whose own browser download is not used),
+# Tesseract and its simplified Chinese data for the OCR of scanned patents.
+SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk chromium tesseract-ocr \
+  tesseract-ocr-chi-sim
 SYSTEM_STAMP := build/.system-packages
 
 .PHONY: all install deps system-deps test pytest cpp-test demo sample asan-test bench fuzz-setup fuzz format clean

@@ -243,5 +243,10 @@ def _text_under_quads(
 def _glyphs_not_on_page(
     lines: Sequence[_LineRecord], rawdict: Dict[str, Any], tolerance: float
 ) -> int: ...
+# Used by quorl_mark.ocr: horizontal rules of a page image, (x0, top, x1, bottom, center).
+def _find_rules(
+    samples: Any, width: int, height: int, stride: int, channels: int, dark: int = ...,
+    min_length: int = ..., max_gap: int = ..., min_run: int = ...
+) -> List[Tuple[int, int, int, int, float]]: ...
 
 __test__: Dict[str, Any]

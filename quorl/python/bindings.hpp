@@ -23,5 +23,7 @@ void bind_marks(py::module_& m);
 void bind_align(py::module_& m);
 // _text_under_quads, _glyphs_not_on_page: reading annotations back.
 void bind_glyph_selection(py::module_& m);
+// _find_rules, for the OCR of scanned pages.
+void bind_page_image(py::module_& m);
 
 }  // namespace quorl::python

@@ -22,5 +22,6 @@ PYBIND11_MODULE(quorl, m) {
   m.attr("logging") = py::module_::import("logging");
   bind_align(m);
   bind_glyph_selection(m);
+  bind_page_image(m);
   m.attr("__test__") = py::dict();
 }

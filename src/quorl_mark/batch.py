@@ -33,7 +33,8 @@ class Batch:
     def __init__(self, source, outdir, *, jobs=None, client=None, timeout=None, force=False,
                  diff_view=False, preview=False, review=False, dpi=100, allow_mismatch=False,
                  verbose=False,
-                 max_tasks_per_child=None, max_rss_mb=None, per_task=1, in_flight=None):
+                 max_tasks_per_child=None, max_rss_mb=None, per_task=1, in_flight=None,
+                 ocr="auto"):
         if jobs is not None and jobs < 1:
             raise JobError(None, "arguments", "--jobs must be at least 1")
         if timeout is not None and timeout <= 0:
@@ -54,7 +55,8 @@ class Batch:
         self.earlier = {} if force else earlier_runs(self.report_path)
         self.settings = Settings(outdir=outdir, diff_view=diff_view, preview=preview,
                                  review=review, dpi=dpi,
-                                 allow_mismatch=allow_mismatch, force=force, verbose=verbose)
+                                 allow_mismatch=allow_mismatch, force=force, verbose=verbose,
+                                 ocr=ocr)
         self.client = client
         self.pool_options = dict(timeout=timeout, max_tasks_per_child=max_tasks_per_child,
                                  max_rss_mb=max_rss_mb, preload=("quorl",))
@@ -136,9 +138,10 @@ def mark_batch(source, outdir, **options):
     ``jobs`` child processes on this machine (default: one per core), or, with ``client`` (a
     ``distributed.Client``), as many as the Dask cluster has threads. ``timeout`` seconds per
     patent; ``force`` marks patents an earlier run has done; ``diff_view``, ``preview`` and
-    ``review`` add OUTDIR/NAME/diff, OUTDIR/NAME/preview and OUTDIR/NAME/review; ``dpi``, ``allow_mismatch`` and ``verbose`` as
-    for quorl-mark; ``max_tasks_per_child`` and ``max_rss_mb`` replace a child after so many
-    patents or above so much resident memory; ``per_task`` patents go to one Dask task.
+    ``review`` add OUTDIR/NAME/diff, OUTDIR/NAME/preview and OUTDIR/NAME/review; ``dpi``,
+    ``allow_mismatch`` and ``verbose`` as for quorl-mark; ``max_tasks_per_child`` and ``max_rss_mb`` replace a child after so many
+    patents or above so much resident memory; ``per_task`` patents go to one Dask task; ``ocr``
+    as quorl-mark's --ocr (auto, always, never), the pages of a patent read one after another.
 
     A KeyboardInterrupt stops the run: the patents in flight are interrupted, their lines
     yielded and written, then the KeyboardInterrupt goes on. Bad arguments raise JobError at

@@ -62,6 +62,9 @@ def build_parser():
     parser.add_argument("--dpi", type=int, default=100,
                         help="resolution of the previews and the review pages' page images "
                              "(default: %(default)s)")
+    parser.add_argument("--ocr", choices=("auto", "always", "never"), default="auto",
+                        help="read scanned pages with Tesseract OCR first, as quorl-mark does "
+                             "(default: %(default)s)")
     add_allow_mismatch(parser, "mark")
     parser.add_argument("--max-tasks-per-child", type=int, metavar="N",
                         help="replace a child process after N patents")
@@ -104,9 +107,10 @@ def mark_all(args):
     try:
         batch = Batch(args.input, args.output, jobs=args.jobs, client=client,
                       timeout=args.timeout, force=args.force, diff_view=args.diff_view,
-                      preview=args.preview, review=args.review, dpi=args.dpi, allow_mismatch=args.allow_mismatch,
+                      preview=args.preview, review=args.review, dpi=args.dpi,
+                      allow_mismatch=args.allow_mismatch,
                       verbose=args.verbose, max_tasks_per_child=args.max_tasks_per_child,
-                      max_rss_mb=args.max_rss_mb, per_task=args.per_task)
+                      max_rss_mb=args.max_rss_mb, per_task=args.per_task, ocr=args.ocr)
         progress = Progress(PROG, batch.count(), quiet=args.quiet)
         counts = collections.Counter()
         try:

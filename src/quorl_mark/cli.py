@@ -78,6 +78,10 @@ def build_parser():
     parser.add_argument("--dpi", type=int, default=100,
                         help="resolution of the previews and the review page's page images "
                              "(default: %(default)s)")
+    parser.add_argument("--ocr", choices=("auto", "always", "never"), default="auto",
+                        help="read scanned pages with Tesseract OCR first: auto reads the pages "
+                             "that carry no text at all, always every page, never none "
+                             "(default: %(default)s); the marked PDF keeps the text layer")
     add_allow_mismatch(parser, "mark")
     add_standard_options(parser)
     return parser
@@ -86,13 +90,15 @@ def build_parser():
 def mark(args):
     if not 10 <= args.dpi <= 1200:
         raise JobError(None, "arguments", "--dpi must be between 10 and 1200")
+    from .ocr import page_progress  # loads PyMuPDF
+
     to_stdout = args.output == "-"
     messages = sys.stderr if to_stdout else sys.stdout
     result, written = job.mark_to_files(
         args.html, args.pdf, args.marks, None if to_stdout else args.output,
         marks_out=args.marks_out, diff_view=args.diff_view, preview=args.preview,
-        review=args.review, dpi=args.dpi,
-        allow_mismatch=args.allow_mismatch, verbose=args.verbose)
+        review=args.review, dpi=args.dpi, allow_mismatch=args.allow_mismatch,
+        verbose=args.verbose, ocr=args.ocr, ocr_progress=page_progress(PROG, args.pdf, args.quiet))
     for warning in result.warnings:
         print("%s: warning: %s" % (PROG, warning), file=sys.stderr)
     if to_stdout:

@@ -1,7 +1,7 @@
 """The error a per-patent job raises: which file, at which stage, and why, in one line."""
 
 # The stages of one patent's job, in the order they run.
-STAGES = ("arguments", "read", "html", "pdf", "match", "place", "draw", "render", "write")
+STAGES = ("arguments", "read", "ocr", "html", "pdf", "match", "place", "draw", "render", "write")
 
 
 class JobError(Exception):

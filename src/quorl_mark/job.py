@@ -240,12 +240,15 @@ def previews(fitz, pdf_bytes, dpi):
 
 
 def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_view=False,
-                preview_dpi=None, review_dpi=None, verbose=False):
+                preview_dpi=None, review_dpi=None, verbose=False, ocr="auto", ocr_jobs=None,
+                ocr_progress=None):
     """Marks one patent given by the paths of its inputs; returns a Result, or raises JobError.
 
     Nothing is written. ``diff_view`` adds the diff view pages, ``preview_dpi`` the PNG previews
     of the marked pages, ``review_dpi`` the review page (review.py) with its page images. The
     quorl module's own diagnostics go to standard error when ``verbose``, nowhere otherwise.
+    ``ocr`` (auto, always, never) gives pages without text an OCR text layer first, read by
+    ``ocr_jobs`` children (see ocr.for_job); the marked PDF keeps it.
     """
     seconds = {}
     clock = time.perf_counter()
@@ -260,8 +263,11 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     pdf_bytes = read_pdf(pdf_path)
     marks = read_marks(marks_path)
     lap("read")
+    from .ocr import for_job  # loads PyMuPDF
+
+    pdf_bytes, warnings = for_job(pdf_bytes, pdf_path, ocr, ocr_jobs, ocr_progress)
+    lap("ocr")
     quorl = _quorl()
-    warnings = []
     with module_diagnostics(verbose):
         converter = load_converter(html_text, pdf_bytes, html_path, pdf_path)
         lap("align")
@@ -291,13 +297,15 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
 
 
 def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, diff_view=None,
-                  preview=None, review=None, dpi=100, allow_mismatch=False, verbose=False):
+                  preview=None, review=None, dpi=100, allow_mismatch=False, verbose=False,
+                  ocr="auto", ocr_jobs=None, ocr_progress=None):
     """Marks one patent and writes its outputs, all or nothing; returns the Result.
 
     ``output`` is the marked PDF's path, or None to leave it to the caller (as "-o -" does);
     ``marks_out`` the marks with their PDF lines and rectangles; ``diff_view``, ``preview`` and
-    ``review`` folders. Every output is checked before the work starts (see outputs.Outputs).
-    Returns the Result and the paths written after the marked PDF.
+    ``review`` folders; ``ocr``, ``ocr_jobs`` and ``ocr_progress`` as for mark_patent. Every
+    output is checked before the work starts (see outputs.Outputs). Returns the Result and the
+    paths written after the marked PDF.
     """
     with Outputs([("PATENT.html", html_path), ("PATENT.pdf", pdf_path),
                   ("MARKS.json", marks_path)]) as outputs:
@@ -314,7 +322,8 @@ def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, di
 
         result = mark_patent(html_path, pdf_path, marks_path, allow_mismatch=allow_mismatch,
                              diff_view=bool(diff_view), preview_dpi=dpi if preview else None,
-                             review_dpi=dpi if review else None, verbose=verbose)
+                             review_dpi=dpi if review else None, verbose=verbose, ocr=ocr,
+                             ocr_jobs=ocr_jobs, ocr_progress=ocr_progress)
         written = []
         if output is not None:
             outputs.stage(output, result.pdf, "-o")

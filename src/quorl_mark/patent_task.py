@@ -30,6 +30,7 @@ class Settings:
     allow_mismatch: bool = False
     force: bool = False
     verbose: bool = False
+    ocr: str = "auto"  # --ocr of quorl-mark; each patent's pages are read in its own child
 
 
 def outputs_of(entry, settings):
@@ -76,7 +77,8 @@ def mark_one(entry, settings, earlier=None):
             diff_view=os.path.join(outputs["views"], "diff") if settings.diff_view else None,
             preview=os.path.join(outputs["views"], "preview") if settings.preview else None,
             review=os.path.join(outputs["views"], "review") if settings.review else None,
-            dpi=settings.dpi, allow_mismatch=settings.allow_mismatch, verbose=settings.verbose)
+            dpi=settings.dpi, allow_mismatch=settings.allow_mismatch, verbose=settings.verbose,
+            ocr=settings.ocr, ocr_jobs=1)
     except JobError as e:
         fields.update(status="failed", error=str(e),
                       seconds={"total": time.perf_counter() - start})

@@ -1,0 +1,54 @@
+"""Measures of an OCR'd patent against its text PDF, shared by bench_ocr.py and the OCR tests:
+character similarity of page texts, and how the marks' rectangles and PDF lines agree."""
+
+
+def edit_distance(a, b):
+    """Levenshtein distance of two strings, one row at a time."""
+    if len(a) < len(b):
+        a, b = b, a
+    previous = list(range(len(b) + 1))
+    for i, ca in enumerate(a, 1):
+        current = [i]
+        for j, cb in enumerate(b, 1):
+            current.append(min(previous[j] + 1, current[j - 1] + 1,
+                               previous[j - 1] + (ca != cb)))
+        previous = current
+    return previous[-1]
+
+
+def similarity(truth, found):
+    """1 - edit distance / length of the true text, whitespace left out of both."""
+    truth, found = "".join(truth.split()), "".join(found.split())
+    return 1 - edit_distance(truth, found) / max(1, len(truth))
+
+
+def _area(r):
+    return max(0.0, r[2] - r[0]) * max(0.0, r[3] - r[1])
+
+
+def _intersection(a, b):
+    return _area((max(a[0], b[0]), max(a[1], b[1]), min(a[2], b[2]), min(a[3], b[3])))
+
+
+def page_iou(rects_a, rects_b):
+    """Intersection over union of two sets of rectangles of one page (each set's rectangles,
+    one per line, do not overlap one another)."""
+    common = sum(_intersection(a, b) for a in rects_a for b in rects_b)
+    union = sum(map(_area, rects_a)) + sum(map(_area, rects_b)) - common
+    return common / union if union > 0 else 0.0
+
+
+def mark_ious(text_rects, ocr_rects):
+    """page -> IoU of one mark's rectangles ([page, x0, y0, x1, y1] lists) in the text PDF and
+    in the OCR'd PDF, over every page either puts it on."""
+    pages = {r[0] for r in text_rects} | {r[0] for r in ocr_rects}
+    return {p: page_iou([r[1:] for r in text_rects if r[0] == p],
+                        [r[1:] for r in ocr_rects if r[0] == p]) for p in pages}
+
+
+def model_page_texts(pdfdoc):
+    """The texts of a PdfDocument's lines joined per page, in its reading order."""
+    texts = [""] * pdfdoc.pagecount
+    for line in pdfdoc.lines:
+        texts[line["page"]] += line["text"] + "\n"
+    return texts

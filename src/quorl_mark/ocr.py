@@ -1,0 +1,264 @@
+"""Scanned patents: an invisible text layer recognised by Tesseract (through PyMuPDF) is added to
+the pages that carry no text, so that the rest of quorl reads them as it reads a text PDF.
+
+``ocr_pdf(pdf)`` returns the new PDF's bytes; the input is never modified. Every recognised
+character is written at its place in text render mode 3 (invisible) with a CJK font, the
+characters of one printed line on one baseline (ocr_lines.py). A page scanned sideways or upside
+down is shown upright, its image unchanged inside. The first page's horizontal rule, which a
+scan carries only as pixels, is found in the page image and written as two invisible vector lines
+(the document model takes the first page's second drawing for the rule under its header).
+
+Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread
+when there are several. A page that cannot be read is left without text and reported.
+"""
+import dataclasses
+import os
+import shutil
+import statistics
+import time
+import warnings
+from typing import Callable, Dict, List, Optional
+
+import pymupdf
+
+from .errors import JobError, one_line
+from .ocr_lines import font_of, page_size, text_lines
+
+LANGUAGE = "chi_sim"
+PACKAGES = "tesseract-ocr and tesseract-ocr-chi-sim"
+PAGE_TARGET = "quorl_mark.ocr_page:recognise_page"
+PAGE_TIMEOUT = 600  # seconds; a page at 300 dpi takes about ten
+# The first page's rule lies between these shares of the page's height, below the header.
+RULE_BAND = (0.12, 0.6)
+MODES = ("auto", "all")
+
+
+class OcrWarning(UserWarning):
+    """A page ocr_pdf could not read, left without text."""
+
+
+@dataclasses.dataclass
+class OcrResult:
+    pdf: bytes
+    pages: List[int]  # the pages given a text layer, from 0
+    unreadable: Dict[int, str]  # page -> why it was left without text
+    rule: Optional[float]  # y of the rule written onto the first page
+    seconds: float
+
+    def warnings(self, name):
+        return ["%s: page %d was left without text: %s" % (name, page + 1, reason)
+                for page, reason in sorted(self.unreadable.items())]
+
+
+def tessdata_for(language):
+    """Tesseract's data folder, checked for ``language`` and orientation detection; JobError
+    naming the Debian packages when Tesseract or its data is missing."""
+    missing = None
+    try:
+        tessdata = pymupdf.get_tessdata()
+    except Exception:
+        tessdata = None
+    needed = language.split("+") + ["osd"]
+    if tessdata is None or shutil.which("tesseract") is None:
+        missing = "Tesseract OCR is not installed"
+    else:
+        absent = [n for n in needed
+                  if not os.path.isfile(os.path.join(tessdata, n + ".traineddata"))]
+        if absent:
+            missing = "Tesseract's language data %s is missing from %s" % (
+                ", ".join(absent), tessdata)
+    if missing:
+        raise JobError(None, "ocr", "%s; install the Debian packages %s" % (missing, PACKAGES))
+    return tessdata
+
+
+def has_text(page):
+    return bool(page.get_text("text").strip())
+
+
+def pages_to_read(doc, pages):
+    """The page numbers to recognise: those without any text ("auto") or all ("all")."""
+    if pages not in MODES:
+        raise ValueError("pages must be one of %s, not %r" % (", ".join(MODES), pages))
+    return [p.number for p in doc if pages == "all" or not has_text(p)]
+
+
+def _page_pdf(doc, number):
+    single = pymupdf.open()
+    single.insert_pdf(doc, from_page=number, to_page=number)
+    return single.tobytes()
+
+
+def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress):
+    """page -> recognised data or the reason it failed, pages run in ChildPool children."""
+    from .children import ChildPool
+
+    env = {"OMP_THREAD_LIMIT": "1"} if jobs > 1 else {}
+    tasks = ((n, PAGE_TARGET, (_page_pdf(doc, n), language, dpi, tessdata, n == 0))
+             for n in numbers)
+    found = {}
+    with ChildPool(min(jobs, len(numbers)), timeout=PAGE_TIMEOUT, env=env,
+                   preload=("quorl_mark.ocr_page",)) as pool:
+        for outcome in pool.run(tasks):
+            found[outcome.key] = outcome.value if outcome.status == "ok" else (
+                outcome.error or outcome.status)
+            if progress is not None:
+                progress()
+    return found
+
+
+def _upright(doc, number, size, turn):
+    """Replaces a page that does not stand upright by an upright page showing it turned."""
+    page = doc[number]
+    if not turn and not page.rotation:
+        return page
+    source = pymupdf.open()
+    source.insert_pdf(doc, from_page=number, to_page=number)
+    upright = doc.new_page(number, width=size[0], height=size[1])
+    upright.show_pdf_page(upright.rect, source, 0, rotate=-turn)
+    doc.delete_page(number + 1)
+    return doc[number]
+
+
+def write_text(page, lines):
+    shape = page.new_shape()
+    for line in lines:
+        for char, x in line.chars:
+            shape.insert_text((x, line.baseline), char, fontname=font_of(char),
+                              fontsize=line.size, render_mode=3)
+    shape.commit()
+
+
+def first_rule(page, rules):
+    """The rule under the first page's header: the topmost long rule within RULE_BAND."""
+    top, bottom = (share * page.rect.height for share in RULE_BAND)
+    for x0, y, x1 in rules:
+        if top <= y <= bottom:
+            return x0, y, x1
+    return None
+
+
+def write_rule(page, rule):
+    """The rule as the first page's first two drawings, invisible."""
+    x0, y, x1 = rule
+    for _ in range(2):
+        page.draw_line((x0, y), (x1, y), color=(0, 0, 0), width=1, stroke_opacity=0)
+
+
+def read_input(pdf):
+    if isinstance(pdf, (bytes, bytearray, memoryview)):
+        return bytes(pdf), "PDF"
+    path = os.fspath(pdf)
+    try:
+        with open(path, "rb") as f:
+            return f.read(), path
+    except OSError as e:
+        raise JobError(path, "read", "cannot read it: %s" % (e.strerror or e)) from None
+
+
+def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, name=None,
+                 progress: Optional[Callable[[int], Callable[[], None]]] = None):
+    """``ocr_pdf``'s work, with what it did: an OcrResult. ``progress(total)``, when given, is
+    called once the pages to read are known and returns what to call after each page."""
+    start = time.perf_counter()
+    data, default_name = read_input(pdf)
+    name = name or default_name
+    if not 72 <= dpi <= 1200:
+        raise ValueError("dpi must be between 72 and 1200")
+    try:
+        doc = pymupdf.open("pdf", data)
+    except Exception as e:
+        raise JobError(name, "pdf", "not a PDF file: %s" % one_line(e)) from None
+    if doc.needs_pass:
+        raise JobError(name, "pdf", "the PDF is encrypted")
+    numbers = pages_to_read(doc, pages)
+    if not numbers:
+        return OcrResult(data, [], {}, None, time.perf_counter() - start)
+    tessdata = tessdata_for(language)
+    jobs = max(1, jobs or os.cpu_count() or 1)
+    step = progress(len(numbers)) if progress is not None else None
+    found = _recognise(doc, numbers, language, dpi, tessdata, jobs, step)
+    done, unreadable, rule = [], {}, None
+    sizes = [page_size(f["pieces"]) for f in found.values() if isinstance(f, dict)]
+    sizes = [size for size in sizes if size is not None]
+    document_size = statistics.median(sizes) if sizes else None
+    for number in numbers:
+        page_found = found.get(number)
+        if not isinstance(page_found, dict):
+            unreadable[number] = page_found or "not recognised"
+            continue
+        lines = text_lines(page_found["pieces"], document_size)
+        if not lines:  # left as it was: a turn detected on a blank page is noise
+            unreadable[number] = "no text was recognised on it (a blank page?)"
+            continue
+        page = _upright(doc, number, page_found["size"], page_found["turn"])
+        if number == 0 and not page.get_drawings():
+            found_rule = first_rule(page, page_found.get("rules", ()))
+            if found_rule is not None:
+                write_rule(page, found_rule)
+                rule = found_rule[1]
+        write_text(page, lines)
+        done.append(number)
+    out = doc.tobytes(garbage=1, deflate=True)
+    doc.close()
+    return OcrResult(out, done, unreadable, rule, time.perf_counter() - start)
+
+
+def ocr_pdf(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None):
+    """The bytes of ``pdf`` (bytes or a path) with an invisible OCR text layer on every page
+    that has no text (``pages="auto"``) or on all pages (``"all"``); see the module's
+    docstring. ``jobs`` child processes recognise pages (None: one per core). A page that
+    cannot be read is left without text and named in an OcrWarning; a PDF that cannot be
+    opened, or Tesseract missing, raises JobError."""
+    result = ocr_document(pdf, language=language, dpi=dpi, pages=pages, jobs=jobs)
+    for message in result.warnings("PDF" if not isinstance(pdf, (str, os.PathLike)) else
+                                   os.fspath(pdf)):
+        warnings.warn(message, OcrWarning, stacklevel=2)
+    return result.pdf
+
+
+# --- for the commands -----------------------------------------------------------------------
+
+OPTIONS = {"auto": "auto", "always": "all"}  # --ocr value -> pages; "never" reads no page
+
+
+def for_job(pdf_bytes, name, mode, jobs=None, progress=None):
+    """The PDF a job goes on with and the warnings for its message: ``pdf_bytes`` with a text
+    layer on the pages ``mode`` (the --ocr value) asks for. A PDF that cannot be opened is left
+    as it is, for the job to report."""
+    if mode == "never":
+        return pdf_bytes, []
+    if mode not in OPTIONS:
+        raise JobError(None, "arguments", "--ocr must be one of auto, always, never")
+    try:
+        with pymupdf.open("pdf", pdf_bytes) as doc:
+            if doc.needs_pass or not pages_to_read(doc, OPTIONS[mode]):
+                return pdf_bytes, []
+    except Exception:
+        return pdf_bytes, []
+    result = ocr_document(pdf_bytes, pages=OPTIONS[mode], jobs=jobs, name=name,
+                          progress=progress)
+    return result.pdf, result.warnings(name)
+
+
+def page_progress(prog, name, quiet=False):
+    """A ``progress`` for ocr_document: says on standard error which pages are read, then a tqdm
+    bar over them."""
+    import sys
+
+    from tqdm import tqdm
+
+    def start(total):
+        if quiet:
+            return lambda: None
+        print("%s: %s: %d page%s without text, reading %s with Tesseract (%s)"
+              % (prog, name, total, "s" if total > 1 else "", "them" if total > 1 else "it",
+                 LANGUAGE), file=sys.stderr, flush=True)
+        bar = tqdm(total=total, unit="page", disable=None, file=sys.stderr, leave=False)
+
+        def step():
+            bar.update()
+            if bar.n >= total:
+                bar.close()
+        return step
+    return start
