@@ -263,11 +263,14 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     pdf_bytes = read_pdf(pdf_path)
     marks = read_marks(marks_path)
     lap("read")
+    quorl = _quorl()
+    if ocr != "never":
+        # A damaged or encrypted PDF is reported as such, not read page by page first.
+        open_pdf(quorl.fitz, pdf_bytes, pdf_path).close()
     from .ocr import for_job  # loads PyMuPDF
 
     pdf_bytes, warnings = for_job(pdf_bytes, pdf_path, ocr, ocr_jobs, ocr_progress)
     lap("ocr")
-    quorl = _quorl()
     with module_diagnostics(verbose):
         converter = load_converter(html_text, pdf_bytes, html_path, pdf_path)
         lap("align")
