@@ -8,7 +8,7 @@ import collections
 import sys
 
 from .batch import Batch
-from .command import add_allow_mismatch, add_standard_options, run
+from .command import add_allow_mismatch, add_page_options, add_standard_options, run
 from .errors import JobError, one_line
 
 PROG = "quorl-batch"
@@ -59,12 +59,7 @@ def build_parser():
     parser.add_argument("--review", action="store_true",
                         help="also write each patent's review page into OUTDIR/NAME/review "
                              "(open index.html there in a browser)")
-    parser.add_argument("--dpi", type=int, default=100,
-                        help="resolution of the previews and the review pages' page images "
-                             "(default: %(default)s)")
-    parser.add_argument("--ocr", choices=("auto", "always", "never"), default="auto",
-                        help="read scanned pages with Tesseract OCR first, as quorl-mark does "
-                             "(default: %(default)s)")
+    add_page_options(parser, "the previews and the review pages' page images")
     add_allow_mismatch(parser, "mark")
     parser.add_argument("--max-tasks-per-child", type=int, metavar="N",
                         help="replace a child process after N patents")

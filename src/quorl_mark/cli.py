@@ -9,7 +9,7 @@ import argparse
 import sys
 
 from . import job
-from .command import add_allow_mismatch, add_standard_options, run
+from .command import add_allow_mismatch, add_page_options, add_standard_options, run
 from .errors import JobError
 
 PROG = "quorl-mark"
@@ -75,13 +75,7 @@ def build_parser():
                         help="also write a review page into DIR: index.html shows the HTML text "
                              "and the marked PDF pages side by side with every mark on both "
                              "(open it in a browser; it needs nothing but the files of DIR)")
-    parser.add_argument("--dpi", type=int, default=100,
-                        help="resolution of the previews and the review page's page images "
-                             "(default: %(default)s)")
-    parser.add_argument("--ocr", choices=("auto", "always", "never"), default="auto",
-                        help="read scanned pages with Tesseract OCR first: auto reads the pages "
-                             "that carry no text at all, always every page, never none "
-                             "(default: %(default)s); the marked PDF keeps the text layer")
+    add_page_options(parser, "the previews and the review page's page images")
     add_allow_mismatch(parser, "mark")
     add_standard_options(parser)
     return parser

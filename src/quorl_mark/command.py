@@ -23,6 +23,16 @@ def add_standard_options(parser, quiet="print no summary on success"):
     parser.add_argument("--version", action="version", version="%(prog)s " + version())
 
 
+def add_page_options(parser, images):
+    """--dpi of the page images ``images`` names, and --ocr."""
+    parser.add_argument("--dpi", type=int, default=100,
+                        help="resolution of %s (default: %%(default)s)" % images)
+    parser.add_argument("--ocr", choices=("auto", "always", "never"), default="auto",
+                        help="read scanned pages with Tesseract OCR first: auto reads the pages "
+                             "that carry no text at all, always every page, never none "
+                             "(default: %(default)s); the marked PDF keeps the text layer")
+
+
 def add_allow_mismatch(parser, doing):
     """--allow-mismatch; ``doing`` says what the command then does anyway ("mark")."""
     parser.add_argument("--allow-mismatch", action="store_true",

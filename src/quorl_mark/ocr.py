@@ -165,12 +165,9 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     name = name or default_name
     if not 72 <= dpi <= 1200:
         raise ValueError("dpi must be between 72 and 1200")
-    try:
-        doc = pymupdf.open("pdf", data)
-    except Exception as e:
-        raise JobError(name, "pdf", "not a PDF file: %s" % one_line(e)) from None
-    if doc.needs_pass:
-        raise JobError(name, "pdf", "the PDF is encrypted")
+    from .job import open_pdf
+
+    doc = open_pdf(pymupdf, data, name, read_pages=False)
     numbers = pages_to_read(doc, pages)
     if not numbers:
         return OcrResult(data, [], {}, None, time.perf_counter() - start)
