@@ -21,7 +21,7 @@ from typing import Callable, Dict, List, Optional
 
 import pymupdf
 
-from .errors import JobError, one_line
+from .errors import JobError
 from .ocr_lines import font_of, page_size, text_lines
 
 LANGUAGE = "chi_sim"
