@@ -264,9 +264,6 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     marks = read_marks(marks_path)
     lap("read")
     quorl = _quorl()
-    if ocr != "never":
-        # A damaged or encrypted PDF is reported as such, not read page by page first.
-        open_pdf(quorl.fitz, pdf_bytes, pdf_path).close()
     from .ocr import for_job  # loads PyMuPDF
 
     pdf_bytes, warnings = for_job(pdf_bytes, pdf_path, ocr, ocr_jobs, ocr_progress)

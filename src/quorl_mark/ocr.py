@@ -221,18 +221,18 @@ OPTIONS = {"auto": "auto", "always": "all"}  # --ocr value -> pages; "never" rea
 
 def for_job(pdf_bytes, name, mode, jobs=None, progress=None):
     """The PDF a job goes on with and the warnings for its message: ``pdf_bytes`` with a text
-    layer on the pages ``mode`` (the --ocr value) asks for. A PDF that cannot be opened is left
-    as it is, for the job to report."""
+    layer on the pages ``mode`` (the --ocr value) asks for. A PDF the job would refuse (not a
+    PDF, encrypted, empty, damaged) raises the job's own JobError first."""
     if mode == "never":
         return pdf_bytes, []
     if mode not in OPTIONS:
         raise JobError(None, "arguments", "--ocr must be one of auto, always, never")
-    try:
-        with pymupdf.open("pdf", pdf_bytes) as doc:
-            if doc.needs_pass or not pages_to_read(doc, OPTIONS[mode]):
-                return pdf_bytes, []
-    except Exception:
-        return pdf_bytes, []
+    from .job import open_pdf
+
+    # The job's own checks: a damaged or encrypted PDF is reported as such, not read page by page.
+    with open_pdf(pymupdf, pdf_bytes, name) as doc:
+        if not pages_to_read(doc, OPTIONS[mode]):
+            return pdf_bytes, []
     result = ocr_document(pdf_bytes, pages=OPTIONS[mode], jobs=jobs, name=name,
                           progress=progress)
     return result.pdf, result.warnings(name)
