@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import io
 import random
+import statistics
 from typing import Dict, Iterable
 
 import pymupdf
@@ -28,11 +29,15 @@ def scan_image(page: pymupdf.Page, dpi: int, *, skew: float = 0.0, noise: float 
     if skew:
         image = image.rotate(skew, resample=Image.BICUBIC, fillcolor=255)
     if noise:
-        # effect_noise draws from its own generator; a seeded random shift keeps scans apart
-        # and still deterministic.
-        grain = Image.effect_noise(image.size, noise)
-        shift = random.Random(seed).randint(-2, 2)
-        image = ImageChops.add(image, grain, scale=1.0, offset=shift - 128)
+        # Gaussian grain from a seeded generator (PIL's effect_noise draws from the C library's
+        # rand(), which earlier calls in the process move): uniform bytes mapped through the
+        # normal distribution's inverse, so the same seed gives the same scan in any process.
+        normal = statistics.NormalDist(128, noise)
+        table = [min(255, max(0, round(normal.inv_cdf((u + 0.5) / 256)))) for u in range(256)]
+        rng = random.Random(seed)
+        grain = Image.frombytes("L", image.size, rng.randbytes(image.size[0] * image.size[1]))
+        image = ImageChops.add(image, grain.point(table), scale=1.0,
+                               offset=rng.randint(-2, 2) - 128)
     return image
 
 
