@@ -11,14 +11,8 @@ namespace {
 std::vector<std::uint8_t> dark_pixels(const Raster& r, int dark) {
   std::vector<std::uint8_t> out(static_cast<std::size_t>(r.width) * r.height);
   for (int y = 0; y < r.height; ++y) {
-    const std::uint8_t* row = r.samples + static_cast<std::size_t>(y) * r.stride;
     std::uint8_t* to = out.data() + static_cast<std::size_t>(y) * r.width;
-    for (int x = 0; x < r.width; ++x) {
-      const std::uint8_t* px = row + static_cast<std::size_t>(x) * r.channels;
-      // Rec. 601 luma in integers; gray rasters read their one value.
-      int gray = r.channels < 3 ? px[0] : (299 * px[0] + 587 * px[1] + 114 * px[2]) / 1000;
-      to[x] = gray < dark;
-    }
+    for (int x = 0; x < r.width; ++x) to[x] = gray_at(r, x, y) < dark;
   }
   return out;
 }
@@ -101,19 +95,6 @@ void absorb(Stroke& into, const Stroke& s) {
 }
 
 }  // namespace
-
-const char* raster_problem(const Raster& r) {
-  if (r.width <= 0 || r.height <= 0) return "width and height must be positive";
-  if (r.channels < 1 || r.channels > 4) return "channels must be 1 to 4";
-  if (r.samples == nullptr) return "no samples";
-  if (static_cast<std::int64_t>(r.width) * r.channels > r.stride)
-    return "stride is shorter than width x channels";
-  if (static_cast<std::uint64_t>(r.stride) * (r.height - 1) +
-          static_cast<std::uint64_t>(r.width) * r.channels >
-      r.size)
-    return "the samples are shorter than height rows of stride bytes";
-  return nullptr;
-}
 
 std::vector<Rule> find_rules(const Raster& raster, const RuleOptions& options) {
   if (const char* problem = raster_problem(raster)) throw std::invalid_argument(problem);

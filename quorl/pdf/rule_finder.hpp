@@ -2,26 +2,11 @@
 // patent's first page prints under its bibliographic header. Scans carry them only as pixels.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <vector>
 
+#include "quorl/pdf/raster.hpp"
+
 namespace quorl::pdf {
-
-// A page image's pixels as a raster scan: `height` rows of `stride` bytes, each row starting with
-// `width` pixels of `channels` bytes (1: gray, 2: gray and alpha, 3: RGB, 4: RGB and alpha).
-struct Raster {
-  const std::uint8_t* samples = nullptr;
-  std::size_t size = 0;  // bytes available at samples
-  int width = 0;
-  int height = 0;
-  int stride = 0;
-  int channels = 0;
-};
-
-// Why a raster cannot be scanned, or nullptr when it can: the sizes must be positive, the
-// channels 1 to 4, a row must fit its stride and every row the buffer.
-const char* raster_problem(const Raster& raster);
 
 struct RuleOptions {
   int dark = 128;        // a pixel whose gray value is below this is dark
