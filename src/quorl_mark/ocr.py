@@ -1,5 +1,5 @@
-"""Scanned patents: an invisible text layer recognised by Tesseract (through PyMuPDF) is added to
-the pages that carry no text, so that the rest of quorl reads them as it reads a text PDF.
+"""Scanned patents: an invisible text layer recognised by the tesseract command (ocr_page.py) is
+added to the pages that carry no text, so that the rest of quorl reads them as it reads a text PDF.
 
 ``ocr_pdf(pdf)`` returns the new PDF's bytes; the input is never modified. Every recognised
 character is written at its place in text render mode 3 (invisible) with a CJK font, the
@@ -156,6 +156,34 @@ def read_input(pdf):
         raise JobError(path, "read", "cannot read it: %s" % (e.strerror or e)) from None
 
 
+def add_text_layers(doc, numbers, found):
+    """Writes the recognised text (``found``: page -> recognise_page's data, or why the page
+    failed) onto ``doc``'s pages ``numbers``; returns the pages done, the unreadable pages with
+    their reasons and the y of the rule written onto the first page (or None)."""
+    done, unreadable, rule = [], {}, None
+    sizes = [page_size(f["lines"]) for f in found.values() if isinstance(f, dict)]
+    sizes = [size for size in sizes if size is not None]
+    document_size = statistics.median(sizes) if sizes else None
+    for number in numbers:
+        page_found = found.get(number)
+        if not isinstance(page_found, dict):
+            unreadable[number] = page_found or "not recognised"
+            continue
+        lines = text_lines(page_found["lines"], document_size)
+        if not lines:  # left as it was: a turn detected on a blank page is noise
+            unreadable[number] = "no text was recognised on it (a blank page?)"
+            continue
+        page = _upright(doc, number, page_found["size"], page_found["turn"])
+        if number == 0 and not page.get_drawings():
+            found_rule = first_rule(page, page_found.get("rules", ()))
+            if found_rule is not None:
+                write_rule(page, found_rule)
+                rule = found_rule[1]
+        write_text(page, lines)
+        done.append(number)
+    return done, unreadable, rule
+
+
 def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, name=None,
                  progress: Optional[Callable[[int], Callable[[], None]]] = None):
     """``ocr_pdf``'s work, with what it did: an OcrResult. ``progress(total)``, when given, is
@@ -175,27 +203,7 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     jobs = max(1, jobs or os.cpu_count() or 1)
     step = progress(len(numbers)) if progress is not None else None
     found = _recognise(doc, numbers, language, dpi, tessdata, jobs, step)
-    done, unreadable, rule = [], {}, None
-    sizes = [page_size(f["pieces"]) for f in found.values() if isinstance(f, dict)]
-    sizes = [size for size in sizes if size is not None]
-    document_size = statistics.median(sizes) if sizes else None
-    for number in numbers:
-        page_found = found.get(number)
-        if not isinstance(page_found, dict):
-            unreadable[number] = page_found or "not recognised"
-            continue
-        lines = text_lines(page_found["pieces"], document_size)
-        if not lines:  # left as it was: a turn detected on a blank page is noise
-            unreadable[number] = "no text was recognised on it (a blank page?)"
-            continue
-        page = _upright(doc, number, page_found["size"], page_found["turn"])
-        if number == 0 and not page.get_drawings():
-            found_rule = first_rule(page, page_found.get("rules", ()))
-            if found_rule is not None:
-                write_rule(page, found_rule)
-                rule = found_rule[1]
-        write_text(page, lines)
-        done.append(number)
+    done, unreadable, rule = add_text_layers(doc, numbers, found)
     out = doc.tobytes(garbage=1, deflate=True)
     doc.close()
     return OcrResult(out, done, unreadable, rule, time.perf_counter() - start)

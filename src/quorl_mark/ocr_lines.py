@@ -1,12 +1,14 @@
-"""From the characters Tesseract recognised on a page to the lines of its text layer.
+"""From the lines Tesseract recognised on a page (hocr.py) to the lines of its text layer.
 
-PyMuPDF reports Tesseract's result as pieces of printed lines (runs of words), each character
-with a box; the box of a piece is where its ink is, while the characters' boxes inside it are
-spread by guesswork, and their heights are the line's. Tesseract also puts a blank between most
-Chinese characters. ``text_lines`` groups the pieces into printed lines, keeps a blank only
-between two Latin words or numbers, gives each printed line one font size and one baseline (so a
-skewed scan still reads one line per printed line), and sets each piece's characters from its
-left edge at the widths of the text layer's fonts, as the printed line was set.
+Tesseract's box of a line is where its ink is, exact to a pixel, and so is its baseline; the
+places of the words inside it are guesses that are often half a character off. So each printed
+line is set as it was printed: its characters solid (CJK characters a full em apart, ASCII at
+Helvetica's widths, as patents set them), from the left end of its ink, at the size that makes
+them reach the right end. A line Tesseract reads with a wide gap in it (a page header's
+publication number, title and page count) is split there, each run set from its own ends. A
+short run, whose ends measure its size poorly, takes the size of the page's long lines when its
+ink is about as tall as theirs. Tesseract puts a blank between most Chinese characters: a blank
+is kept only between two Latin words or numbers.
 """
 import dataclasses
 import statistics
@@ -14,37 +16,68 @@ from typing import List, Optional, Sequence, Tuple
 
 import pymupdf
 
-# (character, x0, y0, x1, y1) in page points; " " marks where Tesseract saw a word break.
-Glyph = Tuple[str, float, float, float, float]
+from .hocr import OcrLine, Word
 
-# The baseline lies this far (in em) below the middle of the characters' boxes, measured on
-# generated scans against their text PDFs.
-BASELINE_BELOW_MIDDLE = 0.25
-# Pieces of a printed line closer than this (in em) are set as one.
-NO_GAP = 0.5
-# The fonts of the text layer: PyMuPDF's built-in ones, not embedded. CJK and other wide
-# characters take a full em; ASCII characters Helvetica's widths, as patents set them.
+# The fonts of the text layer: PyMuPDF's built-in ones, not embedded.
 CJK_FONT = "china-s"
 LATIN_FONT = "helv"
-_LATIN_WIDTHS = {}
+# Where the ink of a CJK character starts after its origin and ends before its advance, in em;
+# measured on generated scans against their text PDFs.
+CJK_BEARING = 0.05
+# CJK punctuation whose ink leaves much of its em blank: (ink start, ink end) in em, measured on
+# the CJK font patents are rendered with here.
+PUNCTUATION_INK = {
+    "，": (0.42, 0.58), "。": (0.02, 0.29), "、": (0.03, 0.28), "；": (0.41, 0.57),
+    "：": (0.44, 0.56), "？": (0.28, 0.71), "！": (0.44, 0.56), "）": (0.27, 0.62),
+    "（": (0.38, 0.73), "」": (0.23, 0.5), "「": (0.5, 0.77), "》": (0.11, 0.5),
+    "《": (0.5, 0.89), "】": (0.19, 0.5), "【": (0.5, 0.81), "“": (0.01, 0.35),
+    "”": (0.01, 0.35), "…": (0.07, 0.73), "·": (0.07, 0.2),
+}
+# The baseline of a line of CJK text lies this far (in em) above the one Tesseract reports,
+# which runs along the bottom of the characters' ink.
+CJK_BASELINE_RISE = 0.095
+# The height of a line's box, in em, when its characters are CJK.
+CJK_LINE_HEIGHT = 0.95
+# A gap between two words wider than this (in em) splits a line into runs set apart.
+SPLIT_GAP = 2.5
+# A run shorter than this (in em) takes the page's size when its own is this close to it.
+SHORT_RUN = 8
+SAME_SIZE = 0.15
+
+FULL_WIDTH = {"(": "（", ")": "）", ",": "，", ";": "；", ":": "：", "?": "？", "!": "！"}
+
+_LATIN = {}
 
 
 def font_of(ch):
     return LATIN_FONT if ch.isascii() else CJK_FONT
 
 
+def _latin(ch):
+    """An ASCII character's advance and ink (start, end) in em, in Helvetica."""
+    if ch not in _LATIN:
+        font = pymupdf.Font(LATIN_FONT)
+        box = font.glyph_bbox(ord(ch))
+        advance = font.glyph_advance(ord(ch))
+        _LATIN[ch] = (advance, (box.x0, box.x1) if box.x1 > box.x0 else (0.0, advance))
+    return _LATIN[ch]
+
+
 def width_of(ch):
     """The character's advance in the text layer, in em."""
-    if not ch.isascii():
-        return 1.0
-    if ch not in _LATIN_WIDTHS:
-        _LATIN_WIDTHS[ch] = pymupdf.get_text_length(ch, fontname=LATIN_FONT, fontsize=1.0)
-    return _LATIN_WIDTHS[ch]
+    return _latin(ch)[0] if ch.isascii() else 1.0
+
+
+def ink_of(ch):
+    """Where the character's ink starts and ends, in em from its origin."""
+    if ch.isascii():
+        return _latin(ch)[1]
+    return PUNCTUATION_INK.get(ch, (CJK_BEARING, 1.0 - CJK_BEARING))
 
 
 @dataclasses.dataclass
 class TextLine:
-    """One printed line of the text layer: each character at its x, all on one baseline."""
+    """One run of a printed line in the text layer: each character at its x, on one baseline."""
     baseline: float
     size: float
     chars: List[Tuple[str, float]]  # (character, x of its origin)
@@ -58,123 +91,127 @@ def is_latin(ch):
     return ch.isascii() and ch.isalnum()
 
 
-def _overlap(a, b):
-    """Vertical overlap of two (top, bottom) extents, as a share of the lower of the two."""
-    common = min(a[1], b[1]) - max(a[0], b[0])
-    height = min(a[1] - a[0], b[1] - b[0])
-    return common / height if height > 0 else 0.0
+def _joined(words: Sequence[Word]) -> str:
+    """The words' characters, with a blank only between two Latin words or numbers."""
+    text = ""
+    for word in words:
+        chars = "".join(word.text.split())
+        if text and chars and is_latin(text[-1]) and is_latin(chars[0]):
+            text += " "
+        text += chars
+    return text
 
 
-def group_lines(pieces: Sequence[Sequence[Glyph]]) -> List[List[List[Glyph]]]:
-    """The pieces joined into printed lines, top to bottom.
-
-    A piece joins the line whose extent it overlaps by at least half of the lower of the two:
-    the pieces of a skewed line still overlap, while lines set at a pitch above their height
-    never do."""
-    lines: List[Tuple[List[float], List[List[Glyph]]]] = []
-    for piece in sorted((list(p) for p in pieces if p), key=lambda p: min(g[2] for g in p)):
-        extent = [min(g[2] for g in piece), max(g[4] for g in piece)]
-        for line_extent, members in lines:
-            if _overlap(extent, line_extent) >= 0.5:
-                members.append(piece)
-                line_extent[0] = min(line_extent[0], extent[0])
-                line_extent[1] = max(line_extent[1], extent[1])
-                break
-        else:
-            lines.append((extent, [piece]))
-    lines.sort(key=lambda line: (line[0][0] + line[0][1]) / 2)
-    return [members for _, members in lines]
-
-
-def _kept(piece):
-    """A piece's characters with blanks only between two Latin words or numbers."""
-    out = []
-    for i, g in enumerate(piece):
-        if not g[0].isspace():
-            out.append(g)
-        elif out and i + 1 < len(piece) and is_latin(out[-1][0]) and is_latin(piece[i + 1][0]):
-            out.append((" ",) + tuple(g[1:]))
-    return out
+def full_width(text):
+    """``text`` with the ASCII punctuation Tesseract reads in Chinese text made full width, as
+    it is printed there: brackets around Chinese characters, and other punctuation and
+    unpaired brackets next to one. Brackets around ASCII text alone ("(21)", "(2006.01)") stay."""
+    chars = list(text)
+    open_at, paired = [], set()
+    for i, ch in enumerate(chars):
+        if ch == "(":
+            open_at.append(i)
+        elif ch == ")" and open_at:
+            start = open_at.pop()
+            paired.update((start, i))
+            if not all(c.isascii() for c in chars[start + 1:i]):
+                chars[start], chars[i] = FULL_WIDTH[chars[start]], FULL_WIDTH[ch]
+    for i, ch in enumerate(chars):
+        if ch in FULL_WIDTH and i not in paired:
+            beside = chars[max(0, i - 1):i] + chars[i + 1:i + 2]
+            if any(not c.isascii() for c in beside):
+                chars[i] = FULL_WIDTH[ch]
+    return "".join(chars)
 
 
-def _ems(glyphs):
-    return sum(width_of(g[0]) for g in glyphs)
+def _ems(text):
+    return sum(width_of(c) for c in text)
 
 
-def _extent(piece):
-    return min(g[1] for g in piece), max(g[3] for g in piece)
+def _inked_ems(text):
+    """The em the ink of ``text`` spans, set solid."""
+    return _ems(text) - ink_of(text[0])[0] - (width_of(text[-1]) - ink_of(text[-1])[1])
 
 
-def _room(pieces):
-    """Per piece (left to right), how far its characters may reach: its right end, or the left
-    end of the next piece when that comes first (the right end of a piece that another follows
-    often lies too far right)."""
-    ends = []
-    for piece, after in zip(pieces, pieces[1:] + [None]):
-        x1 = _extent(piece)[1]
-        ends.append(min(x1, _extent(after)[0]) if after is not None else x1)
-    return ends
+def _height_size(line: OcrLine):
+    return (line.box[3] - line.box[1]) / CJK_LINE_HEIGHT
 
 
-def font_size(pieces):
-    """The em of a printed line (pieces left to right), or None when it has no piece of three
-    characters or more: the median of those pieces' widths over the em their characters take
-    (solid setting, as patents print). The right end of a piece that another follows often
-    lies too far right; place() narrows such a piece to the room it has."""
-    sizes = [(_extent(p)[1] - _extent(p)[0]) / _ems(p) for p in pieces
-             if len(p) >= 3 and _extent(p)[1] > _extent(p)[0]]
+def _reliable(word: Word, size: float) -> bool:
+    """Whether a word's box is about as wide and tall as its characters: Tesseract gives some
+    words a sliver of a box far from their ink."""
+    x0, y0, x1, y1 = word.box
+    return x1 - x0 >= 0.3 * _ems(word.text) * size and y1 - y0 >= 0.4 * size
+
+
+def _runs(line: OcrLine, size: float):
+    """The line's text split where its words lie SPLIT_GAP em further apart than their
+    characters take, each run with its ink's ends: the line's own ends outside, the words' ends
+    at a gap. Words with unreliable boxes never split a line."""
+    groups = [[line.words[0]]]
+    last, between = (line.words[0], 0.0) if _reliable(line.words[0], size) else (None, 0.0)
+    for word in line.words[1:]:
+        if not _reliable(word, size):
+            between += _ems("".join(word.text.split()))
+            groups[-1].append(word)
+            continue
+        if last is not None and word.box[0] - last.box[2] > (SPLIT_GAP + between) * size:
+            groups.append([])
+        groups[-1].append(word)
+        last, between = word, 0.0
+    runs = []
+    for i, group in enumerate(groups):
+        left = line.box[0] if i == 0 else group[0].box[0]
+        right = line.box[2] if i == len(groups) - 1 else group[-1].box[2]
+        text = full_width(_joined(group))
+        if text:
+            runs.append((text, left, right))
+    return runs
+
+
+def _run_size(text, left, right):
+    inked = _inked_ems(text)
+    return (right - left) / inked if inked > 0 and right > left else None
+
+
+def page_size(lines: Sequence[OcrLine]) -> Optional[float]:
+    """The median size of the page's runs of SHORT_RUN em or more, None when it has none."""
+    sizes = []
+    for line in lines:
+        for text, left, right in _runs(line, _height_size(line)):
+            size = _run_size(text, left, right)
+            if size and _ems(text) >= SHORT_RUN:
+                sizes.append(size)
     return statistics.median(sizes) if sizes else None
 
 
-def _short_size(pieces):
-    """The em of a line of short pieces alone, from their widths (guesses at that length)."""
-    sizes = [(_extent(p)[1] - _extent(p)[0]) / _ems(p) for p in pieces
-             if _ems(p) > 0 and _extent(p)[1] > _extent(p)[0]]
-    return statistics.median(sizes) if sizes else 10.0
+def _size(text, left, right, line, common):
+    own = _run_size(text, left, right)
+    if own is not None and _ems(text) >= SHORT_RUN:
+        return own
+    by_height = _height_size(line)
+    if common is not None and abs(by_height - common) <= SAME_SIZE * common:
+        return common
+    return own if own is not None and abs(own - by_height) <= SAME_SIZE * by_height else by_height
 
 
-def _sorted(pieces):
-    return sorted((p for p in map(_kept, pieces) if p), key=lambda p: _extent(p)[0])
+def _is_cjk(text):
+    return sum(not c.isascii() for c in text) * 2 >= len(text)
 
 
-def place(pieces, size):
-    """The text layer's line of one printed line's pieces (sorted, blanks kept): each piece set
-    solid from its left end at ``size``, narrowed where it would run into the next piece."""
-    middle = statistics.median((g[2] + g[4]) / 2 for p in pieces for g in p)
-    chars = []
-    for piece, end in zip(pieces, _room(pieces)):
-        x = _extent(piece)[0]
-        if chars:
-            # A piece closer than half an em to the one before continues it: extraction would
-            # read a gap as a blank. Wider gaps (between columns, header fields) stay.
-            after = chars[-1][1] + size * width_of(chars[-1][0])
-            x = after if x < after + NO_GAP * size else x
-        step = min(size, (end - x) / _ems(piece)) if end > x else size
-        for g in piece:
-            chars.append((g[0], x))
-            x += step * width_of(g[0])
-    return TextLine(middle + BASELINE_BELOW_MIDDLE * size, size, chars)
-
-
-def _lines(pieces):
-    lines = [_sorted(line) for line in group_lines(pieces)]
-    return [line for line in lines if line]
-
-
-def page_size(pieces: Sequence[Sequence[Glyph]]) -> Optional[float]:
-    """The median em of a page's printed lines that have a piece of three characters or more,
-    None when none has."""
-    known = [size for size in map(font_size, _lines(pieces)) if size is not None]
-    return statistics.median(known) if known else None
-
-
-def text_lines(pieces: Sequence[Sequence[Glyph]],
-               fallback_size: Optional[float] = None) -> List[TextLine]:
-    """The text layer's lines of a page, top to bottom (see the module's docstring). A line of
-    short pieces only (a figure's caption, a page number) takes the page's size, on a page of
-    such lines only ``fallback_size`` (the document's)."""
-    lines = _lines(pieces)
-    sizes = [font_size(line) for line in lines]
-    known = [size for size in sizes if size is not None]
-    common = statistics.median(known) if known else fallback_size
-    return [place(line, size or common or _short_size(line)) for line, size in zip(lines, sizes)]
+def text_lines(lines: Sequence[OcrLine], fallback_size: Optional[float] = None) -> List[TextLine]:
+    """The text layer's lines of a page, in Tesseract's reading order (see the module's
+    docstring). ``fallback_size`` is the document's size, for a page without long lines."""
+    common = page_size(lines) or fallback_size
+    out = []
+    for line in lines:
+        for text, left, right in _runs(line, common or _height_size(line)):
+            size = _size(text, left, right, line, common)
+            x = left - ink_of(text[0])[0] * size
+            chars = []
+            for ch in text:
+                chars.append((ch, x))
+                x += width_of(ch) * size
+            rise = CJK_BASELINE_RISE * size if _is_cjk(text) else 0.0
+            out.append(TextLine(line.baseline - rise, size, chars))
+    return out

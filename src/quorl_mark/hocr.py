@@ -1,0 +1,69 @@
+"""Tesseract's hOCR output read into plain data: the printed lines it found, each with its box,
+its baseline and its words.
+
+Tesseract measures a line's box and baseline on the ink of the page, while the box of a word
+comes from where the recogniser placed its characters and is often off by half a character;
+ocr_lines.py uses the word boxes only to find the gaps that split a line.
+"""
+from typing import List, NamedTuple, Tuple
+
+from lxml import html
+
+Box = Tuple[float, float, float, float]
+
+
+class Word(NamedTuple):
+    text: str
+    box: Box
+    confidence: float = 100.0  # Tesseract's, 0 to 100
+
+
+class OcrLine(NamedTuple):
+    box: Box
+    baseline: float  # y of the baseline at the middle of the box
+    words: List[Word]
+
+
+def _properties(element):
+    """The properties of an hOCR element's title ("bbox 1 2 3 4; baseline 0.01 -5") by name."""
+    found = {}
+    for item in element.get("title", "").split(";"):
+        name, _, value = item.strip().partition(" ")
+        if name:
+            found[name] = value.split()
+    return found
+
+
+def _box(values, scale, shift):
+    x0, y0, x1, y1 = (float(v) for v in values)
+    dx, dy = shift
+    return (x0 + dx) * scale, (y0 + dy) * scale, (x1 + dx) * scale, (y1 + dy) * scale
+
+
+def parse(document: bytes, scale: float, shift=(0, 0)) -> List[OcrLine]:
+    """The lines of an hOCR page in Tesseract's reading order, measured in pixels moved by
+    ``shift`` (of an image cut from a larger one) times ``scale``. Lines without any word are
+    left out."""
+    if not document.strip():
+        return []
+    lines = []
+    # Tesseract writes UTF-8; said so, as a page without its <meta> would be read as Latin-1.
+    page = html.fromstring(document, parser=html.HTMLParser(encoding="utf-8"))
+    for line in page.xpath("//span[starts-with(@id, 'line_')]"):
+        properties = _properties(line)
+        if "bbox" not in properties:
+            continue
+        box = _box(properties["bbox"], scale, shift)
+        words = []
+        for word in line.xpath(".//span[@class='ocrx_word']"):
+            text, found = "".join(word.text_content().split()), _properties(word)
+            if text and "bbox" in found:
+                words.append(Word(text, _box(found["bbox"], scale, shift),
+                                  float(found.get("x_wconf", ("100",))[0])))
+        if not words:
+            continue
+        slope, offset = (float(v) for v in properties.get("baseline", ("0", "0")))
+        # hOCR gives the baseline from the box's bottom left corner, in pixels.
+        baseline = box[3] + offset * scale + slope * (box[2] - box[0]) / 2
+        lines.append(OcrLine(box, baseline, words))
+    return lines
