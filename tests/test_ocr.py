@@ -108,6 +108,23 @@ class TestMarkingAScan:
                          "--ocr", "never", "--allow-mismatch"]) == 0
         assert "Tesseract" not in capsys.readouterr().err
 
+    def test_a_text_pdf_with_a_scanned_page_gets_that_page_read(self, patent_files, tmp_path,
+                                                               capsys):
+        html, pdf, marks, scan = patent_files
+        mixed = pymupdf.open(pdf)
+        mixed.delete_page(2)
+        mixed.insert_pdf(pymupdf.open(scan), from_page=2, to_page=2)
+        mixed.save(tmp_path / "mixed.pdf")
+        assert cli.main([str(html), str(tmp_path / "mixed.pdf"), str(marks), "-o",
+                         str(tmp_path / "out.pdf")]) == 0
+        assert "1 page without text, reading it with Tesseract" in capsys.readouterr().err
+        out = pymupdf.open(tmp_path / "out.pdf")
+        page = out[1]
+        for annot in list(page.annots()):
+            page.delete_annot(annot)
+        assert page.get_text() == pymupdf.open(pdf)[1].get_text()  # the text page as it was
+        assert similarity(pymupdf.open(pdf)[2].get_text(), out[2].get_text()) >= 0.95
+
     def test_never_leaves_a_scan_unreadable(self, patent_files, tmp_path, capsys):
         html, _, marks, scan = patent_files
         assert cli.main([str(html), str(scan), str(marks), "-o", str(tmp_path / "x.pdf"),

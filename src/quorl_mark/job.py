@@ -264,13 +264,17 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     marks = read_marks(marks_path)
     lap("read")
     quorl = _quorl()
-    from .ocr import for_job  # loads PyMuPDF
+    from .ocr import converter_with_text  # loads PyMuPDF
 
-    pdf_bytes, warnings = for_job(pdf_bytes, pdf_path, ocr, ocr_jobs, ocr_progress)
-    lap("ocr")
     with module_diagnostics(verbose):
-        converter = load_converter(html_text, pdf_bytes, html_path, pdf_path)
+        prepared = converter_with_text(
+            pdf_bytes, pdf_path, ocr,
+            lambda pdf: load_converter(html_text, pdf, html_path, pdf_path), ocr_jobs,
+            ocr_progress)
+        converter, warnings = prepared.converter, prepared.warnings
         lap("align")
+        seconds["align"] -= prepared.ocr_seconds
+        seconds["ocr"] = prepared.ocr_seconds
         match = checked_match(converter, html_path, pdf_path, allow_mismatch)
         problem = match.problem()
         if problem:

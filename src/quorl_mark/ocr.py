@@ -8,8 +8,7 @@ down is shown upright, its image unchanged inside. The first page's horizontal r
 scan carries only as pixels, is found in the page image and written as two invisible vector lines
 (the document model takes the first page's second drawing for the rule under its header).
 
-Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread
-when there are several. A page that cannot be read is left without text and reported.
+Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread. A page that cannot be read is left without text and reported.
 """
 import dataclasses
 import os
@@ -31,6 +30,10 @@ PAGE_TIMEOUT = 600  # seconds; a page at 300 dpi takes about ten
 # The first page's rule lies between these shares of the page's height, below the header.
 RULE_BAND = (0.12, 0.6)
 MODES = ("auto", "all")
+# Tesseract's own threads in each child, also when there is one child: its OpenMP threads make
+# a page take about four times as long on two cores (bench/bench_ocr.py). None leaves them to
+# Tesseract.
+TESSERACT_THREADS = 1
 
 
 class OcrWarning(UserWarning):
@@ -93,7 +96,7 @@ def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress):
     """page -> recognised data or the reason it failed, pages run in ChildPool children."""
     from .children import ChildPool
 
-    env = {"OMP_THREAD_LIMIT": "1"} if jobs > 1 else {}
+    env = {"OMP_THREAD_LIMIT": str(TESSERACT_THREADS)} if TESSERACT_THREADS else {}
     tasks = ((n, PAGE_TARGET, (_page_pdf(doc, n), language, dpi, tessdata, n == 0))
              for n in numbers)
     found = {}
@@ -244,6 +247,47 @@ def for_job(pdf_bytes, name, mode, jobs=None, progress=None):
     result = ocr_document(pdf_bytes, pages=OPTIONS[mode], jobs=jobs, name=name,
                           progress=progress)
     return result.pdf, result.warnings(name)
+
+
+def pages_read_as_text(pdfdoc):
+    """The pages on which the document model read characters (not just figures)."""
+    return {line["page"] for line in pdfdoc.lines
+            if any("origin" in char for char in line["chars"])}
+
+
+@dataclasses.dataclass
+class Prepared:
+    converter: object
+    pdf: bytes
+    warnings: List[str]
+    ocr_seconds: float
+
+
+def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None):
+    """``build(pdf)``'s converter of the PDF a job goes on with: ``pdf_bytes`` with a text layer
+    on the pages ``mode`` (the --ocr value) asks for (see for_job).
+
+    With "auto" the PDF is first built as it is, since a text PDF, by far the most common,
+    needs no OCR: a page on which the document model read characters has text, so only the
+    other pages are looked at, and OCR and a second build follow only when one of them has
+    none. That spares every text PDF an extraction of all its pages."""
+    first_error = None
+    if mode == "auto":
+        try:
+            converter = build(pdf_bytes)
+        except JobError as e:
+            first_error = e
+        else:
+            read = pages_read_as_text(converter.pdfdoc)
+            doc = converter.pdfdoc.doc
+            if all(page.number in read or has_text(page) for page in doc):
+                return Prepared(converter, pdf_bytes, [], 0.0)
+    start = time.perf_counter()
+    pdf, warnings = for_job(pdf_bytes, name, mode, jobs, progress)
+    seconds = time.perf_counter() - start
+    if first_error is not None and pdf is pdf_bytes:
+        raise first_error  # nothing was read: the PDF stays what could not be built
+    return Prepared(build(pdf), pdf, warnings, seconds)
 
 
 def page_progress(prog, name, quiet=False):
