@@ -199,9 +199,22 @@ def _is_cjk(text):
     return sum(not c.isascii() for c in text) * 2 >= len(text)
 
 
+def reading_order(lines: List[TextLine]) -> List[TextLine]:
+    """The lines top to bottom, those on one printed line (baselines less than half an em
+    apart) left to right: the order a text extraction gives them in, as the layer is written.
+    Tesseract may give the pieces of a wide page header right to left."""
+    rows: List[List[TextLine]] = []
+    for line in sorted(lines, key=lambda line: line.baseline):
+        if rows and line.baseline - rows[-1][0].baseline < 0.5 * min(line.size, rows[-1][0].size):
+            rows[-1].append(line)
+        else:
+            rows.append([line])
+    return [line for row in rows for line in sorted(row, key=lambda line: line.chars[0][1])]
+
+
 def text_lines(lines: Sequence[OcrLine], fallback_size: Optional[float] = None) -> List[TextLine]:
-    """The text layer's lines of a page, in Tesseract's reading order (see the module's
-    docstring). ``fallback_size`` is the document's size, for a page without long lines."""
+    """The text layer's lines of a page in reading order (see the module's docstring).
+    ``fallback_size`` is the document's size, for a page without long lines."""
     common = page_size(lines) or fallback_size
     out = []
     for line in lines:
@@ -214,4 +227,4 @@ def text_lines(lines: Sequence[OcrLine], fallback_size: Optional[float] = None) 
                 x += width_of(ch) * size
             rise = CJK_BASELINE_RISE * size if _is_cjk(text) else 0.0
             out.append(TextLine(line.baseline - rise, size, chars))
-    return out
+    return reading_order(out)
