@@ -30,9 +30,9 @@ PAGE_TIMEOUT = 600  # seconds; a page at 300 dpi takes about ten
 # The first page's rule lies between these shares of the page's height, below the header.
 RULE_BAND = (0.12, 0.6)
 MODES = ("auto", "all")
-# Tesseract's own threads in each child, also when there is one child: its OpenMP threads make
-# a page take about four times as long on two cores (bench/bench_ocr.py). None leaves them to
-# Tesseract.
+# Tesseract's own threads in each child, also when there is one child: with its OpenMP threads
+# a page takes more than twice as long on two cores as with one (bench/bench_ocr.py). None
+# leaves them to Tesseract.
 TESSERACT_THREADS = 1
 
 
