@@ -1,14 +1,16 @@
 """From the lines Tesseract recognised on a page (hocr.py) to the lines of its text layer.
 
-Tesseract's box of a line is where its ink is, exact to a pixel, and so is its baseline; the
-places of the words inside it are guesses that are often half a character off. So each printed
+A line's box is where its ink is (Tesseract's, checked against the page image by
+ocr_page.ink_lines), and its baseline is Tesseract's; the places of the words inside it are
+guesses that are often half a character off. So each printed
 line is set as it was printed: its characters solid (CJK characters a full em apart, ASCII at
 Helvetica's widths, as patents set them), from the left end of its ink, at the size that makes
 them reach the right end. A line Tesseract reads with a wide gap in it (a page header's
 publication number, title and page count) is split there, each run set from its own ends. A
 short run, whose ends measure its size poorly, takes the size of the page's long lines when its
 ink is about as tall as theirs. Tesseract puts a blank between most Chinese characters: a blank
-is kept only between two Latin words or numbers.
+is kept only between two Latin words or numbers. Chinese punctuation it reads as ASCII is made
+full width again.
 """
 import dataclasses
 import statistics
