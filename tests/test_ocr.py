@@ -33,7 +33,7 @@ def patent_files(tmp_path_factory):
     folder = tmp_path_factory.mktemp("scan")
     html, pdf, marks = write_patent(folder, "text", 3, marks=10, **KNOBS)
     scan = folder / "scan.pdf"
-    scan.write_bytes(scan_pdf(pdf.read_bytes(), 150, skew=0.3, seed=3))
+    scan.write_bytes(scan_pdf(pdf.read_bytes(), 150, skew=1.0, seed=3))  # a degree off level
     return html, pdf, marks, scan
 
 
@@ -251,6 +251,16 @@ class TestTextLines:
         assert [l.text for l in found] == ["CN 1050354 A", "权利要求书"]
         assert found[0].chars[0][1] == pytest.approx(60, abs=0.5)
         assert found[1].chars[0][1] == pytest.approx(line.words[3].box[0], abs=1)
+
+    def test_a_flat_character_after_a_gap_starts_its_run(self):
+        line = ocr_line("申请日", "2020", 12.0, "一", "种检测设备", size=10.5)
+        flat = line.words[2]._replace(box=line.words[2].box[:1] + (104.0,) +
+                                      line.words[2].box[2:3] + (105.0,))
+        left, right = text_lines([line._replace(words=line.words[:2] + [flat] + line.words[3:])])
+        assert (left.text, right.text) == ("申请日2020", "一种检测设备")
+        assert right.chars[0][1] == pytest.approx(flat.box[0], abs=1)
+        assert [left.size, right.size] == pytest.approx([10.5, 10.5], rel=0.02)
+        assert left.baseline == pytest.approx(right.baseline, abs=0.05)
 
     def test_a_sliver_of_a_word_box_does_not_split_a_line(self):
         line = ocr_line("输出压力", "数值", "误差小于", x=70)

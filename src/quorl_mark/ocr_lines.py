@@ -140,10 +140,21 @@ def _height_size(line: OcrLine):
 
 
 def _reliable(word: Word, size: float) -> bool:
-    """Whether a word's box is about as wide and tall as its characters: Tesseract gives some
-    words a sliver of a box far from their ink."""
-    x0, y0, x1, y1 = word.box
-    return x1 - x0 >= 0.3 * _ems(word.text) * size and y1 - y0 >= 0.4 * size
+    """Whether a word's box is about as wide as its characters: Tesseract gives some words a
+    sliver of a box far from their ink. (Its height tells nothing: the ink of 一 is flat.)"""
+    return word.box[2] - word.box[0] >= 0.3 * _ems(word.text) * size
+
+
+def _group_ends(group: Sequence[Word], size: float):
+    """Where a group of words' ink starts and ends: at its first and last reliable boxes, moved
+    out by the characters of unreliable words before and after them."""
+    reliable = [i for i, word in enumerate(group) if _reliable(word, size)]
+    if not reliable:
+        return group[0].box[0], group[-1].box[2]
+    first, last = reliable[0], reliable[-1]
+    before = sum(_ems(word.text) for word in group[:first])
+    after = sum(_ems(word.text) for word in group[last + 1:])
+    return group[first].box[0] - before * size, group[last].box[2] + after * size
 
 
 def _runs(line: OcrLine, size: float):
@@ -154,7 +165,7 @@ def _runs(line: OcrLine, size: float):
     last, between = (line.words[0], 0.0) if _reliable(line.words[0], size) else (None, 0.0)
     for word in line.words[1:]:
         if not _reliable(word, size):
-            between += _ems("".join(word.text.split()))
+            between += _ems(word.text)
             groups[-1].append(word)
             continue
         if last is not None and word.box[0] - last.box[2] > (SPLIT_GAP + between) * size:
@@ -163,8 +174,9 @@ def _runs(line: OcrLine, size: float):
         last, between = word, 0.0
     runs = []
     for i, group in enumerate(groups):
-        left = line.box[0] if i == 0 else group[0].box[0]
-        right = line.box[2] if i == len(groups) - 1 else group[-1].box[2]
+        left, right = _group_ends(group, size)
+        left = line.box[0] if i == 0 else left
+        right = line.box[2] if i == len(groups) - 1 else right
         text = full_width(_joined(group))
         if text:
             runs.append((text, left, right))
@@ -220,6 +232,7 @@ def text_lines(lines: Sequence[OcrLine], fallback_size: Optional[float] = None) 
     common = page_size(lines) or fallback_size
     out = []
     for line in lines:
+        cjk = _is_cjk("".join(word.text for word in line.words))
         for text, left, right in _runs(line, common or _height_size(line)):
             size = _size(text, left, right, line, common)
             x = left - ink_of(text[0])[0] * size
@@ -227,6 +240,8 @@ def text_lines(lines: Sequence[OcrLine], fallback_size: Optional[float] = None) 
             for ch in text:
                 chars.append((ch, x))
                 x += width_of(ch) * size
-            rise = CJK_BASELINE_RISE * size if _is_cjk(text) else 0.0
+            # Tesseract fits one baseline to the line: along the bottom of its ink where that is
+            # mostly Chinese.
+            rise = CJK_BASELINE_RISE * size if cjk else 0.0
             out.append(TextLine(line.baseline - rise, size, chars))
     return reading_order(out)
