@@ -280,7 +280,8 @@ def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None):
         else:
             read = pages_read_as_text(converter.pdfdoc)
             doc = converter.pdfdoc.doc
-            if all(page.number in read or has_text(page) for page in doc):
+            # Only the pages the model read nothing on are loaded again.
+            if all(n in read or has_text(doc[n]) for n in range(doc.page_count)):
                 return Prepared(converter, pdf_bytes, [], 0.0)
     start = time.perf_counter()
     pdf, warnings = for_job(pdf_bytes, name, mode, jobs, progress)

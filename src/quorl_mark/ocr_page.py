@@ -99,7 +99,7 @@ def reread(line, pix, language, tessdata, zoom):
     confidence; else as it was. Tesseract, reading a page, now and then turns part of a line or
     a lone short line into a few wrong characters with no confidence."""
     x0, y0, x1, y1 = _pixel_box(line.box, zoom)
-    pad = int(INK_PAD * (y1 - y0)) + 1
+    pad = _pad((x0, y0, x1, y1))
     area = pymupdf.IRect(x0 - pad, y0 - pad, x1 + pad, y1 + pad) & pymupdf.IRect(
         0, 0, pix.width, pix.height)
     if area.is_empty:
@@ -149,6 +149,11 @@ def _pixel_box(box, zoom):
     return (int(x0 * zoom), int(y0 * zoom), int(x1 * zoom + 0.999), int(y1 * zoom + 0.999))
 
 
+def _pad(box):
+    """How far around a box of pixels its line's ink is looked for."""
+    return int(INK_PAD * (box[3] - box[1])) + 1
+
+
 def _ends(found, searched, given):
     """The ends (low, high) of ink ``found`` within ``searched``, each kept only where the ink
     stops inside the search: ink reaching its border runs on (a rule, a neighbour), and the
@@ -170,7 +175,7 @@ def ink_lines(lines, pix, zoom):
         return lines
     image = (pix.samples_mv, pix.width, pix.height, pix.stride, pix.n)
     boxes = [_pixel_box(line.box, zoom) for line in lines]
-    pads = [int(INK_PAD * (box[3] - box[1])) + 1 for box in boxes]
+    pads = [_pad(box) for box in boxes]
     wide = []
     for line, box, pad in zip(lines, boxes, pads):
         words = [_pixel_box(word.box, zoom) for word in line.words]
