@@ -19,6 +19,7 @@
 #include "quorl/python/pdf_extraction.hpp"
 #include "quorl/python/pdf_marking.hpp"
 #include "quorl/python/pdf_positions.hpp"
+#include "quorl/python/pdf_regions.hpp"
 #include "quorl/python/pdf_text_lines.hpp"
 #include "quorl/python/pyclass.hpp"
 #include "quorl/python/pymupdf_access.hpp"
@@ -36,27 +37,6 @@ py::list list_of(Items&&... items) {
   (out.append(std::forward<Items>(items)), ...);
   return out;
 }
-
-// `fitz.Rect(bbox) in region` for one region, computed natively when the region is a plain Rect.
-class RegionTest {
- public:
-  explicit RegionTest(py::object region) : region_(std::move(region)) {
-    if (Py_TYPE(region_.ptr()) == reinterpret_cast<PyTypeObject*>(rect_class().ptr())) {
-      box_ = box_from_attributes(region_);
-    }
-  }
-
-  bool holds(py::handle bbox) const {
-    if (box_) return pdf::contains(*box_, box_of(bbox));
-    const int inside = PySequence_Contains(region_.ptr(), rect_class()(bbox).ptr());
-    if (inside < 0) throw py::error_already_set();
-    return inside == 1;
-  }
-
- private:
-  py::object region_;
-  std::optional<Box> box_;
-};
 
 Extent vertical_extent(py::handle raw_line) {
   py::object bbox = get(raw_line, dict_keys.bbox);
@@ -259,14 +239,14 @@ void bind_pdf_document(py::module_& m) {
 
   def_method(
       cls, "get_content_by_margin",
-      [](py::object /*self*/, py::object page, py::object margin) -> py::object {
+      [](py::object self, py::object page, py::object margin) -> py::object {
         py::object contentdict = page.attr("get_text")("dict");
-        RegionTest region(margin);
+        RegionReader region(self, margin);
         py::list lines;
         for_each(get(contentdict, dict_keys.blocks), [&](const py::object& block) {
           if (!has_type(block, 0)) return;
           for_each(get(block, dict_keys.lines), [&](const py::object& line) {
-            if (region.holds(get(line, dict_keys.bbox))) lines.append(line);
+            if (region.reads_text(get(line, dict_keys.bbox))) lines.append(line);
           });
         });
         return lines;
@@ -278,18 +258,18 @@ void bind_pdf_document(py::module_& m) {
       [](py::object self, py::object page, py::object margin) -> py::object {
         py::object contentdict = raw_text(self, page);
         py::object blocks = get(contentdict, dict_keys.blocks);
-        RegionTest region(margin);
+        RegionReader region(self, margin);
         py::list lineslist;
         for_each(blocks, [&](const py::object& block) {
           if (!has_type(block, 0)) return;
           for_each(get(block, dict_keys.lines), [&](const py::object& line) {
-            if (region.holds(get(line, dict_keys.bbox))) lineslist.append(line);
+            if (region.reads_text(get(line, dict_keys.bbox))) lineslist.append(line);
           });
         });
         for_each(blocks, [&](const py::object& block) {
           if (!has_type(block, 1)) return;
           py::object bbox = get(block, dict_keys.bbox);
-          if (region.holds(bbox)) lineslist.append(image_line(bbox));
+          if (region.reads_image(bbox)) lineslist.append(image_line(bbox));
         });
         return self.attr("sortlines")(page, lineslist);
       },
