@@ -80,7 +80,9 @@ def standin_html(name):
     out = ["<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>",
            "<h1 id=\"publication-number\">%s %s %s</h1>" % (name[:2], name[2:-1], name[-1]),
            "<div id=\"cn-bibliographic-info\">",
+           "<h2 id=\"invention-title-heading\">(54)发明名称</h2>",
            "<div id=\"invention-title\">%s</div>" % e(title),
+           "<h2 id=\"abstract-heading\">(57)摘要</h2>",
            "<div id=\"abstract\">%s</div></div>" % e(abstract), "<div id=\"claims\">"]
     for k, claim in enumerate(_split(parts["claims"], _CLAIM_START.match), 1):
         out.append("<div id=\"cl%04d\" class=\"claim\">%s</div>" % (k, e(claim)))
