@@ -44,7 +44,10 @@ Knobs (all optional):
 - ``mixed_size_lines`` (0): number of body lines with a stretch in a smaller font size.
 - ``substitutions``, ``insertions``, ``deletions``, ``halfwidth`` (0): number of small edits made
   to the HTML texts only (a character replaced, a character inserted, a character deleted, a
-  full-width punctuation mark turned half-width).
+  full-width punctuation mark turned half-width); ``blanks`` (0): blanks put after a "，", "；"
+  or "：" of the HTML texts only.
+- ``restated`` (False): a first claim of 4 to 6 sentences, a last claim restating it word for word
+  and a summary paragraph restating each claim, as real publications do.
 
 Besides ``pdf`` and ``html`` the result carries what a test needs to know about the layout:
 ``page_kinds`` (per page: "abstract", "claims", "descriptions", "seqs" or "drawings"),
