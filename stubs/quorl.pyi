@@ -254,4 +254,9 @@ def _ink_boxes(
     boxes: Iterable[Tuple[int, int, int, int]], dark: int = ..., min_dark: int = ...
 ) -> List[Optional[Tuple[int, int, int, int]]]: ...
 
+# The converter's realignment of one section: the span pairs replacing spandiff, or None.
+def _realigned_span_pairs(
+    a_text: str, b_text: str, spandiff: Sequence[Tuple[Tuple[int, int], Tuple[int, int]]]
+) -> Optional[List[Tuple[Tuple[int, int], Tuple[int, int]]]]: ...
+
 __test__: Dict[str, Any]

@@ -120,36 +120,8 @@ std::vector<Anchor> ordered_chain(const std::vector<Anchor>& anchors) {
 
 }  // namespace
 
-std::size_t alignment_bound(Text a, Text b) {
-  // Counts of the first plane in a flat table kept per thread and cleared after use (this runs for
-  // every section of every patent), the rare others in a map.
-  thread_local std::vector<std::uint32_t> counts(0x10000, 0);
-  std::unordered_map<char32_t, std::uint32_t> rare;
-  for (char32_t c : a) {
-    if (c < 0x10000) {
-      ++counts[c];
-    } else {
-      ++rare[c];
-    }
-  }
-  std::size_t bound = 0;
-  for (char32_t c : b) {
-    std::uint32_t* left = nullptr;
-    if (c < 0x10000) {
-      left = &counts[c];
-    } else {
-      auto it = rare.find(c);
-      if (it != rare.end()) left = &it->second;
-    }
-    if (left && *left) {
-      --*left;
-      ++bound;
-    }
-  }
-  for (char32_t c : a) {
-    if (c < 0x10000) counts[c] = 0;
-  }
-  return bound;
+bool alignment_surely_sound(std::size_t aligned, std::size_t a_length, std::size_t b_length) {
+  return aligned * 1000 >= std::min(a_length, b_length) * 995;
 }
 
 bool alignment_falls_short(std::size_t aligned, std::size_t bound) {
@@ -157,15 +129,16 @@ bool alignment_falls_short(std::size_t aligned, std::size_t bound) {
   return aligned * 1000 < bound * 995;
 }
 
-std::vector<Match> anchored_matching_blocks(Text a, Text b) {
-  const std::vector<std::size_t> pa = non_blank_positions(a), pb = non_blank_positions(b);
-  std::vector<Anchor> chain = ordered_chain(unique_anchors(a, pa, b, pb));
+namespace {
 
-  // Window edges: the first character of every kept anchor, on both sides.
+// Window edges: the first character of every kept anchor, on both sides, between the texts'
+// starts and ends.
+std::vector<std::pair<std::size_t, std::size_t>> window_edges(Text a, Text b) {
+  const std::vector<std::size_t> pa = non_blank_positions(a), pb = non_blank_positions(b);
   std::vector<std::pair<std::size_t, std::size_t>> cuts{{0, 0}};
   std::size_t last_a = 0, last_b = 0;
   bool any = false;
-  for (const Anchor& anchor : chain) {
+  for (const Anchor& anchor : ordered_chain(unique_anchors(a, pa, b, pb))) {
     if (any && (anchor.a < last_a + kAnchorSpacing || anchor.b < last_b + kAnchorSpacing)) continue;
     cuts.push_back({pa[anchor.a], pb[anchor.b]});
     last_a = anchor.a;
@@ -173,7 +146,11 @@ std::vector<Match> anchored_matching_blocks(Text a, Text b) {
     any = true;
   }
   cuts.push_back({a.size(), b.size()});
+  return cuts;
+}
 
+std::vector<Match> blocks_in_windows(Text a, Text b,
+                                     const std::vector<std::pair<std::size_t, std::size_t>>& cuts) {
   std::vector<Match> found;
   for (std::size_t w = 0; w + 1 < cuts.size(); ++w) {
     const auto [alo, blo] = cuts[w];
@@ -198,26 +175,42 @@ std::vector<Match> anchored_matching_blocks(Text a, Text b) {
   return blocks;
 }
 
-std::optional<std::vector<SpanPair>> realigned_span_pairs(Text a, Text b,
-                                                          const std::vector<SpanPair>& current) {
-  std::size_t aligned = 0;
-  for (const SpanPair& p : current) aligned += static_cast<std::size_t>(p.a.end - p.a.start);
-  if (!alignment_falls_short(aligned, alignment_bound(a, b))) return std::nullopt;
+}  // namespace
+
+std::vector<Match> anchored_matching_blocks(Text a, Text b) {
+  return blocks_in_windows(a, b, window_edges(a, b));
+}
+
+std::optional<std::vector<SpanPair>> anchored_span_pairs(Text a, Text b, std::size_t aligned) {
+  const auto cuts = window_edges(a, b);
+  // Without an anchor the one window is the whole texts: difflib's own alignment again. This is
+  // the common way to fall short, two texts that do not belong together.
+  if (cuts.size() == 2) return std::nullopt;
 
   std::vector<EqualStretch> stretches;
-  for (const Match& m : anchored_matching_blocks(a, b)) {
+  for (const Match& m : blocks_in_windows(a, b, cuts)) {
     if (!m.size) continue;
     const auto i = static_cast<std::int64_t>(m.a_start), j = static_cast<std::int64_t>(m.b_start);
     const auto n = static_cast<std::int64_t>(m.size);
     stretches.push_back({i, i + n, j, j + n});
   }
-  // Joined as PositionMapper joins difflib's: across a gap of one character on both sides.
   std::vector<SpanPair> pairs =
       merge_equal_stretches(stretches, [](__int128 gap) { return gap <= 1; });
   std::size_t realigned = 0;
   for (const SpanPair& p : pairs) realigned += static_cast<std::size_t>(p.a.end - p.a.start);
   if (realigned <= aligned) return std::nullopt;
   return pairs;
+}
+
+std::optional<std::vector<SpanPair>> realigned_span_pairs(Text a, Text b,
+                                                          const std::vector<SpanPair>& current) {
+  std::size_t aligned = 0;
+  for (const SpanPair& p : current) aligned += static_cast<std::size_t>(p.a.end - p.a.start);
+  if (alignment_surely_sound(aligned, a.size(), b.size()) ||
+      !alignment_falls_short(aligned, alignment_bound(a, b))) {
+    return std::nullopt;
+  }
+  return anchored_span_pairs(a, b, aligned);
 }
 
 }  // namespace quorl::align

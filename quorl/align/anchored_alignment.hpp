@@ -10,7 +10,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "quorl/align/sequence_matcher.hpp"
@@ -18,9 +20,45 @@
 
 namespace quorl::align {
 
+// Whether an alignment keeping `aligned` characters of texts of `a_length` and `b_length`
+// characters is sound without counting: it keeps at least 99.5% of the shorter text, more than
+// alignment_falls_short asks of any bound.
+bool alignment_surely_sound(std::size_t aligned, std::size_t a_length, std::size_t b_length);
+
 // The sum over characters of the smaller of their counts in `a` and in `b`: no alignment of the
-// two texts keeps more characters.
-std::size_t alignment_bound(Text a, Text b);
+// two texts keeps more characters. `a` and `b` are views of code points of any width.
+template <typename ViewA, typename ViewB>
+std::size_t alignment_bound(ViewA a, ViewB b) {
+  // Counts of the first plane in a flat table kept per thread and cleared after use (this runs
+  // for every section of every patent), the rare others in a map.
+  thread_local std::vector<std::uint32_t> counts(0x10000, 0);
+  std::unordered_map<char32_t, std::uint32_t> rare;
+  for (auto c : a) {
+    if (static_cast<char32_t>(c) < 0x10000) {
+      ++counts[c];
+    } else {
+      ++rare[static_cast<char32_t>(c)];
+    }
+  }
+  std::size_t bound = 0;
+  for (auto c : b) {
+    std::uint32_t* left = nullptr;
+    if (static_cast<char32_t>(c) < 0x10000) {
+      left = &counts[c];
+    } else {
+      auto it = rare.find(static_cast<char32_t>(c));
+      if (it != rare.end()) left = &it->second;
+    }
+    if (left && *left) {
+      --*left;
+      ++bound;
+    }
+  }
+  for (auto c : a) {
+    if (static_cast<char32_t>(c) < 0x10000) counts[c] = 0;
+  }
+  return bound;
+}
 
 // Whether an alignment keeping `aligned` characters falls short of `bound` by enough that a
 // repeated passage may have captured it. Sound alignments of real and generated patents keep at
@@ -31,9 +69,13 @@ bool alignment_falls_short(std::size_t aligned, std::size_t bound);
 // decomposition run inside the windows that unique runs cut the texts into.
 std::vector<Match> anchored_matching_blocks(Text a, Text b);
 
-// The span pairs a converter section takes: when the `current` pairs (difflib's, joined as
-// PositionMapper joins them) fall short of the bound, the anchored alignment's pairs if they keep
-// more characters; nothing when the current pairs stand.
+// The anchored alignment's span pairs (equal stretches joined as PositionMapper joins difflib's)
+// when they keep more than `aligned` characters; nothing otherwise, or when no unique run is
+// found (the alignment would be difflib's own).
+std::optional<std::vector<SpanPair>> anchored_span_pairs(Text a, Text b, std::size_t aligned);
+
+// The span pairs a converter section takes instead of `current` (difflib's, joined as
+// PositionMapper joins them), or nothing when `current` stands: the three steps above in turn.
 std::optional<std::vector<SpanPair>> realigned_span_pairs(Text a, Text b,
                                                           const std::vector<SpanPair>& current);
 

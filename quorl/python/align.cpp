@@ -8,6 +8,7 @@
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
 #include "quorl/python/pyclass.hpp"
+#include "quorl/python/realignment.hpp"
 
 namespace quorl::python {
 
@@ -256,6 +257,22 @@ void bind_conversions(py::module_& m) {
       py::arg("span"), py::arg("text"), "根据文本的坐标获取文本内容");
 }
 
+// The converter's realignment of one section, for benchmarks and tests: the span pairs that
+// replace `spandiff`, or None when it stands.
+void bind_realignment(py::module_& m) {
+  m.def(
+      "_realigned_span_pairs",
+      [](py::object a_text, py::object b_text, py::object spandiff) -> py::object {
+        std::optional<std::vector<SpanPair>> pairs =
+            realigned_section(a_text, b_text, read_span_pairs(spandiff));
+        if (!pairs) return py::none();
+        py::list out(pairs->size());
+        for (std::size_t k = 0; k < pairs->size(); ++k) out[k] = pair_tuple((*pairs)[k]);
+        return out;
+      },
+      py::arg("a_text"), py::arg("b_text"), py::arg("spandiff"));
+}
+
 void bind_position_mapper(py::module_& m) {
   py::object cls = make_class(m, "PositionMapper");
   // One shared default opcode list, as a Python default argument is; it is only read.
@@ -357,6 +374,10 @@ void bind_align(py::module_& m) {
   bind_relation_functions(m);
   bind_conversions(m);
   bind_position_mapper(m);
+}
+
+void bind_align_helpers(py::module_& m) {
+  bind_realignment(m);
 }
 
 }  // namespace quorl::python

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "quorl/align/anchored_alignment.hpp"
 #include "quorl/align/line_starts.hpp"
 #include "quorl/align/spans.hpp"
 #include "quorl/align/vocabulary.hpp"
@@ -14,6 +13,7 @@
 #include "quorl/python/convert.hpp"
 #include "quorl/python/diagnostics.hpp"
 #include "quorl/python/pyclass.hpp"
+#include "quorl/python/realignment.hpp"
 
 namespace quorl::python {
 
@@ -54,17 +54,6 @@ std::optional<py::object> section_record(const py::object& infodict, const char*
   py::object record = infodict.attr("get")(id);
   if (!truth_of(record)) return std::nullopt;
   return record;
-}
-
-// The anchored alignment's span pairs for a section whose difflib alignment a passage written
-// twice has captured; nothing for a sound one, which stays as PositionMapper gives it.
-std::optional<std::vector<SpanPair>> realigned_section(const py::object& mapper,
-                                                       const py::object& spandiff) {
-  const std::u32string a = to_u32(mapper.attr("a_text"), "the mapper's a_text");
-  const std::u32string b = to_u32(mapper.attr("b_text"), "the mapper's b_text");
-  const std::vector<SpanPair> current = read_span_pairs(spandiff);
-  py::gil_scoped_release unlocked;
-  return align::realigned_span_pairs(a, b, current);
 }
 
 void init_mapper(const py::object& self) {
@@ -111,7 +100,10 @@ void init_mapper(const py::object& self) {
     const std::int64_t b_index = to_int64(pdfindexlist[idx]);
     py::list entries;
     py::object spandiff = mapper.attr("spandiff");
-    if (std::optional<std::vector<SpanPair>> realigned = realigned_section(mapper, spandiff)) {
+    // A section that a passage written twice captured is realigned; a sound one stays as
+    // PositionMapper gives it.
+    if (std::optional<std::vector<SpanPair>> realigned = realigned_section(
+            mapper.attr("a_text"), mapper.attr("b_text"), read_span_pairs(spandiff))) {
       for (const SpanPair& p : *realigned) {
         entries.append(
             py::make_tuple(py::make_tuple(shifted(p.a.start, a_index), shifted(p.a.end, a_index)),

@@ -23,5 +23,6 @@ PYBIND11_MODULE(quorl, m) {
   bind_align(m);
   bind_glyph_selection(m);
   bind_page_image(m);
+  bind_align_helpers(m);
   m.attr("__test__") = py::dict();
 }
