@@ -1,9 +1,9 @@
 """What every command shares: one-line errors, exit statuses and the package version."""
 import sys
 
-from .errors import JobError, one_line
-from .inputs import MisplacedInput
-from .pymupdf_addons import skip_pymupdf_addons
+from ..errors import JobError, one_line
+from ..inputs import MisplacedInput
+from ..pymupdf_addons import skip_pymupdf_addons
 
 
 def version():
