@@ -25,8 +25,12 @@ all: install
 $(PY):
 	$(PYTHON) -m venv $(VENV)
 
+# A virtualenv made when quorl required the full pymupdf holds it and its add-ons; pymupdf-lite
+# installs the same files, so both go and pymupdf-lite comes back alone.
 $(VENV)/.deps: requirements-dev.txt | $(PY)
 	$(PY) -m pip install -q --upgrade pip
+	if $(PY) -m pip show -q pymupdf 2>/dev/null; then \
+	  $(PY) -m pip uninstall -q -y pymupdf pymupdf-layout pymupdf4llm onnxruntime pymupdf-lite; fi
 	$(PY) -m pip install -q -r requirements-dev.txt
 	touch $@
 

@@ -3,7 +3,6 @@ import sys
 
 from ..errors import JobError, one_line
 from ..inputs import MisplacedInput
-from ..pymupdf_addons import skip_pymupdf_addons
 
 
 def version():
@@ -43,7 +42,6 @@ def add_allow_mismatch(parser, doing):
 def run(prog, work, usage_order=None):
     """Runs ``work()``: 0 when it returns, 1 with "prog: error: ..." on standard error when an
     input or output cannot be used, 130 on Ctrl-C. Never a traceback."""
-    skip_pymupdf_addons()
     try:
         work()
     except MisplacedInput as e:
