@@ -25,8 +25,14 @@ all: install
 $(PY):
 	$(PYTHON) -m venv $(VENV)
 
+# A virtualenv made when quorl required the full pymupdf holds it and its add-ons; pymupdf-lite
+# installs the same files, so both go and pymupdf-lite comes back alone (from Python 3.11 on,
+# which pymupdf-lite needs; before it the full pymupdf 1.x is the dependency).
 $(VENV)/.deps: requirements-dev.txt | $(PY)
 	$(PY) -m pip install -q --upgrade pip
+	if $(PY) -c 'import sys; sys.exit(sys.version_info < (3, 11))' && \
+	  $(PY) -m pip show -q pymupdf 2>/dev/null; then \
+	  $(PY) -m pip uninstall -q -y pymupdf pymupdf-layout pymupdf4llm onnxruntime pymupdf-lite; fi
 	$(PY) -m pip install -q -r requirements-dev.txt
 	touch $@
 
@@ -79,7 +85,7 @@ sample: install
 # reaches every process a test starts, so the tests that time child processes (batch marking,
 # its Dask mode and the child pool) or drive Chromium are left to make test; the C++ they reach is
 # exercised by the other tests.
-ASAN_SKIP := --ignore=tests/test_batch.py --ignore=tests/test_batch_dask.py \
+ASAN_SKIP := --ignore=tests/test_batch.py --ignore=tests/test_batch_cluster.py \
   --ignore=tests/test_children.py --ignore=tests/test_review.py
 asan-test:
 	$(MAKE) install VENV=$(ASAN_VENV) CMAKE_ARGS="QUORL_SANITIZE=ON CMAKE_BUILD_TYPE=RelWithDebInfo"

@@ -30,8 +30,8 @@ from ocr_measure import mark_ious, model_page_texts, similarity  # noqa: E402
 from patent_files import spread_marks  # noqa: E402
 from patents import generate_patent  # noqa: E402
 from quorl_mark import job  # noqa: E402
-from quorl_mark import ocr  # noqa: E402
-from quorl_mark.ocr import LANGUAGE, ocr_document, tessdata_for  # noqa: E402
+from quorl_mark.ocr import document as ocr  # noqa: E402
+from quorl_mark.ocr.document import LANGUAGE, ocr_document, tessdata_for  # noqa: E402
 from scans import scan_pdf  # noqa: E402
 
 DPI = 300
@@ -165,7 +165,7 @@ def report(rows):
 
 def tune(patents, segmentations=(3, 4, 6)):
     """Characters and marks per page segmentation mode of Tesseract's page reading."""
-    from quorl_mark import ocr, ocr_page
+    from quorl_mark.ocr import document as ocr, page as ocr_page
 
     tessdata = tessdata_for(LANGUAGE)
     print("\nPage segmentation modes on %d patents" % patents)

@@ -17,7 +17,8 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests")
 from playwright.sync_api import sync_playwright  # noqa: E402
 
 from patents import generate_patent  # noqa: E402
-from quorl_mark import job, review  # noqa: E402
+from quorl_mark import job  # noqa: E402
+from quorl_mark.review import page as review  # noqa: E402
 from quorl_mark.diagnostics import module_diagnostics  # noqa: E402
 
 ROUNDS = 7

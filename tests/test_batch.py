@@ -15,9 +15,9 @@ import pymupdf
 import pytest
 
 from patent_files import write_patent
-from quorl_mark import batch_cli, cli
 from quorl_mark.batch import mark_batch
-from quorl_mark.progress import Progress
+from quorl_mark.batch.progress import Progress
+from quorl_mark.commands import batch as batch_cli, mark as cli
 from stuck_inputs import kill_readers, make_fifo, wait_for_reader
 
 SCRIPT = os.path.join(os.path.dirname(sys.executable), "quorl-batch")

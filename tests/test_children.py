@@ -98,8 +98,9 @@ def test_a_child_that_cannot_start_is_an_error():
 
 
 def test_children_import_pymupdf_without_its_addons():
-    """The full pymupdf distribution brings onnxruntime, numpy and pymupdf4llm along; quorl's
-    children never load them (they would triple each child's start-up time and memory)."""
+    """quorl depends on PyMuPDF's core only (pymupdf-lite): its children never load the layout
+    analysis, onnxruntime, numpy or pymupdf4llm (they would triple each child's start-up time
+    and memory)."""
     with ChildPool(1, env=ENV, preload=("quorl",)) as pool:
         (outcome,) = pool.run([task(0, "loaded", "pymupdf", "onnxruntime", "numpy")])
     assert "pymupdf" in outcome.value

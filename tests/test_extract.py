@@ -12,10 +12,11 @@ import pytest
 import patents
 import quorl
 import roundtrip
-from quorl_mark import extract_cli, pdf_annotations_to_marks
+from quorl_mark import pdf_annotations_to_marks
+from quorl_mark.commands import extract as extract_cli
 from quorl_mark.errors import JobError
 from quorl_mark.inputs import check_mark
-from quorl_mark.pdf_text import Alignment
+from quorl_mark.extract.pdf_text import Alignment
 
 PATENTS = {
     # Line quirks: no-break spaces, lines written in two pieces, mixed font sizes; a sequence

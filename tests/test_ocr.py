@@ -16,11 +16,12 @@ import quorl  # noqa: E402
 from ocr_measure import mark_ious, model_page_texts, similarity  # noqa: E402
 from patent_files import write_patent  # noqa: E402
 from patents import generate_patent  # noqa: E402
-from quorl_mark import cli, job, ocr_pdf  # noqa: E402
+from quorl_mark import job, ocr_pdf  # noqa: E402
+from quorl_mark.commands import mark as cli  # noqa: E402
 from quorl_mark.errors import JobError  # noqa: E402
-from quorl_mark.ocr import OcrWarning, ocr_document  # noqa: E402
-from quorl_mark.hocr import OcrLine, Word, parse  # noqa: E402
-from quorl_mark.ocr_lines import CJK_BASELINE_RISE, CJK_BEARING, text_lines, width_of  # noqa: E402
+from quorl_mark.ocr.document import OcrWarning, ocr_document  # noqa: E402
+from quorl_mark.ocr.hocr import OcrLine, Word, parse  # noqa: E402
+from quorl_mark.ocr.lines import CJK_BASELINE_RISE, CJK_BEARING, text_lines, width_of  # noqa: E402
 from scans import scan_pdf  # noqa: E402
 
 DPI = 200  # OCR resolution of the tests: a third of the time of 300 dpi, text still exact

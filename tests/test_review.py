@@ -11,7 +11,9 @@ from playwright.sync_api import expect, sync_playwright
 
 import patents
 import quorl
-from quorl_mark import cli, job, views
+from quorl_mark import job
+from quorl_mark.commands import mark as cli
+from quorl_mark.review import views
 
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
 KINDS = ["par", "cth", "equal", "imgpar", "imgig", "flag"]

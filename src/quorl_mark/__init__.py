@@ -1,7 +1,21 @@
 """quorl-mark: draws marks given against a patent's full-text HTML onto its published PDF, and
-reads the annotations of a PDF back as marks (pdf_annotations_to_marks, quorl-extract)."""
-from quorl_mark.cli import main
-from quorl_mark.extract import pdf_annotations_to_marks
+reads the annotations of a PDF back as marks (pdf_annotations_to_marks, quorl-extract).
+
+The package is laid out by capability, and its imports point one way, each part using only the
+parts below it (tests/test_package_layout.py holds it to that):
+
+- ``commands/``: the command lines (quorl-mark, quorl-batch, quorl-text, quorl-extract);
+- ``batch/`` (many patents in child processes or on Dask) and ``extract/`` (annotations read
+  back as marks), which use the per-patent job;
+- ``job``: one patent's job, marks in and outputs out;
+- ``ocr/`` (a text layer for scanned pages) and ``review/`` (the review page and the diff
+  views), which the job runs;
+- the modules every part shares: ``inputs``, ``outputs``, ``errors``, ``vocabulary``,
+  ``diagnostics``, and ``children`` with ``worker`` (the child processes batch and OCR run in);
+- below them all, the quorl module.
+"""
+from quorl_mark.commands.mark import main
+from quorl_mark.extract.marks import pdf_annotations_to_marks
 
 __all__ = ["main", "ocr_pdf", "pdf_annotations_to_marks"]
 
@@ -9,7 +23,7 @@ __all__ = ["main", "ocr_pdf", "pdf_annotations_to_marks"]
 def __getattr__(name):
     # ocr_pdf loads PyMuPDF; the commands import this package before they know they need it.
     if name == "ocr_pdf":
-        from quorl_mark.ocr import ocr_pdf
+        from quorl_mark.ocr.document import ocr_pdf
 
         return ocr_pdf
     raise AttributeError("module %r has no attribute %r" % (__name__, name))

@@ -1,10 +1,11 @@
 """Reading a patent's three inputs: the full-text HTML (decoded whatever its encoding), the PDF
-bytes and the mark records, each checked and refused with a JobError naming the file."""
+bytes and the mark records, each checked and refused with a JobError naming the file; and the
+PDF opened with PyMuPDF as every part that reads it opens it (open_pdf)."""
 import codecs
 import json
 import re
 
-from .errors import JobError
+from .errors import JobError, one_line
 from .vocabulary import MARK_TYPES, drawn_type
 
 # Byte order marks, longest first: a UTF-32 mark begins with the UTF-16 one.
@@ -112,6 +113,33 @@ def read_pdf(path):
     data = read_bytes(path)
     refuse_misplaced(path, data, "pdf")
     return data
+
+
+def open_pdf(fitz, pdf_bytes, pdf_name, read_pages=True):
+    """The PyMuPDF document, refused when it is not a PDF, encrypted, empty or damaged; with
+    ``read_pages`` false the pages' contents are not read beforehand, and the caller turns a
+    failure on a damaged page into its own error."""
+    try:
+        pdffile = fitz.open("pdf", pdf_bytes)
+    except Exception as e:
+        raise JobError(pdf_name, "pdf", "not a PDF file: %s" % one_line(e)) from None
+    if pdffile.needs_pass:
+        raise JobError(pdf_name, "pdf", "the PDF is encrypted")
+    if pdffile.page_count == 0:
+        raise JobError(pdf_name, "pdf", "the PDF has no pages")
+    if getattr(pdffile, "is_repaired", False):
+        raise JobError(pdf_name, "pdf", "the PDF is damaged (truncated or corrupt: its "
+                       "cross-reference table had to be rebuilt)")
+    if not read_pages:
+        return pdffile
+    try:
+        for page in pdffile:
+            for xref in page.get_contents():
+                pdffile.xref_stream(xref)
+    except Exception as e:
+        raise JobError(pdf_name, "pdf", "the PDF is damaged: page %d cannot be read (%s)"
+                       % (page.number + 1, one_line(e))) from None
+    return pdffile
 
 
 def describe(index, mark):

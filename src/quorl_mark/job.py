@@ -11,10 +11,10 @@ import re
 import time
 from typing import Dict, List, Optional
 
-from . import review as review_page, views
+from .review import page as review_page, views
 from .diagnostics import module_diagnostics
 from .errors import JobError, one_line
-from .inputs import describe, read_html, read_marks, read_pdf
+from .inputs import describe, open_pdf, read_html, read_marks, read_pdf
 from .outputs import Outputs
 from .vocabulary import AUTHOR, SECTIONS, SUBJECTS, marker_registry
 
@@ -82,33 +82,6 @@ def publication_number(text):
     label = _PUBLICATION_LABEL.search(text)
     match = (label and _PUBLICATION.search(text, label.end())) or _PUBLICATION.search(text)
     return match.group(1) + match.group(2).replace(" ", "") if match else None
-
-
-def open_pdf(fitz, pdf_bytes, pdf_name, read_pages=True):
-    """The PyMuPDF document, refused when it is not a PDF, encrypted, empty or damaged; with
-    ``read_pages`` false the pages' contents are not read beforehand, and the caller turns a
-    failure on a damaged page into its own error."""
-    try:
-        pdffile = fitz.open("pdf", pdf_bytes)
-    except Exception as e:
-        raise JobError(pdf_name, "pdf", "not a PDF file: %s" % one_line(e)) from None
-    if pdffile.needs_pass:
-        raise JobError(pdf_name, "pdf", "the PDF is encrypted")
-    if pdffile.page_count == 0:
-        raise JobError(pdf_name, "pdf", "the PDF has no pages")
-    if getattr(pdffile, "is_repaired", False):
-        raise JobError(pdf_name, "pdf", "the PDF is damaged (truncated or corrupt: its "
-                       "cross-reference table had to be rebuilt)")
-    if not read_pages:
-        return pdffile
-    try:
-        for page in pdffile:
-            for xref in page.get_contents():
-                pdffile.xref_stream(xref)
-    except Exception as e:
-        raise JobError(pdf_name, "pdf", "the PDF is damaged: page %d cannot be read (%s)"
-                       % (page.number + 1, one_line(e))) from None
-    return pdffile
 
 
 def load_html(html_text, html_name="PATENT.html"):
@@ -264,12 +237,12 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     """Marks one patent given by the paths of its inputs; returns a Result, or raises JobError.
 
     Nothing is written. ``diff_view`` adds the diff view pages, ``preview_dpi`` the PNG previews
-    of the marked pages, ``review_dpi`` the review page (review.py) with its page images. The
+    of the marked pages, ``review_dpi`` the review page (review/page.py) with its page images. The
     quorl module's own diagnostics go to standard error when ``verbose``, nowhere otherwise.
     ``ocr`` (auto, always, never) gives pages without text an OCR text layer first, read by
-    ``ocr_jobs`` children (see ocr.for_job); the marked PDF keeps it. ``skip_unplaced`` draws
-    the marks that can be placed and leaves out, with a warning each, those that cannot (see
-    place_marks) instead of failing.
+    ``ocr_jobs`` children (see ocr.document.for_job); the marked PDF keeps it. ``skip_unplaced``
+    draws the marks that can be placed and leaves out, with a warning each, those that cannot
+    (see place_marks) instead of failing.
     """
     seconds = {}
     clock = time.perf_counter()
@@ -285,7 +258,7 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     marks = read_marks(marks_path)
     lap("read")
     quorl = _quorl()
-    from .ocr import converter_with_text  # loads PyMuPDF
+    from .ocr.document import converter_with_text  # loads PyMuPDF
 
     with module_diagnostics(verbose):
         prepared = converter_with_text(

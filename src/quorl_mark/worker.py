@@ -22,7 +22,6 @@ import sys
 import time
 
 from .errors import JobError, one_line
-from .pymupdf_addons import skip_pymupdf_addons
 
 HEADER = struct.Struct("!I")  # length of the pickled reply that follows
 
@@ -93,7 +92,6 @@ def main(argv=None):
     os.dup2(devnull, 0)
     os.close(devnull)
     signal.signal(signal.SIGINT, signal.SIG_IGN)  # only a task at work is interrupted
-    skip_pymupdf_addons()
     for module in (sys.argv[1:] if argv is None else argv):
         importlib.import_module(module)
     worker = "%s:%d" % (socket.gethostname(), os.getpid())

@@ -4,11 +4,11 @@ import argparse
 import json
 import sys
 
-from . import job
-from .command import run, version
-from .diagnostics import module_diagnostics
-from .inputs import read_html
-from .vocabulary import SECTIONS
+from .. import job
+from .common import run, version
+from ..diagnostics import module_diagnostics
+from ..inputs import read_html
+from ..vocabulary import SECTIONS
 
 PROG = "quorl-text"
 

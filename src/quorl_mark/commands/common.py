@@ -1,9 +1,8 @@
 """What every command shares: one-line errors, exit statuses and the package version."""
 import sys
 
-from .errors import JobError, one_line
-from .inputs import MisplacedInput
-from .pymupdf_addons import skip_pymupdf_addons
+from ..errors import JobError, one_line
+from ..inputs import MisplacedInput
 
 
 def version():
@@ -52,7 +51,6 @@ def add_skip_unplaced(parser):
 def run(prog, work, usage_order=None):
     """Runs ``work()``: 0 when it returns, 1 with "prog: error: ..." on standard error when an
     input or output cannot be used, 130 on Ctrl-C. Never a traceback."""
-    skip_pymupdf_addons()
     try:
         work()
     except MisplacedInput as e:

@@ -9,7 +9,7 @@ import json
 import os
 from typing import Optional
 
-from .errors import JobError
+from ..errors import JobError
 
 MANIFEST_KEYS = ("name", "html", "pdf", "marks")
 OPTIONAL_KEYS = ("output",)

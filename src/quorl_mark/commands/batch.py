@@ -7,10 +7,10 @@ import argparse
 import collections
 import sys
 
-from .batch import Batch
-from .command import (add_allow_mismatch, add_page_options, add_skip_unplaced,
-                      add_standard_options, run)
-from .errors import JobError, one_line
+from ..batch.runner import Batch
+from .common import (add_allow_mismatch, add_page_options, add_skip_unplaced,
+                     add_standard_options, run)
+from ..errors import JobError, one_line
 
 PROG = "quorl-batch"
 
@@ -98,7 +98,7 @@ def summary(counts, progress, report):
 
 def mark_all(args):
     """Runs the batch; the number of patents that were not marked or skipped."""
-    from .progress import Progress
+    from ..batch.progress import Progress
 
     client = connect(args.dask) if args.dask else None
     try:

@@ -11,8 +11,8 @@ import collections
 import os
 import subprocess
 
-from .children import ChildPool
-from .errors import JobError
+from ..children import ChildPool
+from ..errors import JobError
 from .patent_task import TARGET, Settings, record
 from .report import NAME as REPORT_NAME, ReportLog, earlier_runs
 from .sources import Refusal, Source

@@ -12,10 +12,10 @@ import json
 import os
 import time
 
-from . import job
-from .errors import JobError
+from .. import job
+from ..errors import JobError
 
-TARGET = "quorl_mark.patent_task:mark_one"
+TARGET = "quorl_mark.batch.patent_task:mark_one"
 DONE = ("ok", "skipped")
 
 

@@ -1,4 +1,4 @@
-"""The style sheet and the script of the review page (review.py writes the page around them).
+"""The style sheet and the script of the review page (page.py writes the page around them).
 
 Both are inlined into the page, so that it opens from the file system with nothing to fetch; the
 page's Content-Security-Policy admits this script by its hash and nothing else.

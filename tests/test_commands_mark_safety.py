@@ -2,19 +2,17 @@
 half way, inputs that do not belong together, damaged or misordered inputs, other encodings.
 Each case either refuses with nothing changed or succeeds correctly."""
 import json
-import logging
 import os
 import stat
 import subprocess
 import sys
-import threading
 
 import pymupdf
 import pytest
 
 import patents
 import quorl
-from quorl_mark import diagnostics, job, outputs
+from quorl_mark import job, outputs
 from quorl_mark.errors import JobError
 
 BIN = os.path.dirname(sys.executable)
@@ -229,26 +227,3 @@ def test_job_errors_carry_file_stage_and_reason(work):
     with pytest.raises(JobError) as caught:
         job.mark_patent(work / "p.html", work / "m.json", work / "m.json")
     assert caught.value.stage == "read" and "JSON file" in caught.value.reason
-
-
-def test_diagnostics_are_routed_for_the_calling_thread_only(capsys, caplog):
-    inside = threading.Event()
-    leave = threading.Event()
-
-    def quiet_worker():
-        with diagnostics.module_diagnostics(verbose=False):
-            print("hidden")
-            logging.warning("hidden too")
-            inside.set()
-            leave.wait(5)
-
-    worker = threading.Thread(target=quiet_worker)
-    worker.start()
-    inside.wait(5)
-    print("shown")
-    logging.warning("shown too")
-    leave.set()
-    worker.join()
-    out = capsys.readouterr().out
-    assert "shown" in out and "hidden" not in out
-    assert [r.getMessage() for r in caplog.records] == ["shown too"]

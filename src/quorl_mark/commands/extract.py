@@ -11,12 +11,13 @@ import os
 import pathlib
 import sys
 
-from . import job, w3c
-from .command import add_allow_mismatch, add_standard_options, run
-from .diagnostics import module_diagnostics
-from .extract import pdf_annotations_to_marks, pdf_without_annotations
-from .inputs import read_html, read_pdf
-from .outputs import Outputs
+from .. import job
+from ..extract import w3c
+from .common import add_allow_mismatch, add_standard_options, run
+from ..diagnostics import module_diagnostics
+from ..extract.marks import pdf_annotations_to_marks, pdf_without_annotations
+from ..inputs import read_html, read_pdf
+from ..outputs import Outputs
 
 PROG = "quorl-extract"
 ORDER = "PATENT.html ANNOTATED.pdf"

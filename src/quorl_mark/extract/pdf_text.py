@@ -5,7 +5,7 @@ import itertools
 from collections import defaultdict
 from typing import Dict, List
 
-from .errors import JobError
+from ..errors import JobError
 
 
 class PdfText:

@@ -12,10 +12,10 @@ from collections import defaultdict
 from typing import List
 
 from .annotations import GEOMETRY_TOLERANCE, near, read_annotations
-from .errors import JobError, one_line
-from .job import open_pdf
+from ..errors import JobError, one_line
+from ..inputs import open_pdf
 from .pdf_text import Alignment, PdfText
-from .vocabulary import (CLAIMS_FLAG_TEXT, DUPLICATE_PREFIX, DUPLICATE_SUBJECT, EQUAL_INFO,
+from ..vocabulary import (CLAIMS_FLAG_TEXT, DUPLICATE_PREFIX, DUPLICATE_SUBJECT, EQUAL_INFO,
                          IMAGE_LABEL_SUBJECT, NOTE_KINDS, NUMBER_SUBJECTS, PDF_TEXT_HIDDEN,
                          TEXT_MARKUP_KINDS)
 

@@ -15,8 +15,8 @@ import subprocess
 import threading
 import uuid
 
-from .children import ChildPool, Outcome
-from .errors import one_line
+from ..children import ChildPool, Outcome
+from ..errors import one_line
 from .patent_task import TARGET, record
 
 GRACE = 5.0  # seconds a task's children have to unwind after an interrupt

@@ -8,10 +8,10 @@ status.
 import argparse
 import sys
 
-from . import job
-from .command import (add_allow_mismatch, add_page_options, add_skip_unplaced,
-                      add_standard_options, run)
-from .errors import JobError
+from .. import job
+from .common import (add_allow_mismatch, add_page_options, add_skip_unplaced,
+                     add_standard_options, run)
+from ..errors import JobError
 
 PROG = "quorl-mark"
 ORDER = "PATENT.html PATENT.pdf MARKS.json"
@@ -87,7 +87,7 @@ def build_parser():
 def mark(args):
     if not 10 <= args.dpi <= 1200:
         raise JobError(None, "arguments", "--dpi must be between 10 and 1200")
-    from .ocr import page_progress  # loads PyMuPDF
+    from ..ocr.document import page_progress  # loads PyMuPDF
 
     to_stdout = args.output == "-"
     messages = sys.stderr if to_stdout else sys.stdout

@@ -2,7 +2,7 @@
 mark highlighted on both and listed, each a click (or n / p) away from where it landed.
 
 ``review_files`` gives ``index.html`` and the page images it shows, by relative file name. The
-page opens from the file system: its style and script are inline (review_assets.py), the images
+page opens from the file system: its style and script are inline (assets.py), the images
 are relative links, and its Content-Security-Policy lets nothing else load or run. Every text of
 the patent and of the marks reaches the page through ``views.escape``; the page carries no data
 block for its script, which reads the marks from ``data-m`` attributes of numbers only.
@@ -16,9 +16,9 @@ import base64
 import hashlib
 from collections import defaultdict
 
-from .review_assets import SCRIPT, STYLE
+from .assets import SCRIPT, STYLE
 from .views import escape
-from .vocabulary import MARK_TYPES, SECTIONS
+from ..vocabulary import MARK_TYPES, SECTIONS
 
 PAGE_IMAGE = "pages/page-%03d.png"
 _TYPES = set(MARK_TYPES) | {"equal"}

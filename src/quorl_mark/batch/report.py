@@ -3,7 +3,7 @@ earlier run's lines say about which patents need no new attempt."""
 import json
 import os
 
-from .errors import JobError
+from ..errors import JobError
 from .patent_task import DONE, fingerprint
 
 NAME = "report.jsonl"

@@ -20,12 +20,12 @@ from typing import Callable, Dict, List, Optional
 
 import pymupdf
 
-from .errors import JobError
-from .ocr_lines import font_of, page_size, text_lines
+from ..errors import JobError
+from .lines import font_of, page_size, text_lines
 
 LANGUAGE = "chi_sim"
 PACKAGES = "tesseract-ocr and tesseract-ocr-chi-sim"
-PAGE_TARGET = "quorl_mark.ocr_page:recognise_page"
+PAGE_TARGET = "quorl_mark.ocr.page:recognise_page"
 PAGE_TIMEOUT = 600  # seconds; a page at 300 dpi takes about ten
 # The first page's rule lies between these shares of the page's height, below the header.
 RULE_BAND = (0.12, 0.6)
@@ -94,14 +94,14 @@ def _page_pdf(doc, number):
 
 def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress):
     """page -> recognised data or the reason it failed, pages run in ChildPool children."""
-    from .children import ChildPool
+    from ..children import ChildPool
 
     env = {"OMP_THREAD_LIMIT": str(TESSERACT_THREADS)} if TESSERACT_THREADS else {}
     tasks = ((n, PAGE_TARGET, (_page_pdf(doc, n), language, dpi, tessdata, n == 0))
              for n in numbers)
     found = {}
     with ChildPool(min(jobs, len(numbers)), timeout=PAGE_TIMEOUT, env=env,
-                   preload=("quorl_mark.ocr_page",)) as pool:
+                   preload=("quorl_mark.ocr.page",)) as pool:
         for outcome in pool.run(tasks):
             found[outcome.key] = outcome.value if outcome.status == "ok" else (
                 outcome.error or outcome.status)
@@ -196,7 +196,7 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     name = name or default_name
     if not 72 <= dpi <= 1200:
         raise ValueError("dpi must be between 72 and 1200")
-    from .job import open_pdf
+    from ..inputs import open_pdf
 
     doc = open_pdf(pymupdf, data, name, read_pages=False)
     numbers = pages_to_read(doc, pages)
@@ -238,7 +238,7 @@ def for_job(pdf_bytes, name, mode, jobs=None, progress=None):
         return pdf_bytes, []
     if mode not in OPTIONS:
         raise JobError(None, "arguments", "--ocr must be one of auto, always, never")
-    from .job import open_pdf
+    from ..inputs import open_pdf
 
     # The job's own checks: a damaged or encrypted PDF is reported as such, not read page by page.
     with open_pdf(pymupdf, pdf_bytes, name) as doc:

@@ -2,7 +2,7 @@
 goes through ``escape`` (or through the diff view's own escaping in the quorl module)."""
 import html
 
-from .vocabulary import SECTIONS
+from ..vocabulary import SECTIONS
 
 
 def escape(text):

@@ -16,7 +16,7 @@ import subprocess
 import pymupdf
 
 from . import hocr
-from .errors import JobError
+from ..errors import JobError
 
 # Tesseract's orientation detection reads a page well at this resolution, in a second.
 OSD_DPI = 150

@@ -16,7 +16,9 @@ from bs4 import BeautifulSoup
 
 import patents
 import quorl
-from quorl_mark import cli, outputs as output_files, views
+from quorl_mark import outputs as output_files
+from quorl_mark.commands import mark as cli
+from quorl_mark.review import views
 from quorl_mark.vocabulary import SECTIONS
 
 SCRIPT = pathlib.Path(sys.executable).with_name("quorl-mark")

@@ -5,7 +5,7 @@ import itertools
 import math
 from typing import List, Optional, Tuple
 
-from .vocabulary import (AUTHOR, CLAIMS_FLAG_FILL, CLAIMS_FLAG_PAGE, CLAIMS_FLAG_RECT,
+from ..vocabulary import (AUTHOR, CLAIMS_FLAG_FILL, CLAIMS_FLAG_PAGE, CLAIMS_FLAG_RECT,
                          CLAIMS_FLAG_TEXT, FLAG_COLUMN, FLAG_FILL, FLAG_HEIGHT,
                          HIGHLIGHT_SUBJECT, IMAGE_LABEL_SUBJECT, NUMBER_SUBJECTS,
                          TEXT_MARKUP_KINDS)

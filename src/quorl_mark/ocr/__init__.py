@@ -1,0 +1,8 @@
+"""Scanned patents: an invisible text layer for the pages that carry no text. document.py reads
+a whole PDF (``ocr_pdf``, and the job's ``converter_with_text``), page.py one page in a child
+process with the tesseract command, hocr.py Tesseract's output, lines.py the lines of the text
+layer.
+
+It may import the shared modules (inputs, errors, children) and the quorl module; it never
+imports the job, which runs it.
+"""
