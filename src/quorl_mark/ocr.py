@@ -8,6 +8,11 @@ down is shown upright, its image unchanged inside. The first page's horizontal r
 scan carries only as pixels, is found in the page image and written as two invisible vector lines
 (the document model takes the first page's second drawing for the rule under its header).
 
+A page read that already carries text (``pages="all"``) has that text replaced, never doubled:
+an invisible text layer (an earlier OCR) is removed, the page's images and drawings kept; a page
+whose text is printed (a born-digital page) is replaced by its image at the OCR resolution,
+what the recognised text then lies on.
+
 Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread. A page that cannot be read is left without text and reported.
 """
 import dataclasses
@@ -86,6 +91,31 @@ def pages_to_read(doc, pages):
     return [p.number for p in doc if pages == "all" or not has_text(p)]
 
 
+def printed_text(page):
+    """Whether any of the page's text is drawn visibly (not in render mode 3, not transparent)."""
+    return any(span["alpha"] for block in page.get_text("dict")["blocks"]
+               for line in block.get("lines", ()) for span in line["spans"] if span["text"].strip())
+
+
+def without_text(doc, number, dpi):
+    """The page ``number`` with the text it carries taken away (see the module's docstring)."""
+    page = doc[number]
+    if not has_text(page):
+        return page
+    if not printed_text(page):
+        page.add_redact_annot(page.rect)
+        page.apply_redactions(images=pymupdf.PDF_REDACT_IMAGE_NONE,
+                              graphics=pymupdf.PDF_REDACT_LINE_ART_NONE,
+                              text=pymupdf.PDF_REDACT_TEXT_REMOVE)
+        return page
+    image = page.get_pixmap(dpi=dpi, alpha=False).tobytes("png")  # as it is shown, turned
+    rect = page.rect
+    page = doc.new_page(number, width=rect.width, height=rect.height)
+    page.insert_image(page.rect, stream=image)
+    doc.delete_page(number + 1)
+    return page
+
+
 def _page_pdf(doc, number):
     single = pymupdf.open()
     single.insert_pdf(doc, from_page=number, to_page=number)
@@ -159,10 +189,11 @@ def read_input(pdf):
         raise JobError(path, "read", "cannot read it: %s" % (e.strerror or e)) from None
 
 
-def add_text_layers(doc, numbers, found):
+def add_text_layers(doc, numbers, found, dpi=300):
     """Writes the recognised text (``found``: page -> recognise_page's data, or why the page
-    failed) onto ``doc``'s pages ``numbers``; returns the pages done, the unreadable pages with
-    their reasons and the y of the rule written onto the first page (or None)."""
+    failed) onto ``doc``'s pages ``numbers``, replacing any text they carry (an image of a
+    printed page at ``dpi``); returns the pages done, the unreadable pages with their reasons
+    and the y of the rule written onto the first page (or None)."""
     done, unreadable, rule = [], {}, None
     sizes = [page_size(f["lines"]) for f in found.values() if isinstance(f, dict)]
     sizes = [size for size in sizes if size is not None]
@@ -176,6 +207,7 @@ def add_text_layers(doc, numbers, found):
         if not lines:  # left as it was: a turn detected on a blank page is noise
             unreadable[number] = "no text was recognised on it (a blank page?)"
             continue
+        without_text(doc, number, dpi)
         page = _upright(doc, number, page_found["size"], page_found["turn"])
         if number == 0 and not page.get_drawings():
             found_rule = first_rule(page, page_found.get("rules", ()))
@@ -206,7 +238,7 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     jobs = max(1, jobs or os.cpu_count() or 1)
     step = progress(len(numbers)) if progress is not None else None
     found = _recognise(doc, numbers, language, dpi, tessdata, jobs, step)
-    done, unreadable, rule = add_text_layers(doc, numbers, found)
+    done, unreadable, rule = add_text_layers(doc, numbers, found, dpi)
     out = doc.tobytes(garbage=1, deflate=True)
     doc.close()
     return OcrResult(out, done, unreadable, rule, time.perf_counter() - start)
@@ -249,6 +281,15 @@ def for_job(pdf_bytes, name, mode, jobs=None, progress=None):
     return result.pdf, result.warnings(name)
 
 
+def without_any_text(pdf_bytes):
+    """Whether ``pdf_bytes`` opens and carries no text on any page."""
+    try:
+        with pymupdf.open("pdf", pdf_bytes) as doc:
+            return not doc.needs_pass and not any(has_text(page) for page in doc)
+    except Exception:
+        return False
+
+
 def pages_read_as_text(pdfdoc):
     """The pages on which the document model read characters (not just figures)."""
     return {line["page"] for line in pdfdoc.lines
@@ -270,7 +311,18 @@ def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None):
     With "auto" the PDF is first built as it is, since a text PDF, by far the most common,
     needs no OCR: a page on which the document model read characters has text, so only the
     other pages are looked at, and OCR and a second build follow only when one of them has
-    none. That spares every text PDF an extraction of all its pages."""
+    none. That spares every text PDF an extraction of all its pages.
+
+    With "never" a PDF that cannot be built and has no text on any page is refused as a scan
+    that --ocr auto would read."""
+    if mode == "never":
+        try:
+            return Prepared(build(pdf_bytes), pdf_bytes, [], 0.0)
+        except JobError as e:
+            if not without_any_text(pdf_bytes):
+                raise
+            raise JobError(e.file, e.stage, "the PDF has no text layer (a scan?), and --ocr never "
+                           "reads none; --ocr auto reads its pages with Tesseract OCR") from None
     first_error = None
     if mode == "auto":
         try:

@@ -16,6 +16,7 @@ import subprocess
 import pymupdf
 
 from . import hocr
+from .ocr_clean import cleaned
 from .errors import JobError
 
 # Tesseract's orientation detection reads a page well at this resolution, in a second.
@@ -213,6 +214,7 @@ def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=T
         pix = page.get_pixmap(matrix=pymupdf.Matrix(zoom, zoom).prerotate(turn),
                               colorspace=pymupdf.csGRAY, alpha=False)
         pix.set_dpi(dpi, dpi)
+        pix = cleaned(pix)
         found = {"turn": turn, "size": (pix.width / zoom, pix.height / zoom),
                  "lines": read_lines(pix, language, tessdata)}
         if rules:
