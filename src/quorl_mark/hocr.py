@@ -67,3 +67,16 @@ def parse(document: bytes, scale: float, shift=(0, 0)) -> List[OcrLine]:
         baseline = box[3] + offset * scale + slope * (box[2] - box[0]) / 2
         lines.append(OcrLine(box, baseline, words))
     return lines
+
+
+def moved(line: OcrLine, shift, scale: float) -> OcrLine:
+    """``line`` measured in pixels moved by ``shift`` times ``scale``, as ``parse`` measures."""
+    def box(b):
+        return _box(b, scale, shift)
+    return OcrLine(box(line.box), (line.baseline + shift[1]) * scale,
+                   [word._replace(box=box(word.box)) for word in line.words])
+
+
+def text_of(line: OcrLine) -> str:
+    """The line's characters, without blanks."""
+    return "".join(word.text for word in line.words)

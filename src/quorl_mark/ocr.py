@@ -162,19 +162,24 @@ def write_text(page, lines):
     shape.commit()
 
 
-def first_rule(page, rules):
-    """The rule under the first page's header: the topmost long rule within RULE_BAND."""
+def first_rules(page, rules):
+    """The rules of the first page to write: the topmost long rule within RULE_BAND, under the
+    header, and the next one below it about as long (a publication prints one above its title),
+    or the first one twice; None without a rule."""
     top, bottom = (share * page.rect.height for share in RULE_BAND)
+    inside = [rule for rule in rules if top <= rule[1] <= bottom]
+    if not inside:
+        return None
+    first = inside[0]
+    below = [rule for rule in rules if rule[1] > first[1] + 1
+             and rule[2] - rule[0] >= 0.8 * (first[2] - first[0])]
+    return first, (below[0] if below else first)
+
+
+def write_rules(page, rules):
+    """The rules as the first page's first two drawings, invisible: the document model takes
+    the second for the rule above the first page's text."""
     for x0, y, x1 in rules:
-        if top <= y <= bottom:
-            return x0, y, x1
-    return None
-
-
-def write_rule(page, rule):
-    """The rule as the first page's first two drawings, invisible."""
-    x0, y, x1 = rule
-    for _ in range(2):
         page.draw_line((x0, y), (x1, y), color=(0, 0, 0), width=1, stroke_opacity=0)
 
 
@@ -210,10 +215,10 @@ def add_text_layers(doc, numbers, found, dpi=300):
         without_text(doc, number, dpi)
         page = _upright(doc, number, page_found["size"], page_found["turn"])
         if number == 0 and not page.get_drawings():
-            found_rule = first_rule(page, page_found.get("rules", ()))
-            if found_rule is not None:
-                write_rule(page, found_rule)
-                rule = found_rule[1]
+            found_rules = first_rules(page, page_found.get("rules", ()))
+            if found_rules is not None:
+                write_rules(page, found_rules)
+                rule = found_rules[1][1]
         write_text(page, lines)
         done.append(number)
     return done, unreadable, rule
