@@ -32,15 +32,22 @@ def convert_span_a2b(sa, spandiff):
         return []
     newsa_s = max(cands[0][0][0], sa[0])
     newsa_e = min(cands[-1][0][1], sa[1])
+    dropped_tail = None
     if newsa_e - newsa_s > 0:
         if sa[0] == cands[0][0][1]:
             cands = cands[1:]
         if cands and sa[1] == cands[-1][0][0]:
+            dropped_tail = cands[-1]
             cands = cands[:-1]
         if not cands:
             return []
-    sb_s = cands[0][1][0] + (newsa_s - cands[0][0][0])
-    sb_e = cands[-1][1][1] + (newsa_e - cands[-1][0][1])
+    # A start in text only a has is carried to the first kept pair; an end past the last kept
+    # pair reaches into b's unaligned run before the dropped pair, no further.
+    sb_s = cands[0][1][0] + max(newsa_s - cands[0][0][0], 0)
+    overhang = newsa_e - cands[-1][0][1]
+    if dropped_tail:
+        overhang = min(overhang, dropped_tail[1][0] - cands[-1][1][1])
+    sb_e = cands[-1][1][1] + overhang
     return ((newsa_s, newsa_e), (sb_s, sb_e))
 
 

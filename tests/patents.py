@@ -44,7 +44,10 @@ Knobs (all optional):
 - ``mixed_size_lines`` (0): number of body lines with a stretch in a smaller font size.
 - ``substitutions``, ``insertions``, ``deletions``, ``halfwidth`` (0): number of small edits made
   to the HTML texts only (a character replaced, a character inserted, a character deleted, a
-  full-width punctuation mark turned half-width).
+  full-width punctuation mark turned half-width); ``blanks`` (0): blanks put after a "，", "；"
+  or "：" of the HTML texts only.
+- ``restated`` (False): a first claim of 4 to 6 sentences, a last claim restating it word for word
+  and a summary paragraph restating each claim, as real publications do.
 
 Besides ``pdf`` and ``html`` the result carries what a test needs to know about the layout:
 ``page_kinds`` (per page: "abstract", "claims", "descriptions", "seqs" or "drawings"),
@@ -181,7 +184,7 @@ def _paragraph(rng: random.Random, low: int = 1, high: int = 4) -> str:
 
 
 def make_content(rng: random.Random, claims: int, paragraphs: int, figures: int,
-                 sequences: int) -> Content:
+                 sequences: int, restated: bool = False) -> Content:
     pubno = "CN %d A" % rng.randint(100000000, 119999999)
     title = rng.choice(_TITLE_HEADS)
     subject = title[2:].split("及")[0]
@@ -201,16 +204,24 @@ def make_content(rng: random.Random, claims: int, paragraphs: int, figures: int,
     ]
     abstract = ("本发明公开了" + title + "，" + _paragraph(rng, 2, 3)
                 + "本发明能够提高处理效率，降低成本。")
-    claim_texts = ["1.一种%s，其特征在于，包括：%s" % (subject, _paragraph(rng, 1, 2))]
+    first_claim = _paragraph(rng, 4, 6) if restated else _paragraph(rng, 1, 2)
+    claim_texts = ["1.一种%s，其特征在于，包括：%s" % (subject, first_claim)]
     for number in range(2, claims + 1):
         claim_texts.append("%d.根据权利要求%d所述的%s，其特征在于，%s" % (
             number, rng.randint(1, number - 1), subject, _paragraph(rng, 1, 2)))
+    bodies = [text.split("，", 1)[1] for text in claim_texts]
+    if restated:
+        # A system claim restating the first claim word for word, as real publications have.
+        claim_texts.append("%d.一种%s系统，%s" % (claims + 1, subject, bodies[0]))
     figure_names = ["图%d" % (i + 1) for i in range(figures)]
     description: List[Tuple[str, str]] = [
         ("h", "技术领域"), ("p", "本发明涉及%s技术领域，具体涉及%s。" % (subject[:2], title[2:])),
         ("h", "背景技术"), ("p", _paragraph(rng)), ("p", _paragraph(rng)),
         ("h", "发明内容"), ("p", "本发明的目的在于提供" + title + "。" + _paragraph(rng)),
     ]
+    if restated:
+        # The summary restating the claims.
+        description += [("p", "本发明提供的%s，%s" % (subject, body)) for body in bodies]
     if figures:
         description.append(("h", "附图说明"))
         for name in figure_names:
@@ -568,16 +579,18 @@ _FILLERS = "的一是在了和有为其与"
 
 
 def edit_texts(texts: List[List[str]], rng: random.Random, substitutions: int, insertions: int,
-               deletions: int, halfwidth: int) -> List[Tuple[str, int, int, str, str]]:
+               deletions: int, halfwidth: int, blanks: int = 0) -> List[Tuple[str, int, int, str, str]]:
     """Applies the HTML edits in place to the editable texts; returns (kind, group, item, old,
     new) per edit."""
     slots = [(g, i) for g, group in enumerate(texts) for i, _ in enumerate(group)]
     edits = []
     plan = (["substitution"] * substitutions + ["insertion"] * insertions
-            + ["deletion"] * deletions + ["halfwidth"] * halfwidth)
+            + ["deletion"] * deletions + ["halfwidth"] * halfwidth + ["blank"] * blanks)
     rng.shuffle(plan)
     for kind in plan:
         def qualifies(c: str) -> bool:
+            if kind == "blank":
+                return c in "，；："
             return c in _HALF if kind == "halfwidth" else "\u4e00" <= c <= "\u9fff"
 
         usable = [(g, i) for g, i in slots if any(qualifies(c) for c in texts[g][i])]
@@ -588,6 +601,8 @@ def edit_texts(texts: List[List[str]], rng: random.Random, substitutions: int, i
         k = rng.choice([k for k, c in enumerate(text) if qualifies(c)])
         if kind == "halfwidth":
             new = text[:k] + _HALF[text[k]] + text[k + 1:]
+        elif kind == "blank":
+            new = text[:k + 1] + " " + text[k + 1:]
         elif kind == "substitution":
             new = text[:k] + rng.choice([c for c in _FILLERS if c != text[k]]) + text[k + 1:]
         elif kind == "insertion":
@@ -692,7 +707,8 @@ class Patent:
 _DEFAULTS = dict(claims=4, paragraphs=10, figures=2, sequences=0, pages=None, abstract_figure=True,
                  drawings_title="说明书附图", header_spacing=None, header_overrides=None,
                  count_text=None, count_lines=1, split_lines=0, nbsp_lines=0, mixed_size_lines=0,
-                 substitutions=0, insertions=0, deletions=0, halfwidth=0)
+                 substitutions=0, insertions=0, deletions=0, halfwidth=0, blanks=0,
+                 restated=False)
 
 
 def generate_patent(seed: int = 0, **knobs) -> Patent:
@@ -711,7 +727,7 @@ def generate_patent(seed: int = 0, **knobs) -> Patent:
 
     def build(paragraphs):
         content = make_content(random.Random("content-%d" % seed), k["claims"], paragraphs,
-                               k["figures"], k["sequences"])
+                               k["figures"], k["sequences"], k["restated"])
         return content, layout(content, separator_y, k["abstract_figure"], k["drawings_title"])
 
     paragraphs = k["paragraphs"]
@@ -754,7 +770,7 @@ def generate_patent(seed: int = 0, **knobs) -> Patent:
     html, html_texts, made = make_html(
         content, k["abstract_figure"], random.Random("html-%d" % seed),
         dict(substitutions=k["substitutions"], insertions=k["insertions"],
-             deletions=k["deletions"], halfwidth=k["halfwidth"]))
+             deletions=k["deletions"], halfwidth=k["halfwidth"], blanks=k["blanks"]))
 
     page_lines = []
     for page in pages:

@@ -72,7 +72,7 @@ class TestConvertSpan:
     @pytest.mark.parametrize(
         "sa, expected",
         [((1, 3), ((1, 3), (1, 3))), ((3, 10), ((3, 10), (3, 8))), ((0, 12), ((0, 12), (0, 10))),
-         ((4, 9), ((4, 9), (4, 7))), ((5, 10), ((5, 10), (3, 8))), ((5, 8), []), ((6, 7), []),
+         ((4, 9), ((4, 9), (4, 7))), ((5, 10), ((5, 10), (6, 8))), ((5, 8), []), ((6, 7), []),
          ((12, 20), ((12, 12), (10, 10))), ((9, 9), ((9, 9), (7, 7))), ([1, 3], ((1, 3), (1, 3)))],
     )
     def test_documented_cases(self, sa, expected):
@@ -101,6 +101,37 @@ class TestConvertSpan:
             a, b = a + size, b + size
         sa = (start, start + length)
         assert quorl.convert_span_a2b(sa, pairs) == ref.convert_span_a2b(sa, pairs)
+
+    def test_text_only_one_side_has_is_not_carried_over(self):
+        a = "甲乙丙丁戊己庚辛网页独有网页独有子丑寅卯辰巳午未"
+        b = a.replace("网页独有网页独有", "")
+        pairs = quorl.PositionMapper(a, b).spandiff
+        for span, text in [((4, 16), "戊己庚辛"), ((8, 17), "子"), ((10, 16), "")]:
+            result = quorl.convert_span_a2b(span, pairs)
+            assert (b[slice(*result[1])] if result else None) == text
+
+    def test_replaced_character_maps_onto_its_replacement(self):
+        a, b = "甲乙丙丁戊", "甲乙X丁戊"
+        pairs = [((0, 2), (0, 2)), ((3, 5), (3, 5))]
+        assert quorl.convert_span_a2b((1, 3), pairs) == ((1, 3), (1, 3))
+        assert b[1:3] == "乙X" and a[1:3] == "乙丙"
+
+    @given(st.lists(st.tuples(st.integers(0, 6), st.integers(1, 8), st.integers(0, 6)), max_size=8),
+           st.integers(0, 70), st.integers(0, 30))
+    def test_never_takes_characters_aligned_outside_the_span(self, raw, start, length):
+        pairs, a, b = [], 0, 0
+        for gap_a, size, gap_b in raw:
+            a, b = a + gap_a, b + gap_b
+            pairs.append(((a, a + size), (b, b + size)))
+            a, b = a + size, b + size
+        result = quorl.convert_span_a2b((start, start + length), pairs)
+        if not result:
+            return
+        (sb_s, sb_e) = result[1]
+        for (a1, a2), (b1, _) in pairs:
+            for k in range(a2 - a1):
+                if sb_s <= b1 + k < sb_e:
+                    assert start <= a1 + k < start + length
 
     def test_malformed_pairs(self):
         with pytest.raises((TypeError, IndexError)):

@@ -16,6 +16,7 @@ import pytest
 
 from patent_files import write_patent
 from quorl_mark import batch_cli, cli
+from quorl_mark.batch import mark_batch
 from quorl_mark.progress import Progress
 from stuck_inputs import kill_readers, make_fifo, wait_for_reader
 
@@ -119,6 +120,15 @@ def test_a_folder_marked_as_quorl_mark_marks_each_patent(corpus, tmp_path, capfd
         assert lines[name]["error"] == quorl_mark_error(capfd, corpus, name, tmp_path)
         assert not (outdir / (name + ".pdf")).exists()
     assert no_temporary_files(outdir)
+
+
+def test_skip_unplaced_counts_the_marks_left_out(corpus, tmp_path):
+    folder = copy_of(corpus, tmp_path, ("p0", "outside"))
+    lines = {line["name"]: line for line in mark_batch(folder, tmp_path / "out", jobs=1,
+                                                       skip_unplaced=True)}
+    assert {n: (l["status"], l["marks"], l["unplaced"]) for n, l in lines.items()} == {
+        "p0": ("ok", 8, 0), "outside": ("ok", 0, 1)}
+    assert "cannot be placed" in lines["outside"]["warnings"][0]
 
 
 def test_a_second_run_resumes(corpus, tmp_path, capfd):

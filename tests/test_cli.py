@@ -352,6 +352,31 @@ class TestFailures:
         assert "mark 4 (type 'par', title '1', start 0, end 5) cannot be placed" in err
         assert err.rstrip().endswith("no part of it is aligned with the PDF text")
 
+    def test_skip_unplaced_draws_the_others_and_keeps_the_reason(self, workspace, capsys):
+        folder, marks = workspace
+        unplaced = [dict(marks[0], start=0, end=5), dict(marks[1], start=10**6, end=10**6 + 5)]
+        self.write_marks(workspace, marks[:3] + unplaced)
+        status, out, err = run_main([folder / "p.html", folder / "p.pdf", folder / "marks.json",
+                                     "-o", folder / "out.pdf", "--marks-out", folder / "m.json",
+                                     "--skip-unplaced"], capsys)
+        assert status == 0 and out.startswith("3 marks on ") and "(2 left out)" in out
+        warnings = err.splitlines()
+        assert len(warnings) == 2 and all(w.startswith("quorl-mark: warning: ") for w in warnings)
+        assert "mark 4 (type 'par', title '1', start 0, end 5) cannot be placed" in warnings[0]
+        assert "mark 5" in warnings[1] and "ends beyond the HTML text" in warnings[1]
+        written = json.loads((folder / "m.json").read_text(encoding="utf-8"))
+        assert [bool(m["rects"]) for m in written] == [True] * 3 + [False] * 2
+        assert [m.get("reason") for m in written[3:]] == [
+            "no part of it is aligned with the PDF text",
+            "it ends beyond the HTML text, which has %d characters"
+            % len(quorl.HtmlDocument((folder / "p.html").read_text(encoding="utf-8")).text)]
+        assert all(m["pdflines"] == [] for m in written[3:])
+        self.write_marks(workspace, marks[:3])
+        assert run_main([folder / "p.html", folder / "p.pdf", folder / "marks.json",
+                         "-o", folder / "placed.pdf"], capsys)[0] == 0
+        assert annotation_list((folder / "out.pdf").read_bytes()) == \
+            annotation_list((folder / "placed.pdf").read_bytes())
+
     def test_mark_beyond_the_text(self, workspace, capsys):
         _, marks = workspace
         self.write_marks(workspace, [dict(marks[0], start=10**6, end=10**6 + 5)])

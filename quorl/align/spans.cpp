@@ -50,17 +50,27 @@ std::optional<SpanPair> convert_span_a2b(Span sa, const std::vector<SpanPair>& p
   const std::int64_t newsa_s = std::max(candidates.front()->a.start, sa.start);
   const std::int64_t newsa_e = std::min(candidates.back()->a.end, sa.end);
   std::size_t first = 0, last = candidates.size();  // remaining candidates: [first, last)
+  const SpanPair* dropped_tail = nullptr;
   if (newsa_e > newsa_s) {
     // Pairs that only touch an end of the span carry none of its characters.
     if (sa.start == candidates[first]->a.end) ++first;
-    if (first < last && sa.end == candidates[last - 1]->a.start) --last;
+    if (first < last && sa.end == candidates[last - 1]->a.start) dropped_tail = candidates[--last];
     if (first == last) return std::nullopt;
   }
   const SpanPair& head = *candidates[first];
   const SpanPair& tail = *candidates[last - 1];
+  // The span's characters before the first kept pair, or after the last, are text only a has
+  // when b has nothing there: the b span starts at the first kept pair, and ends past the last
+  // one by the overhang only as far as b's own unaligned run reaches (a replaced character maps
+  // onto its replacement). Going further would take in b characters aligned with a characters
+  // outside the span.
+  const std::int64_t start_offset = std::max<std::int64_t>(checked_sub(newsa_s, head.a.start), 0);
+  std::int64_t end_overhang = checked_sub(newsa_e, tail.a.end);
+  if (dropped_tail) {
+    end_overhang = std::min(end_overhang, checked_sub(dropped_tail->b.start, tail.b.end));
+  }
   return SpanPair{{newsa_s, newsa_e},
-                  {checked_add(head.b.start, checked_sub(newsa_s, head.a.start)),
-                   checked_add(tail.b.end, checked_sub(newsa_e, tail.a.end))}};
+                  {checked_add(head.b.start, start_offset), checked_add(tail.b.end, end_overhang)}};
 }
 
 std::int64_t convert_position_a2b(std::int64_t posa, const std::vector<SpanPair>& pairs) {

@@ -69,7 +69,8 @@ std::int64_t span_binary_search(std::size_t count, StartAt&& start_at, EndAt&& e
 std::int64_t search_a_spans(const std::vector<SpanPair>& pairs, std::int64_t value);
 
 // Carries the a span `sa` (start <= end) into b through `pairs`. The result's a span is `sa`
-// clipped to the pairs it meets; nothing when it meets no equal stretch.
+// clipped to the pairs it meets; nothing when it meets no equal stretch. The b span never holds a
+// character aligned with an a character outside `sa`.
 std::optional<SpanPair> convert_span_a2b(Span sa, const std::vector<SpanPair>& pairs);
 
 // Carries position `posa` into b with the offset of the pair at or before it; -1 before the

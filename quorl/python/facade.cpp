@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "quorl/align/anchored_alignment.hpp"
 #include "quorl/align/line_starts.hpp"
 #include "quorl/align/spans.hpp"
 #include "quorl/align/vocabulary.hpp"
@@ -55,6 +56,17 @@ std::optional<py::object> section_record(const py::object& infodict, const char*
   return record;
 }
 
+// The anchored alignment's span pairs for a section whose difflib alignment a passage written
+// twice has captured; nothing for a sound one, which stays as PositionMapper gives it.
+std::optional<std::vector<SpanPair>> realigned_section(const py::object& mapper,
+                                                       const py::object& spandiff) {
+  const std::u32string a = to_u32(mapper.attr("a_text"), "the mapper's a_text");
+  const std::u32string b = to_u32(mapper.attr("b_text"), "the mapper's b_text");
+  const std::vector<SpanPair> current = read_span_pairs(spandiff);
+  py::gil_scoped_release unlocked;
+  return align::realigned_span_pairs(a, b, current);
+}
+
 void init_mapper(const py::object& self) {
   py::object htmldoc = self.attr("htmldoc");
   py::object pdfdoc = self.attr("pdfdoc");
@@ -98,8 +110,17 @@ void init_mapper(const py::object& self) {
     const std::int64_t a_index = to_int64(htmlindexlist[idx]);
     const std::int64_t b_index = to_int64(pdfindexlist[idx]);
     py::list entries;
-    for (py::handle pair : py::iter(mapper.attr("spandiff"))) {
-      entries.append(shifted_pair(pair, a_index, b_index));
+    py::object spandiff = mapper.attr("spandiff");
+    if (std::optional<std::vector<SpanPair>> realigned = realigned_section(mapper, spandiff)) {
+      for (const SpanPair& p : *realigned) {
+        entries.append(
+            py::make_tuple(py::make_tuple(shifted(p.a.start, a_index), shifted(p.a.end, a_index)),
+                           py::make_tuple(shifted(p.b.start, b_index), shifted(p.b.end, b_index))));
+      }
+    } else {
+      for (py::handle pair : py::iter(spandiff)) {
+        entries.append(shifted_pair(pair, a_index, b_index));
+      }
     }
     difflist.attr("extend")(entries);
   }

@@ -34,7 +34,7 @@ class Batch:
                  diff_view=False, preview=False, review=False, dpi=100, allow_mismatch=False,
                  verbose=False,
                  max_tasks_per_child=None, max_rss_mb=None, per_task=1, in_flight=None,
-                 ocr="auto"):
+                 ocr="auto", skip_unplaced=False):
         if jobs is not None and jobs < 1:
             raise JobError(None, "arguments", "--jobs must be at least 1")
         if timeout is not None and timeout <= 0:
@@ -56,7 +56,7 @@ class Batch:
         self.settings = Settings(outdir=outdir, diff_view=diff_view, preview=preview,
                                  review=review, dpi=dpi,
                                  allow_mismatch=allow_mismatch, force=force, verbose=verbose,
-                                 ocr=ocr)
+                                 ocr=ocr, skip_unplaced=skip_unplaced)
         self.client = client
         self.pool_options = dict(timeout=timeout, max_tasks_per_child=max_tasks_per_child,
                                  max_rss_mb=max_rss_mb, preload=("quorl",))
@@ -141,7 +141,9 @@ def mark_batch(source, outdir, **options):
     ``review`` add OUTDIR/NAME/diff, OUTDIR/NAME/preview and OUTDIR/NAME/review; ``dpi``,
     ``allow_mismatch`` and ``verbose`` as for quorl-mark; ``max_tasks_per_child`` and ``max_rss_mb`` replace a child after so many
     patents or above so much resident memory; ``per_task`` patents go to one Dask task; ``ocr``
-    as quorl-mark's --ocr (auto, always, never), the pages of a patent read one after another.
+    as quorl-mark's --ocr (auto, always, never), the pages of a patent read one after another;
+    ``skip_unplaced`` as quorl-mark's --skip-unplaced (the line's ``unplaced`` counts the marks
+    left out).
 
     A KeyboardInterrupt stops the run: the patents in flight are interrupted, their lines
     yielded and written, then the KeyboardInterrupt goes on. Bad arguments raise JobError at

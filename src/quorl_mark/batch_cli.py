@@ -8,7 +8,8 @@ import collections
 import sys
 
 from .batch import Batch
-from .command import add_allow_mismatch, add_page_options, add_standard_options, run
+from .command import (add_allow_mismatch, add_page_options, add_skip_unplaced,
+                      add_standard_options, run)
 from .errors import JobError, one_line
 
 PROG = "quorl-batch"
@@ -27,8 +28,8 @@ a JSON Lines manifest with one patent per line:
 (relative paths are relative to the manifest; "output", the marked PDF's path, is optional).
 
 Every attempt adds a line to OUTDIR/report.jsonl: the name, the status (ok, failed, crashed,
-timeout, interrupted or skipped), the one-line error, the pages, the marks placed, the seconds
-per stage, the worker that ran it and the size and SHA-256 of each input. Running the same
+timeout, interrupted or skipped), the one-line error, the pages, the marks placed (and with
+--skip-unplaced the marks left out, unplaced), the seconds per stage, the worker that ran it and the size and SHA-256 of each input. Running the same
 command again skips the patents marked before from unchanged inputs (--force redoes them).
 
 Exit status: 0 when every patent was marked or skipped, 1 when one failed or an input or OUTDIR
@@ -61,6 +62,7 @@ def build_parser():
                              "(open index.html there in a browser)")
     add_page_options(parser, "the previews and the review pages' page images")
     add_allow_mismatch(parser, "mark")
+    add_skip_unplaced(parser)
     parser.add_argument("--max-tasks-per-child", type=int, metavar="N",
                         help="replace a child process after N patents")
     parser.add_argument("--max-rss-mb", type=float, metavar="MB",
@@ -105,7 +107,8 @@ def mark_all(args):
                       preview=args.preview, review=args.review, dpi=args.dpi,
                       allow_mismatch=args.allow_mismatch,
                       verbose=args.verbose, max_tasks_per_child=args.max_tasks_per_child,
-                      max_rss_mb=args.max_rss_mb, per_task=args.per_task, ocr=args.ocr)
+                      max_rss_mb=args.max_rss_mb, per_task=args.per_task, ocr=args.ocr,
+                      skip_unplaced=args.skip_unplaced)
         progress = Progress(PROG, batch.count(), quiet=args.quiet)
         counts = collections.Counter()
         try:

@@ -9,7 +9,8 @@ import argparse
 import sys
 
 from . import job
-from .command import add_allow_mismatch, add_page_options, add_standard_options, run
+from .command import (add_allow_mismatch, add_page_options, add_skip_unplaced,
+                      add_standard_options, run)
 from .errors import JobError
 
 PROG = "quorl-mark"
@@ -45,7 +46,8 @@ and number, kind code ignored) must agree where both show one, and at least %(th
 of their characters must align (2 x aligned / (HTML + PDF characters)); --allow-mismatch marks
 anyway.
 
-Exit status: 0 on success, 1 when an input cannot be used or a mark cannot be placed, 2 for
+Exit status: 0 on success, 1 when an input cannot be used or a mark cannot be placed (unless
+--skip-unplaced), 2 for
 wrong arguments. Outputs are written only when everything succeeded, all together; a file
 they replace is kept until all are in place."""
 
@@ -77,6 +79,7 @@ def build_parser():
                              "(open it in a browser; it needs nothing but the files of DIR)")
     add_page_options(parser, "the previews and the review page's page images")
     add_allow_mismatch(parser, "mark")
+    add_skip_unplaced(parser)
     add_standard_options(parser)
     return parser
 
@@ -92,15 +95,18 @@ def mark(args):
         args.html, args.pdf, args.marks, None if to_stdout else args.output,
         marks_out=args.marks_out, diff_view=args.diff_view, preview=args.preview,
         review=args.review, dpi=args.dpi, allow_mismatch=args.allow_mismatch,
-        verbose=args.verbose, ocr=args.ocr, ocr_progress=page_progress(PROG, args.pdf, args.quiet))
+        verbose=args.verbose, ocr=args.ocr, ocr_progress=page_progress(PROG, args.pdf, args.quiet),
+        skip_unplaced=args.skip_unplaced)
     for warning in result.warnings:
         print("%s: warning: %s" % (PROG, warning), file=sys.stderr)
     if to_stdout:
         sys.stdout.buffer.write(result.pdf)
         sys.stdout.buffer.flush()
     if not args.quiet:
-        print("%d marks on %d pages: %s" % (len(result.marks), result.marked_pages,
-                                            "standard output" if to_stdout else args.output),
+        left_out = " (%d left out)" % result.unplaced if result.unplaced else ""
+        print("%d marks on %d pages%s: %s" % (len(result.marks) - result.unplaced,
+                                              result.marked_pages, left_out,
+                                              "standard output" if to_stdout else args.output),
               file=messages)
         for path in written:
             print("wrote %s" % path, file=messages)

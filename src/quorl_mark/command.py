@@ -41,6 +41,15 @@ def add_allow_mismatch(parser, doing):
                              "publication" % doing)
 
 
+def add_skip_unplaced(parser):
+    """--skip-unplaced, as quorl-mark and quorl-batch have it."""
+    parser.add_argument("--skip-unplaced", action="store_true",
+                        help="draw the marks that can be placed and leave out, with a warning "
+                             "each, those that cannot (text only the HTML has); --marks-out "
+                             "keeps them with empty pdflines and rects and a reason. Without "
+                             "it, one mark that cannot be placed fails the patent")
+
+
 def run(prog, work, usage_order=None):
     """Runs ``work()``: 0 when it returns, 1 with "prog: error: ..." on standard error when an
     input or output cannot be used, 130 on Ctrl-C. Never a traceback."""

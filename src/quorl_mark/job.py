@@ -60,6 +60,7 @@ class Result:
     match: Match
     seconds: Dict[str, float]
     warnings: List[str]
+    unplaced: int = 0  # marks left out by skip_unplaced, each with its "reason"
     diff_views: Dict[str, bytes] = dataclasses.field(default_factory=dict)
     previews: Dict[str, bytes] = dataclasses.field(default_factory=dict)
     review: Dict[str, bytes] = dataclasses.field(default_factory=dict)
@@ -190,28 +191,46 @@ def _rects(pdfdoc, pdflines):
             for page, rect in pdfdoc.getcontentposition((first, start), (last, end))]
 
 
-def place_marks(converter, marks, marks_name="MARKS.json"):
+class _Unplaced(Exception):
+    """Why a mark has no place in the PDF."""
+
+
+def _place(converter, mark, text_length):
+    """Adds "pdflines" and "rects" to a mark, or raises _Unplaced."""
+    if mark["end"] > text_length:
+        raise _Unplaced("it ends beyond the HTML text, which has %d characters" % text_length)
+    try:
+        converter.convert_mark_html2pdf(mark)
+    except IndexError:
+        raise _Unplaced("no part of it is aligned with the PDF text") from None
+    if not mark["pdflines"]:
+        raise _Unplaced("it covers no PDF text")
+    try:
+        mark["rects"] = _rects(converter.pdfdoc, mark["pdflines"])
+    except Exception as e:
+        raise _Unplaced("its text has no place on the page (%s)" % one_line(e)) from None
+
+
+def place_marks(converter, marks, marks_name="MARKS.json", skip_unplaced=None):
     """Converts and draws every mark, adding "pdflines" and "rects" to each; returns the marked
-    PDF's bytes."""
+    PDF's bytes.
+
+    A mark that cannot be placed fails the whole job, unless ``skip_unplaced`` is a list: then
+    the mark gets empty "pdflines" and "rects" and a "reason", is not drawn, and a warning naming
+    it is appended to the list."""
     text_length = len(converter.htmldoc.text)
     for index, mark in enumerate(marks):
-        def fail(reason):
-            raise JobError(marks_name, "place", "%s cannot be placed: %s"
-                           % (describe(index, mark), reason))
-
-        if mark["end"] > text_length:
-            fail("it ends beyond the HTML text, which has %d characters" % text_length)
         try:
-            converter.convert_mark_html2pdf(mark)
-        except IndexError:
-            fail("no part of it is aligned with the PDF text")
-        if not mark["pdflines"]:
-            fail("it covers no PDF text")
-        try:
-            mark["rects"] = _rects(converter.pdfdoc, mark["pdflines"])
-        except Exception as e:
-            fail("its text has no place on the page (%s)" % one_line(e))
+            _place(converter, mark, text_length)
+        except _Unplaced as e:
+            message = "%s cannot be placed: %s" % (describe(index, mark), e)
+            if skip_unplaced is None:
+                raise JobError(marks_name, "place", message) from None
+            mark.update(pdflines=[], rects=[], reason=str(e))
+            skip_unplaced.append("%s: %s; left out" % (marks_name, message))
     for index, mark in enumerate(marks):
+        if "reason" in mark and not mark["rects"]:
+            continue
         drawn = {k: v for k, v in mark.items() if k != "rects"}
         try:
             converter.pdfdoc.make_mark(drawn)
@@ -241,14 +260,16 @@ def previews(fitz, pdf_bytes, dpi):
 
 def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_view=False,
                 preview_dpi=None, review_dpi=None, verbose=False, ocr="auto", ocr_jobs=None,
-                ocr_progress=None):
+                ocr_progress=None, skip_unplaced=False):
     """Marks one patent given by the paths of its inputs; returns a Result, or raises JobError.
 
     Nothing is written. ``diff_view`` adds the diff view pages, ``preview_dpi`` the PNG previews
     of the marked pages, ``review_dpi`` the review page (review.py) with its page images. The
     quorl module's own diagnostics go to standard error when ``verbose``, nowhere otherwise.
     ``ocr`` (auto, always, never) gives pages without text an OCR text layer first, read by
-    ``ocr_jobs`` children (see ocr.for_job); the marked PDF keeps it.
+    ``ocr_jobs`` children (see ocr.for_job); the marked PDF keeps it. ``skip_unplaced`` draws
+    the marks that can be placed and leaves out, with a warning each, those that cannot (see
+    place_marks) instead of failing.
     """
     seconds = {}
     clock = time.perf_counter()
@@ -283,11 +304,14 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
         if drawn_before:
             warnings.append("%s: already carries %d annotations drawn by quorl; the marks will "
                             "be drawn a second time" % (pdf_path, drawn_before))
-        marked = place_marks(converter, marks, marks_path)
+        unplaced = [] if skip_unplaced else None
+        marked = place_marks(converter, marks, marks_path, unplaced)
         lap("mark")
+        warnings += unplaced or []
         result = Result(pdf=marked, marks=marks, pages=converter.pdfdoc.doc.page_count,
                         marked_pages=len({rect[0] for m in marks for rect in m["rects"]}),
-                        match=match, seconds=seconds, warnings=warnings)
+                        match=match, seconds=seconds, warnings=warnings,
+                        unplaced=len(unplaced or ()))
         if diff_view:
             result.diff_views = views.diff_views(quorl, converter, str(html_path), str(pdf_path))
         if preview_dpi:
@@ -302,12 +326,13 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
 
 def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, diff_view=None,
                   preview=None, review=None, dpi=100, allow_mismatch=False, verbose=False,
-                  ocr="auto", ocr_jobs=None, ocr_progress=None):
+                  ocr="auto", ocr_jobs=None, ocr_progress=None, skip_unplaced=False):
     """Marks one patent and writes its outputs, all or nothing; returns the Result.
 
     ``output`` is the marked PDF's path, or None to leave it to the caller (as "-o -" does);
     ``marks_out`` the marks with their PDF lines and rectangles; ``diff_view``, ``preview`` and
-    ``review`` folders; ``ocr``, ``ocr_jobs`` and ``ocr_progress`` as for mark_patent. Every
+    ``review`` folders; ``ocr``, ``ocr_jobs``, ``ocr_progress`` and ``skip_unplaced`` as for
+    mark_patent. Every
     output is checked before the work starts (see outputs.Outputs). Returns the Result and the
     paths written after the marked PDF.
     """
@@ -327,7 +352,8 @@ def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, di
         result = mark_patent(html_path, pdf_path, marks_path, allow_mismatch=allow_mismatch,
                              diff_view=bool(diff_view), preview_dpi=dpi if preview else None,
                              review_dpi=dpi if review else None, verbose=verbose, ocr=ocr,
-                             ocr_jobs=ocr_jobs, ocr_progress=ocr_progress)
+                             ocr_jobs=ocr_jobs, ocr_progress=ocr_progress,
+                             skip_unplaced=skip_unplaced)
         written = []
         if output is not None:
             outputs.stage(output, result.pdf, "-o")

@@ -31,6 +31,7 @@ class Settings:
     force: bool = False
     verbose: bool = False
     ocr: str = "auto"  # --ocr of quorl-mark; each patent's pages are read in its own child
+    skip_unplaced: bool = False
 
 
 def outputs_of(entry, settings):
@@ -65,7 +66,7 @@ def mark_one(entry, settings, earlier=None):
     start = time.perf_counter()
     inputs = {kind: measure(getattr(entry, kind)) for kind in ("html", "pdf", "marks")}
     outputs = outputs_of(entry, settings)
-    fields = {"inputs": inputs, "pages": None, "marks": None, "warnings": []}
+    fields = {"inputs": inputs, "pages": None, "marks": None, "unplaced": None, "warnings": []}
     if (earlier is not None and not settings.force and fingerprint(inputs) == earlier
             and all(os.path.isfile(outputs[kind]) for kind in ("pdf", "marks"))):
         fields.update(status="skipped", error=None,
@@ -78,7 +79,7 @@ def mark_one(entry, settings, earlier=None):
             preview=os.path.join(outputs["views"], "preview") if settings.preview else None,
             review=os.path.join(outputs["views"], "review") if settings.review else None,
             dpi=settings.dpi, allow_mismatch=settings.allow_mismatch, verbose=settings.verbose,
-            ocr=settings.ocr, ocr_jobs=1)
+            ocr=settings.ocr, ocr_jobs=1, skip_unplaced=settings.skip_unplaced)
     except JobError as e:
         fields.update(status="failed", error=str(e),
                       seconds={"total": time.perf_counter() - start})
@@ -87,7 +88,8 @@ def mark_one(entry, settings, earlier=None):
     total = time.perf_counter() - start
     seconds["write"] = max(0.0, total - sum(seconds.values()))
     seconds["total"] = total
-    fields.update(status="ok", error=None, pages=result.pages, marks=len(result.marks),
+    fields.update(status="ok", error=None, pages=result.pages,
+                  marks=len(result.marks) - result.unplaced, unplaced=result.unplaced,
                   warnings=result.warnings, seconds=seconds)
     return fields
 
@@ -111,7 +113,7 @@ def remove_leftovers(entry, settings):
 def record(entry_name, outcome, settings, entry=None):
     """The report line of one attempt, from the pool's Outcome."""
     line = {"name": entry_name, "status": outcome.status, "error": outcome.error,
-            "pages": None, "marks": None, "seconds": {"total": outcome.seconds},
+            "pages": None, "marks": None, "unplaced": None, "seconds": {"total": outcome.seconds},
             "worker": outcome.worker, "inputs": None}
     if outcome.status == "ok":
         line.update(outcome.value)

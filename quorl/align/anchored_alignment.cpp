@@ -1,0 +1,223 @@
+// Anchored alignment: unique runs in order cut the texts into windows that difflib aligns.
+#include "quorl/align/anchored_alignment.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
+
+#include "quorl/align/line_relations.hpp"
+
+namespace quorl::align {
+
+namespace {
+
+// Runs of this many non-blank characters are the anchors. Shorter runs recur by chance in
+// patent wording; longer ones are too often broken by a difference.
+constexpr std::size_t kAnchorLength = 12;
+// Anchors closer than this (in non-blank characters) add windows without adding safety.
+constexpr std::size_t kAnchorSpacing = 64;
+constexpr std::uint64_t kHashBase = 0x9E3779B97F4A7C15ull;
+
+// Blanks are left out of the anchors: they are what most often differs between the two texts,
+// and a passage written twice must look the same twice even where its blanks differ.
+bool is_blank(char32_t c) {
+  return c == U' ' || c == U'\t' || c == U'\u3000' || c == U'\u00a0';
+}
+
+std::vector<std::size_t> non_blank_positions(Text t) {
+  std::vector<std::size_t> out;
+  out.reserve(t.size());
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (!is_blank(t[i])) out.push_back(i);
+  }
+  return out;
+}
+
+// The hash of every run of kAnchorLength non-blank characters, by the run's first index into
+// `positions`.
+std::vector<std::uint64_t> run_hashes(Text t, const std::vector<std::size_t>& positions) {
+  std::vector<std::uint64_t> hashes;
+  if (positions.size() < kAnchorLength) return hashes;
+  std::uint64_t top = 1;
+  for (std::size_t k = 1; k < kAnchorLength; ++k) top *= kHashBase;
+  std::uint64_t h = 0;
+  for (std::size_t k = 0; k < kAnchorLength; ++k) h = h * kHashBase + t[positions[k]];
+  hashes.reserve(positions.size() - kAnchorLength + 1);
+  hashes.push_back(h);
+  for (std::size_t k = kAnchorLength; k < positions.size(); ++k) {
+    h = (h - top * t[positions[k - kAnchorLength]]) * kHashBase + t[positions[k]];
+    hashes.push_back(h);
+  }
+  return hashes;
+}
+
+// How often a run occurs on each side, and where it last did.
+struct RunCount {
+  std::uint32_t count_a = 0, count_b = 0;
+  std::size_t at_a = 0, at_b = 0;
+};
+
+// An anchor: a run occurring once in each text, as indexes into the non-blank positions.
+struct Anchor {
+  std::size_t a, b;
+};
+
+bool same_run(Text a, const std::vector<std::size_t>& pa, std::size_t ka, Text b,
+              const std::vector<std::size_t>& pb, std::size_t kb) {
+  for (std::size_t k = 0; k < kAnchorLength; ++k) {
+    if (a[pa[ka + k]] != b[pb[kb + k]]) return false;
+  }
+  return true;
+}
+
+std::vector<Anchor> unique_anchors(Text a, const std::vector<std::size_t>& pa, Text b,
+                                   const std::vector<std::size_t>& pb) {
+  const std::vector<std::uint64_t> ha = run_hashes(a, pa), hb = run_hashes(b, pb);
+  std::unordered_map<std::uint64_t, RunCount> counts;
+  counts.reserve(ha.size() + hb.size());
+  for (std::size_t k = 0; k < ha.size(); ++k) {
+    RunCount& c = counts[ha[k]];
+    ++c.count_a;
+    c.at_a = k;
+  }
+  for (std::size_t k = 0; k < hb.size(); ++k) {
+    auto it = counts.find(hb[k]);
+    if (it == counts.end()) continue;
+    ++it->second.count_b;
+    it->second.at_b = k;
+  }
+  std::vector<Anchor> anchors;
+  for (std::size_t k = 0; k < ha.size(); ++k) {
+    const RunCount& c = counts[ha[k]];
+    if (c.count_a == 1 && c.count_b == 1 && same_run(a, pa, c.at_a, b, pb, c.at_b)) {
+      anchors.push_back({c.at_a, c.at_b});
+    }
+  }
+  return anchors;  // ascending in a
+}
+
+// The longest chain of anchors ascending in both texts (patience sorting).
+std::vector<Anchor> ordered_chain(const std::vector<Anchor>& anchors) {
+  std::vector<std::size_t> tails;  // index of the anchor ending the best chain of each length
+  std::vector<std::size_t> previous(anchors.size(), SIZE_MAX);
+  for (std::size_t k = 0; k < anchors.size(); ++k) {
+    auto at = std::lower_bound(tails.begin(), tails.end(), anchors[k].b,
+                               [&](std::size_t t, std::size_t b) { return anchors[t].b < b; });
+    if (at != tails.begin()) previous[k] = *(at - 1);
+    if (at == tails.end()) {
+      tails.push_back(k);
+    } else {
+      *at = k;
+    }
+  }
+  std::vector<Anchor> chain;
+  for (std::size_t k = tails.empty() ? SIZE_MAX : tails.back(); k != SIZE_MAX; k = previous[k]) {
+    chain.push_back(anchors[k]);
+  }
+  std::reverse(chain.begin(), chain.end());
+  return chain;
+}
+
+}  // namespace
+
+std::size_t alignment_bound(Text a, Text b) {
+  // Counts of the first plane in a flat table kept per thread and cleared after use (this runs for
+  // every section of every patent), the rare others in a map.
+  thread_local std::vector<std::uint32_t> counts(0x10000, 0);
+  std::unordered_map<char32_t, std::uint32_t> rare;
+  for (char32_t c : a) {
+    if (c < 0x10000) {
+      ++counts[c];
+    } else {
+      ++rare[c];
+    }
+  }
+  std::size_t bound = 0;
+  for (char32_t c : b) {
+    std::uint32_t* left = nullptr;
+    if (c < 0x10000) {
+      left = &counts[c];
+    } else {
+      auto it = rare.find(c);
+      if (it != rare.end()) left = &it->second;
+    }
+    if (left && *left) {
+      --*left;
+      ++bound;
+    }
+  }
+  for (char32_t c : a) {
+    if (c < 0x10000) counts[c] = 0;
+  }
+  return bound;
+}
+
+bool alignment_falls_short(std::size_t aligned, std::size_t bound) {
+  // aligned < 99.5% of the bound, in integers.
+  return aligned * 1000 < bound * 995;
+}
+
+std::vector<Match> anchored_matching_blocks(Text a, Text b) {
+  const std::vector<std::size_t> pa = non_blank_positions(a), pb = non_blank_positions(b);
+  std::vector<Anchor> chain = ordered_chain(unique_anchors(a, pa, b, pb));
+
+  // Window edges: the first character of every kept anchor, on both sides.
+  std::vector<std::pair<std::size_t, std::size_t>> cuts{{0, 0}};
+  std::size_t last_a = 0, last_b = 0;
+  bool any = false;
+  for (const Anchor& anchor : chain) {
+    if (any && (anchor.a < last_a + kAnchorSpacing || anchor.b < last_b + kAnchorSpacing)) continue;
+    cuts.push_back({pa[anchor.a], pb[anchor.b]});
+    last_a = anchor.a;
+    last_b = anchor.b;
+    any = true;
+  }
+  cuts.push_back({a.size(), b.size()});
+
+  std::vector<Match> found;
+  for (std::size_t w = 0; w + 1 < cuts.size(); ++w) {
+    const auto [alo, blo] = cuts[w];
+    const auto [ahi, bhi] = cuts[w + 1];
+    if (alo == ahi || blo == bhi) continue;
+    for (const Match& m : matching_blocks(a.substr(alo, ahi - alo), b.substr(blo, bhi - blo))) {
+      if (m.size) found.push_back({m.a_start + alo, m.b_start + blo, m.size});
+    }
+  }
+  // Windows are in order on both sides, so their blocks are too; join those that continue
+  // each other across a window edge.
+  std::vector<Match> blocks;
+  for (const Match& m : found) {
+    if (!blocks.empty() && blocks.back().a_start + blocks.back().size == m.a_start &&
+        blocks.back().b_start + blocks.back().size == m.b_start) {
+      blocks.back().size += m.size;
+    } else {
+      blocks.push_back(m);
+    }
+  }
+  blocks.push_back({a.size(), b.size(), 0});
+  return blocks;
+}
+
+std::optional<std::vector<SpanPair>> realigned_span_pairs(Text a, Text b,
+                                                          const std::vector<SpanPair>& current) {
+  std::size_t aligned = 0;
+  for (const SpanPair& p : current) aligned += static_cast<std::size_t>(p.a.end - p.a.start);
+  if (!alignment_falls_short(aligned, alignment_bound(a, b))) return std::nullopt;
+
+  std::vector<EqualStretch> stretches;
+  for (const Match& m : anchored_matching_blocks(a, b)) {
+    if (!m.size) continue;
+    const auto i = static_cast<std::int64_t>(m.a_start), j = static_cast<std::int64_t>(m.b_start);
+    const auto n = static_cast<std::int64_t>(m.size);
+    stretches.push_back({i, i + n, j, j + n});
+  }
+  // Joined as PositionMapper joins difflib's: across a gap of one character on both sides.
+  std::vector<SpanPair> pairs =
+      merge_equal_stretches(stretches, [](__int128 gap) { return gap <= 1; });
+  std::size_t realigned = 0;
+  for (const SpanPair& p : pairs) realigned += static_cast<std::size_t>(p.a.end - p.a.start);
+  if (realigned <= aligned) return std::nullopt;
+  return pairs;
+}
+
+}  // namespace quorl::align
