@@ -5,8 +5,10 @@ added to the pages that carry no text, so that the rest of quorl reads them as i
 character is written at its place in text render mode 3 (invisible) with a CJK font, the
 characters of one printed line on one baseline (ocr_lines.py). A page scanned sideways or upside
 down is shown upright, its image unchanged inside. The first page's horizontal rule, which a
-scan carries only as pixels, is found in the page image and written as two invisible vector lines
-(the document model takes the first page's second drawing for the rule under its header).
+scan carries only as pixels, is found in the page image and written as two invisible vector lines:
+the rule under the header and the next one as long below it, as publications print them, or the
+one rule twice (the document model takes the first page's second drawing for the rule above its
+text).
 
 A page read that already carries text (``pages="all"``) has that text replaced, never doubled:
 an invisible text layer (an earlier OCR) is removed, the page's images and drawings kept; a page
