@@ -45,6 +45,9 @@ GARBAGE = 25
 # text, and the rest is what Tesseract makes of the figures' strokes.
 DRAWINGS_WORD = "附图"
 CAPTION = re.compile(r"^图\d+[A-Za-z]?$")
+# A running header names its page's part with one of these words.
+KIND_WORDS = ("权利要求书", "说明书", "附图", "序列表")
+SPARSE_SEGMENTATION = 11
 TESSERACT_TIMEOUT = 300  # seconds; a page at 300 dpi takes about five
 
 
@@ -149,10 +152,29 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False):
             lines.append(hocr.moved(line, (found[i].x0 - gap, found[i].y0 - starts[i]),
                                     1 / zoom))
             headers.append(found[i].header)
+    if not first_page and found[0].header and not any(
+            word in hocr.text_of(line) for line, header in zip(lines, headers) if header
+            for word in KIND_WORDS):
+        lines, headers = _header_again(pix, found[0], language, tessdata, lines, headers)
     if not first_page and is_drawings(line for line, header in zip(lines, headers) if header):
         lines = [line for line, header in zip(lines, headers)
                  if header or CAPTION.match(hocr.text_of(line))]
-    return lines_of(lines, pix, language, tessdata)
+    return lines_of(lines, ocr_layout.without_rules(pix, rules), language, tessdata)
+
+
+def _header_again(pix, region, language, tessdata, lines, headers):
+    """The lines with the header's read again as sparse text, when that finds a word naming
+    the page's part: Tesseract, reading a line, misreads the letter-spaced words of a running
+    header ("权 利 要 求 书") that it reads right one by one."""
+    zoom = pix.xres / 72
+    image, starts, gap = ocr_layout.stacked(pix, [region])
+    again = [hocr.moved(line, (region.x0 - gap, region.y0 - starts[0]), 1 / zoom)
+             for line in hocr.parse(_tesseract(image, language, tessdata, SPARSE_SEGMENTATION),
+                                    1.0)]
+    if not any(word in "".join(hocr.text_of(line) for line in again) for word in KIND_WORDS):
+        return lines, headers
+    body = [line for line, header in zip(lines, headers) if not header]
+    return again + body, [True] * len(again) + [False] * len(body)
 
 
 def is_drawings(header_lines):
