@@ -7,6 +7,12 @@ given light Gaussian noise, stored as JPEG at ``quality`` and placed on a page o
 size. ``rotate`` turns chosen pages by 90, 180 or 270 degrees (the page then takes the turned
 image's shape, as a sheet scanned sideways does); ``blank`` replaces chosen pages by an empty
 sheet's noise. Deterministic per ``seed``.
+
+What an office scanner adds on top (``office_scan`` sets them as one leaves them): ``paper``, the
+grey of the sheet (255 white), darkening by ``shade`` towards one corner (an uneven lid or
+lamp); ``speckle``, dark specks per square inch of dust and toner; ``bilevel``, an image of black
+and white pixels only, thresholded as a fax-mode scanner does, stored CCITT G4 compressed
+instead of JPEG.
 """
 from __future__ import annotations
 
@@ -16,11 +22,37 @@ import statistics
 from typing import Dict, Iterable
 
 import pymupdf
-from PIL import Image, ImageChops
+from PIL import Image, ImageChops, ImageDraw
+
+# The defects of an office scanner's default setting, as users' scans show them.
+OFFICE = dict(quality=70, noise=4.0, paper=232, shade=28, speckle=3.0)
+
+
+def paper_of(image: Image.Image, paper: int, shade: int) -> Image.Image:
+    """``image`` printed on a sheet of grey ``paper``, ``shade`` darker at its bottom right
+    corner than at its top left: the ink stays as dark, the white turns grey."""
+    if paper >= 255 and not shade:
+        return image
+    gradient = Image.linear_gradient("L")  # 256 x 256, 0 at the top, 255 at the bottom
+    diagonal = ImageChops.add(gradient, gradient.transpose(Image.Transpose.ROTATE_90), scale=2.0)
+    sheet = diagonal.resize(image.size).point(lambda v: round(paper - shade * v / 255))
+    return ImageChops.multiply(image, sheet)
+
+
+def speckled(image: Image.Image, per_square_inch: float, dpi: int, rng: random.Random):
+    """``image`` with dark specks of one to three pixels at ``dpi``, about ``per_square_inch``."""
+    count = round(per_square_inch * image.size[0] * image.size[1] / dpi ** 2)
+    draw = ImageDraw.Draw(image)
+    for _ in range(count):
+        x, y = rng.randrange(image.size[0]), rng.randrange(image.size[1])
+        r = rng.choice((0.5, 1, 1.5)) * dpi / 300
+        draw.ellipse((x - r, y - r, x + r, y + r), fill=rng.randint(0, 90))
+    return image
 
 
 def scan_image(page: pymupdf.Page, dpi: int, *, skew: float = 0.0, noise: float = 6.0,
-               seed: int = 0, blank: bool = False) -> Image.Image:
+               seed: int = 0, blank: bool = False, paper: int = 255, shade: int = 0,
+               speckle: float = 0.0) -> Image.Image:
     """The grayscale image a scanner makes of one page."""
     pix = page.get_pixmap(dpi=dpi, colorspace=pymupdf.csGRAY, alpha=False)
     image = Image.frombytes("L", (pix.width, pix.height), pix.samples)
@@ -28,6 +60,9 @@ def scan_image(page: pymupdf.Page, dpi: int, *, skew: float = 0.0, noise: float 
         image = Image.new("L", image.size, 255)
     if skew:
         image = image.rotate(skew, resample=Image.BICUBIC, fillcolor=255)
+    image = paper_of(image, paper, shade)
+    if speckle:
+        image = speckled(image, speckle, dpi, random.Random("speckle-%d" % seed))
     if noise:
         # Gaussian grain from a seeded generator (PIL's effect_noise draws from the C library's
         # rand(), which earlier calls in the process move): uniform bytes mapped through the
@@ -47,9 +82,19 @@ def jpeg(image: Image.Image, quality: int) -> bytes:
     return out.getvalue()
 
 
+def bilevel_g4(image: Image.Image) -> bytes:
+    """``image`` as black and white pixels, a TIFF compressed CCITT G4 as fax-mode scanners
+    store it; the threshold is the middle between paper and ink."""
+    out = io.BytesIO()
+    image.point(lambda v: 255 if v > 150 else 0).convert("1", dither=Image.Dither.NONE).save(
+        out, "TIFF", compression="group4")
+    return out.getvalue()
+
+
 def scan_pdf(pdf: bytes, dpi: int = 200, *, skew: float = 0.0, noise: float = 6.0,
              quality: int = 80, seed: int = 0, rotate: Dict[int, int] | None = None,
-             blank: Iterable[int] = ()) -> bytes:
+             blank: Iterable[int] = (), paper: int = 255, shade: int = 0,
+             speckle: float = 0.0, bilevel: bool = False) -> bytes:
     """The image-only PDF of ``pdf`` scanned at ``dpi`` (see the module's docstring)."""
     rotate = rotate or {}
     blank = set(blank)
@@ -57,7 +102,8 @@ def scan_pdf(pdf: bytes, dpi: int = 200, *, skew: float = 0.0, noise: float = 6.
     scanned = pymupdf.open()
     for page in source:
         image = scan_image(page, dpi, skew=skew, noise=noise, seed=seed * 1000 + page.number,
-                           blank=page.number in blank)
+                           blank=page.number in blank, paper=paper, shade=shade,
+                           speckle=speckle)
         turn = rotate.get(page.number, 0)
         if turn % 360:
             if turn % 90:
@@ -67,8 +113,16 @@ def scan_pdf(pdf: bytes, dpi: int = 200, *, skew: float = 0.0, noise: float = 6.
         if turn % 180:
             width, height = height, width
         target = scanned.new_page(width=width, height=height)
-        target.insert_image(target.rect, stream=jpeg(image, quality))
+        target.insert_image(target.rect,
+                            stream=bilevel_g4(image) if bilevel else jpeg(image, quality))
     data = scanned.tobytes(garbage=1, deflate=True, no_new_id=True)
     scanned.close()
     source.close()
     return data
+
+
+def office_scan(pdf: bytes, dpi: int = 300, *, skew: float = 0.0, seed: int = 0,
+                bilevel: bool = False) -> bytes:
+    """``pdf`` scanned as an office scanner leaves it (OFFICE): grey paper shaded towards one
+    corner, JPEG at quality 70, sparse speckle; or in black and white, CCITT G4."""
+    return scan_pdf(pdf, dpi, skew=skew, seed=seed, bilevel=bilevel, **OFFICE)

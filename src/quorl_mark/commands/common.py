@@ -28,8 +28,9 @@ def add_page_options(parser, images):
                         help="resolution of %s (default: %%(default)s)" % images)
     parser.add_argument("--ocr", choices=("auto", "always", "never"), default="auto",
                         help="read scanned pages with Tesseract OCR first: auto reads the pages "
-                             "that carry no text at all, always every page, never none "
-                             "(default: %(default)s); the marked PDF keeps the text layer")
+                             "that carry no text at all, always every page (replacing the text "
+                             "it has), never none (default: %(default)s); the marked PDF keeps "
+                             "the text layer")
 
 
 def add_allow_mismatch(parser, doing):

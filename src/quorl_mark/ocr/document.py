@@ -1,12 +1,19 @@
-"""Scanned patents: an invisible text layer recognised by the tesseract command (ocr_page.py) is
+"""Scanned patents: an invisible text layer recognised by the tesseract command (page.py) is
 added to the pages that carry no text, so that the rest of quorl reads them as it reads a text PDF.
 
 ``ocr_pdf(pdf)`` returns the new PDF's bytes; the input is never modified. Every recognised
 character is written at its place in text render mode 3 (invisible) with a CJK font, the
-characters of one printed line on one baseline (ocr_lines.py). A page scanned sideways or upside
+characters of one printed line on one baseline (lines.py). A page scanned sideways or upside
 down is shown upright, its image unchanged inside. The first page's horizontal rule, which a
-scan carries only as pixels, is found in the page image and written as two invisible vector lines
-(the document model takes the first page's second drawing for the rule under its header).
+scan carries only as pixels, is found in the page image and written as two invisible vector lines:
+the rule under the header and the next one as long below it, as publications print them, or the
+one rule twice (the document model takes the first page's second drawing for the rule above its
+text).
+
+A page read that already carries text (``pages="all"``) has that text replaced, never doubled:
+an invisible text layer (an earlier OCR) is removed, the page's images and drawings kept; a page
+whose text is printed (a born-digital page) is replaced by its image at the OCR resolution,
+what the recognised text then lies on.
 
 Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread. A page that cannot be read is left without text and reported.
 """
@@ -86,6 +93,31 @@ def pages_to_read(doc, pages):
     return [p.number for p in doc if pages == "all" or not has_text(p)]
 
 
+def printed_text(page):
+    """Whether any of the page's text is drawn visibly (not in render mode 3, not transparent)."""
+    return any(span["alpha"] for block in page.get_text("dict")["blocks"]
+               for line in block.get("lines", ()) for span in line["spans"] if span["text"].strip())
+
+
+def without_text(doc, number, dpi):
+    """The page ``number`` with the text it carries taken away (see the module's docstring)."""
+    page = doc[number]
+    if not has_text(page):
+        return page
+    if not printed_text(page):
+        page.add_redact_annot(page.rect)
+        page.apply_redactions(images=pymupdf.PDF_REDACT_IMAGE_NONE,
+                              graphics=pymupdf.PDF_REDACT_LINE_ART_NONE,
+                              text=pymupdf.PDF_REDACT_TEXT_REMOVE)
+        return page
+    image = page.get_pixmap(dpi=dpi, alpha=False).tobytes("png")  # as it is shown, turned
+    rect = page.rect
+    page = doc.new_page(number, width=rect.width, height=rect.height)
+    page.insert_image(page.rect, stream=image)
+    doc.delete_page(number + 1)
+    return page
+
+
 def _page_pdf(doc, number):
     single = pymupdf.open()
     single.insert_pdf(doc, from_page=number, to_page=number)
@@ -132,19 +164,24 @@ def write_text(page, lines):
     shape.commit()
 
 
-def first_rule(page, rules):
-    """The rule under the first page's header: the topmost long rule within RULE_BAND."""
+def first_rules(page, rules):
+    """The rules of the first page to write: the topmost long rule within RULE_BAND, under the
+    header, and the next one below it about as long (a publication prints one above its title),
+    or the first one twice; None without a rule."""
     top, bottom = (share * page.rect.height for share in RULE_BAND)
+    inside = [rule for rule in rules if top <= rule[1] <= bottom]
+    if not inside:
+        return None
+    first = inside[0]
+    below = [rule for rule in rules if rule[1] > first[1] + 1
+             and rule[2] - rule[0] >= 0.8 * (first[2] - first[0])]
+    return first, (below[0] if below else first)
+
+
+def write_rules(page, rules):
+    """The rules as the first page's first two drawings, invisible: the document model takes
+    the second for the rule above the first page's text."""
     for x0, y, x1 in rules:
-        if top <= y <= bottom:
-            return x0, y, x1
-    return None
-
-
-def write_rule(page, rule):
-    """The rule as the first page's first two drawings, invisible."""
-    x0, y, x1 = rule
-    for _ in range(2):
         page.draw_line((x0, y), (x1, y), color=(0, 0, 0), width=1, stroke_opacity=0)
 
 
@@ -159,10 +196,11 @@ def read_input(pdf):
         raise JobError(path, "read", "cannot read it: %s" % (e.strerror or e)) from None
 
 
-def add_text_layers(doc, numbers, found):
+def add_text_layers(doc, numbers, found, dpi=300):
     """Writes the recognised text (``found``: page -> recognise_page's data, or why the page
-    failed) onto ``doc``'s pages ``numbers``; returns the pages done, the unreadable pages with
-    their reasons and the y of the rule written onto the first page (or None)."""
+    failed) onto ``doc``'s pages ``numbers``, replacing any text they carry (an image of a
+    printed page at ``dpi``); returns the pages done, the unreadable pages with their reasons
+    and the y of the rule written onto the first page (or None)."""
     done, unreadable, rule = [], {}, None
     sizes = [page_size(f["lines"]) for f in found.values() if isinstance(f, dict)]
     sizes = [size for size in sizes if size is not None]
@@ -176,12 +214,13 @@ def add_text_layers(doc, numbers, found):
         if not lines:  # left as it was: a turn detected on a blank page is noise
             unreadable[number] = "no text was recognised on it (a blank page?)"
             continue
+        without_text(doc, number, dpi)
         page = _upright(doc, number, page_found["size"], page_found["turn"])
         if number == 0 and not page.get_drawings():
-            found_rule = first_rule(page, page_found.get("rules", ()))
-            if found_rule is not None:
-                write_rule(page, found_rule)
-                rule = found_rule[1]
+            found_rules = first_rules(page, page_found.get("rules", ()))
+            if found_rules is not None:
+                write_rules(page, found_rules)
+                rule = found_rules[1][1]
         write_text(page, lines)
         done.append(number)
     return done, unreadable, rule
@@ -206,7 +245,7 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     jobs = max(1, jobs or os.cpu_count() or 1)
     step = progress(len(numbers)) if progress is not None else None
     found = _recognise(doc, numbers, language, dpi, tessdata, jobs, step)
-    done, unreadable, rule = add_text_layers(doc, numbers, found)
+    done, unreadable, rule = add_text_layers(doc, numbers, found, dpi)
     out = doc.tobytes(garbage=1, deflate=True)
     doc.close()
     return OcrResult(out, done, unreadable, rule, time.perf_counter() - start)
@@ -249,6 +288,15 @@ def for_job(pdf_bytes, name, mode, jobs=None, progress=None):
     return result.pdf, result.warnings(name)
 
 
+def without_any_text(pdf_bytes):
+    """Whether ``pdf_bytes`` opens and carries no text on any page."""
+    try:
+        with pymupdf.open("pdf", pdf_bytes) as doc:
+            return not doc.needs_pass and not any(has_text(page) for page in doc)
+    except Exception:
+        return False
+
+
 def pages_read_as_text(pdfdoc):
     """The pages on which the document model read characters (not just figures)."""
     return {line["page"] for line in pdfdoc.lines
@@ -270,7 +318,18 @@ def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None):
     With "auto" the PDF is first built as it is, since a text PDF, by far the most common,
     needs no OCR: a page on which the document model read characters has text, so only the
     other pages are looked at, and OCR and a second build follow only when one of them has
-    none. That spares every text PDF an extraction of all its pages."""
+    none. That spares every text PDF an extraction of all its pages.
+
+    With "never" a PDF that cannot be built and has no text on any page is refused as a scan
+    that --ocr auto would read."""
+    if mode == "never":
+        try:
+            return Prepared(build(pdf_bytes), pdf_bytes, [], 0.0)
+        except JobError as e:
+            if not without_any_text(pdf_bytes):
+                raise
+            raise JobError(e.file, e.stage, "the PDF has no text layer (a scan?), and --ocr never "
+                           "reads none; --ocr auto reads its pages with Tesseract OCR") from None
     first_error = None
     if mode == "auto":
         try:

@@ -3,7 +3,7 @@ its baseline and its words.
 
 Tesseract measures a line's box and baseline on the ink of the page, while the box of a word
 comes from where the recogniser placed its characters and is often off by half a character;
-ocr_lines.py uses the word boxes only to find the gaps that split a line.
+lines.py uses the word boxes only to find the gaps that split a line.
 """
 from typing import List, NamedTuple, Tuple
 
@@ -67,3 +67,16 @@ def parse(document: bytes, scale: float, shift=(0, 0)) -> List[OcrLine]:
         baseline = box[3] + offset * scale + slope * (box[2] - box[0]) / 2
         lines.append(OcrLine(box, baseline, words))
     return lines
+
+
+def moved(line: OcrLine, shift, scale: float) -> OcrLine:
+    """``line`` measured in pixels moved by ``shift`` times ``scale``, as ``parse`` measures."""
+    def box(b):
+        return _box(b, scale, shift)
+    return OcrLine(box(line.box), (line.baseline + shift[1]) * scale,
+                   [word._replace(box=box(word.box)) for word in line.words])
+
+
+def text_of(line: OcrLine) -> str:
+    """The line's characters, without blanks."""
+    return "".join(word.text for word in line.words)

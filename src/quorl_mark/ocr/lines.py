@@ -1,7 +1,7 @@
 """From the lines Tesseract recognised on a page (hocr.py) to the lines of its text layer.
 
 A line's box is where its ink is (Tesseract's, checked against the page image by
-ocr_page.ink_lines), and its baseline is Tesseract's; the places of the words inside it are
+page.ink_lines), and its baseline is Tesseract's; the places of the words inside it are
 guesses that are often half a character off. So each printed
 line is set as it was printed: its characters solid (CJK characters a full em apart, ASCII at
 Helvetica's widths, as patents set them), from the left end of its ink, at the size that makes

@@ -15,7 +15,8 @@ import subprocess
 
 import pymupdf
 
-from . import hocr
+from . import hocr, layout as ocr_layout
+from .clean import cleaned
 from ..errors import JobError
 
 # Tesseract's orientation detection reads a page well at this resolution, in a second.
@@ -29,7 +30,7 @@ RULE_SHARE = 0.4
 # How far around a line's box its ink is looked for, in the box's heights.
 INK_PAD = 0.3
 # Tesseract reads a page as one block of text, its lines split at wide gaps afterwards
-# (ocr_lines.py): on generated patents this drops fewer lines and misreads fewer short ones
+# (lines.py): on generated patents this drops fewer lines and misreads fewer short ones
 # than its automatic layout analysis (bench/bench_ocr.py --tune), in less time.
 PAGE_SEGMENTATION = 6
 # A line with a word below this confidence is read again on its own, as one line (at most
@@ -40,6 +41,13 @@ MAX_REREADS = 30
 # A line read with less confidence than this, read again or not, is what Tesseract makes of a
 # figure's strokes or of specks.
 GARBAGE = 25
+# A drawings page's header names them; on it only the figures' captions ("图1", "图2A") are
+# text, and the rest is what Tesseract makes of the figures' strokes.
+DRAWINGS_WORD = "附图"
+CAPTION = re.compile(r"^图\d+[A-Za-z]?$")
+# A running header names its page's part with one of these words.
+KIND_WORDS = ("权利要求书", "说明书", "附图", "序列表")
+SPARSE_SEGMENTATION = 11
 TESSERACT_TIMEOUT = 300  # seconds; a page at 300 dpi takes about five
 
 
@@ -124,19 +132,62 @@ def has_ink(pix):
                             [(0, 0, pix.width, pix.height)])[0] is not None
 
 
-def read_lines(pix, language, tessdata):
-    """The lines Tesseract's command reads in ``pix`` (its resolution set), in page points,
-    each set to its ink; the doubtful ones read again, the garbage left out."""
+def read_lines(pix, language, tessdata, rules=(), first_page=False):
+    """The lines Tesseract's command reads in ``pix`` (its resolution set, cleaned), in page
+    points, each set to its ink; the doubtful ones read again, the garbage left out. The page
+    is read by the regions of its layout (layout.py; ``rules`` as _find_rules gives them),
+    a drawings page for its captions only."""
     if not has_ink(pix):
         return []
-    return lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix, language,
-                    tessdata)
+    found = ocr_layout.regions(pix, rules, first_page)
+    if len(found) == 1:
+        return lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix, language,
+                        tessdata)
+    image, starts, gap = ocr_layout.stacked(pix, found)
+    zoom = pix.xres / 72
+    lines, headers = [], []
+    for line in hocr.parse(_tesseract(image, language, tessdata, PAGE_SEGMENTATION), 1.0):
+        i = ocr_layout.region_of(line.box, found, starts)
+        if i is not None:
+            lines.append(hocr.moved(line, (found[i].x0 - gap, found[i].y0 - starts[i]),
+                                    1 / zoom))
+            headers.append(found[i].header)
+    if not first_page and found[0].header and not any(
+            word in hocr.text_of(line) for line, header in zip(lines, headers) if header
+            for word in KIND_WORDS):
+        lines, headers = _header_again(pix, found[0], language, tessdata, lines, headers)
+    if not first_page and is_drawings(line for line, header in zip(lines, headers) if header):
+        lines = [line for line, header in zip(lines, headers)
+                 if header or CAPTION.match(hocr.text_of(line))]
+    return lines_of(lines, ocr_layout.without_rules(pix, rules), language, tessdata)
+
+
+def _header_again(pix, region, language, tessdata, lines, headers):
+    """The lines with the header's read again as sparse text, when that finds a word naming
+    the page's part: Tesseract, reading a line, misreads the letter-spaced words of a running
+    header ("权 利 要 求 书") that it reads right one by one."""
+    zoom = pix.xres / 72
+    image, starts, gap = ocr_layout.stacked(pix, [region])
+    again = [hocr.moved(line, (region.x0 - gap, region.y0 - starts[0]), 1 / zoom)
+             for line in hocr.parse(_tesseract(image, language, tessdata, SPARSE_SEGMENTATION),
+                                    1.0)]
+    if not any(word in "".join(hocr.text_of(line) for line in again) for word in KIND_WORDS):
+        return lines, headers
+    body = [line for line, header in zip(lines, headers) if not header]
+    return again + body, [True] * len(again) + [False] * len(body)
+
+
+def is_drawings(header_lines):
+    """Whether a later page's header lines name the drawings ("说明书附图", spaced out or not;
+    the first page's header counts the pages of each part, "附图1页")."""
+    return any(DRAWINGS_WORD in hocr.text_of(line) for line in header_lines)
 
 
 def lines_of(page_hocr, pix, language, tessdata):
-    """read_lines's lines from Tesseract's hOCR of the whole page."""
+    """read_lines's lines from Tesseract's hOCR of the whole page (or its lines, in points)."""
     zoom = pix.xres / 72
-    lines = ink_lines(hocr.parse(page_hocr, 1 / zoom), pix, zoom)
+    parsed = hocr.parse(page_hocr, 1 / zoom) if isinstance(page_hocr, bytes) else page_hocr
+    lines = ink_lines(parsed, pix, zoom)
     doubtful = [i for i, line in enumerate(lines)
                 if min(w.confidence for w in line.words) < DOUBTFUL][:MAX_REREADS]
     for i in doubtful:
@@ -191,12 +242,12 @@ def ink_lines(lines, pix, zoom):
             for line, (x0, x1), (y0, y1) in zip(lines, columns, rows)]
 
 
-def _rules(pix, zoom):
+def _rules(pix):
+    """The page image's rules, as _find_rules gives them (pixels)."""
     import quorl
 
-    rules = quorl._find_rules(pix.samples_mv, pix.width, pix.height, pix.stride, pix.n,
-                              min_length=int(pix.width * RULE_SHARE))
-    return [(x0 / zoom, center / zoom, x1 / zoom) for x0, _, x1, _, center in rules]
+    return quorl._find_rules(pix.samples_mv, pix.width, pix.height, pix.stride, pix.n,
+                             min_length=int(pix.width * RULE_SHARE))
 
 
 def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=True):
@@ -213,10 +264,13 @@ def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=T
         pix = page.get_pixmap(matrix=pymupdf.Matrix(zoom, zoom).prerotate(turn),
                               colorspace=pymupdf.csGRAY, alpha=False)
         pix.set_dpi(dpi, dpi)
+        pix = cleaned(pix)
+        found_rules = _rules(pix)
         found = {"turn": turn, "size": (pix.width / zoom, pix.height / zoom),
-                 "lines": read_lines(pix, language, tessdata)}
+                 "lines": read_lines(pix, language, tessdata, found_rules, rules)}
         if rules:
-            found["rules"] = _rules(pix, zoom)
+            found["rules"] = [(x0 / zoom, center / zoom, x1 / zoom)
+                              for x0, _, x1, _, center in found_rules]
         return found
     finally:
         doc.close()

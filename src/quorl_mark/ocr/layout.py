@@ -1,0 +1,142 @@
+"""The regions of a scanned page that Tesseract reads each as one block of text.
+
+A patent page prints its header above a rule across the page. Read as one block with the text
+below it, the header's letter-spaced words ("权 利 要 求 书") are joined to the body's first
+line and misread, so the header is a region of its own. The first page is laid out in two
+columns below its rules (bibliographic fields on the left, title and abstract beside them or
+under the second rule): read as one block, each printed line of one column is joined to the line
+beside it in the other. So each band between the first page's rules is split at the blank
+gutter between its columns, and each column is a region; the publication number printed
+vertically in the margin, outside the rules' ends, is left out.
+
+The regions are stacked, apart, into one image that Tesseract reads once (``stacked``), and
+each line read is moved back to where it is on the page (``region_of``).
+"""
+from typing import List, NamedTuple, Tuple
+
+import pymupdf
+
+from .clean import _array
+
+# A rule under a later page's running header lies in this top share of the page.
+HEADER_SHARE = 0.15
+# The first page's rules lie between these shares of its height.
+FIRST_RULE_BAND = (0.12, 0.6)
+# How far beyond a rule's ends text may be printed, in inches.
+RULE_OVERHANG = 0.12
+# The gutter between the first page's columns lies in this middle share of the rules' width ...
+GUTTER_SPAN = (0.3, 0.7)
+# ... and is at least this wide, in inches.
+MIN_GUTTER = 0.12
+# Darker than this is ink (the page is cleaned: white paper).
+DARK = 128
+# The regions are stacked this far apart, in inches: Tesseract never joins their lines.
+STACK_GAP = 0.3
+
+
+class Region(NamedTuple):
+    x0: int
+    y0: int
+    x1: int
+    y1: int
+    header: bool = False
+
+
+def _ink_columns(gray, region):
+    """How many dark pixels each column of ``region`` holds."""
+    return (gray[region.y0:region.y1, region.x0:region.x1] < DARK).sum(axis=0)
+
+
+def _gutter(gray, region, dpi) -> Tuple[int, int]:
+    """The widest blank run of columns in the middle of ``region`` (x0, x1 in the page), or
+    None when there is none MIN_GUTTER wide."""
+    import numpy
+
+    counts = _ink_columns(gray, region)
+    width = region.x1 - region.x0
+    lo, hi = int(GUTTER_SPAN[0] * width), int(GUTTER_SPAN[1] * width)
+    blank = numpy.concatenate(([False], counts[lo:hi] == 0, [False])).astype(numpy.int8)
+    steps = numpy.diff(blank)
+    starts, ends = numpy.flatnonzero(steps == 1), numpy.flatnonzero(steps == -1)
+    if not len(starts):
+        return None
+    widest = int(numpy.argmax(ends - starts))
+    best = (lo + int(starts[widest]), lo + int(ends[widest]))
+    if best[1] - best[0] < MIN_GUTTER * dpi:
+        return None
+    return region.x0 + best[0], region.x0 + best[1]
+
+
+def _has_ink(gray, region):
+    return region.x1 > region.x0 and region.y1 > region.y0 and bool(
+        _ink_columns(gray, region).any())
+
+
+def regions(pix, rules, first_page) -> List[Region]:
+    """The regions of ``pix`` (grey, cleaned, its resolution set) to read, in reading order;
+    ``rules`` are its rules as _find_rules gives them (pixels), top to bottom. A page without a
+    header rule is one region, as are later pages below their header."""
+    gray = _array(pix)
+    width, height, dpi = pix.width, pix.height, pix.xres or 300
+    top, bottom = (FIRST_RULE_BAND if first_page else (0.0, HEADER_SHARE))
+    header_rules = [r for r in rules if top * height <= r[4] <= bottom * height]
+    if not header_rules:
+        return [Region(0, 0, width, height)]
+    rule = header_rules[0]
+    found = [Region(0, 0, width, rule[1], True)]
+    if not first_page:
+        found.append(Region(0, rule[3], width, height))
+    else:
+        overhang = int(RULE_OVERHANG * dpi)
+        x0, x1 = max(0, rule[0] - overhang), min(width, rule[2] + overhang)
+        below = [r for r in rules if r[1] > rule[3] and r[2] - r[0] >= 0.8 * (rule[2] - rule[0])]
+        edges = [rule[3]] + [edge for r in below for edge in (r[1], r[3])] + [height]
+        for y0, y1 in zip(edges[::2], edges[1::2]):
+            band = Region(x0, y0, x1, y1)
+            gutter = _gutter(gray, band, dpi)
+            if gutter is None:
+                found.append(band)
+            else:
+                found += [Region(x0, y0, gutter[0], y1), Region(gutter[1], y0, x1, y1)]
+    return [r for r in found if _has_ink(gray, r)]
+
+
+def stacked(pix, found: List[Region]):
+    """One grey pixmap showing the regions one under another, STACK_GAP apart, and the y at
+    which each starts in it."""
+    import numpy
+
+    gray = _array(pix)
+    gap = int(STACK_GAP * (pix.yres or 300))
+    width = max(r.x1 - r.x0 for r in found) + 2 * gap
+    starts, y = [], gap
+    for r in found:
+        starts.append(y)
+        y += r.y1 - r.y0 + gap
+    image = numpy.full((y, width), 255, dtype=numpy.uint8)
+    for r, start in zip(found, starts):
+        image[start:start + r.y1 - r.y0, gap:gap + r.x1 - r.x0] = gray[r.y0:r.y1, r.x0:r.x1]
+    out = pymupdf.Pixmap(pymupdf.csGRAY, width, y, image.tobytes(), False)
+    out.set_dpi(pix.xres, pix.yres)
+    return out, starts, gap
+
+
+def region_of(box, found: List[Region], starts: List[int]):
+    """The index of the stacked region a box (pixels of the stacked image) lies in, by its
+    middle, or None in the gaps."""
+    middle = (box[1] + box[3]) / 2
+    for i, (r, start) in enumerate(zip(found, starts)):
+        if start - 1 <= middle <= start + r.y1 - r.y0 + 1:
+            return i
+    return None
+
+
+def without_rules(pix, rules):
+    """A copy of ``pix`` with its rules painted white: a line's ink, looked for a little around
+    it, never runs into the rule under a header."""
+    gray = _array(pix).copy()
+    for x0, top, x1, bottom, _ in rules:
+        gray[max(0, top - 1):bottom + 1, x0:x1] = 255
+    out = pymupdf.Pixmap(pymupdf.csGRAY, pix.width, pix.height, gray.tobytes(), False)
+    out.set_dpi(pix.xres, pix.yres)
+    return out

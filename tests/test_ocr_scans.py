@@ -1,0 +1,146 @@
+"""Scans as office scanners leave them: the page image's clean-up, the layout's regions, a first
+page read column by column from a speckled grey scan and a bilevel one, --ocr always never
+doubling text and --ocr never on a scan. Tesseract runs for real on single pages."""
+import os
+import sys
+
+import numpy
+import pymupdf
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "bench"))
+
+import quorl  # noqa: E402
+from ocr_measure import model_page_texts, similarity  # noqa: E402
+from patent_files import write_patent  # noqa: E402
+from quorl_mark.commands import mark as cli  # noqa: E402
+from quorl_mark.ocr import clean as ocr_clean, layout as ocr_layout  # noqa: E402
+from quorl_mark.ocr.document import ocr_document  # noqa: E402
+from scans import office_scan  # noqa: E402
+
+DPI = 200
+KNOBS = dict(pages=2, figures=0, abstract_figure=False)
+
+
+def gray_pixmap(image, dpi=300):
+    pix = pymupdf.Pixmap(pymupdf.csGRAY, image.shape[1], image.shape[0], image.tobytes(), False)
+    pix.set_dpi(dpi, dpi)
+    return pix
+
+
+def pixels(pix):
+    return numpy.frombuffer(pix.samples, dtype=numpy.uint8).reshape(pix.height, pix.width)
+
+
+class TestCleaning:
+    def test_grey_shaded_paper_turns_white_and_ink_stays_dark(self):
+        shade = numpy.linspace(200, 240, 600).astype(numpy.uint8)
+        image = numpy.tile(shade, (400, 1))
+        image[100:140, 100:500:20] = 40  # strokes
+        out = pixels(ocr_clean.cleaned(gray_pixmap(image)))
+        assert out[300, 10] >= 250 and out[300, 590] >= 250
+        assert out[120, 100] < 80 and out[120, 480] < 80
+
+    def test_isolated_specks_go_and_punctuation_beside_text_stays(self):
+        image = numpy.full((600, 600), 255, dtype=numpy.uint8)
+        image[100:140, 100:140] = 0  # a character
+        image[135:139, 146:150] = 0  # a full stop after it
+        image[400:403, 400:403] = 0  # a speck far from any ink
+        out = pixels(ocr_clean.cleaned(gray_pixmap(image)))
+        assert out[401, 401] == 255
+        assert out[137, 148] < 80 and out[120, 120] < 80
+
+
+class TestRegions:
+    def page(self):
+        """A first page: a header, a rule, two columns of text lines, and a vertical number in
+        the left margin."""
+        image = numpy.full((3000, 2400), 255, dtype=numpy.uint8)
+        image[100:140, 300:1500] = 0
+        image[800:806, 200:2200] = 0  # the rule
+        for y in range(900, 1600, 60):
+            image[y:y + 30, 220:1050] = 0  # left column
+            image[y:y + 30, 1250:2180] = 0  # right column
+        image[2000:2900, 30:70] = 0  # printed vertically in the margin
+        return gray_pixmap(image)
+
+    def test_first_page_header_then_each_column_without_the_margin(self):
+        pix = self.page()
+        rules = quorl._find_rules(pix.samples_mv, pix.width, pix.height, pix.stride, pix.n,
+                                  min_length=1000)
+        found = ocr_layout.regions(pix, rules, True)
+        assert [r.header for r in found] == [True, False, False]
+        header, left, right = found
+        assert header.y1 <= 800 and left.y0 >= 806 and right.y0 >= 806
+        assert 1050 <= left.x1 < right.x0 <= 1250
+        assert left.x0 > 70  # the vertical number is outside
+
+    def test_later_page_and_page_without_rule(self):
+        pix = self.page()
+        rules = quorl._find_rules(pix.samples_mv, pix.width, pix.height, pix.stride, pix.n,
+                                  min_length=1000)
+        assert len(ocr_layout.regions(pix, [], True)) == 1
+        # Its rule lies below a later page's header band: one region.
+        assert len(ocr_layout.regions(pix, rules, False)) == 1
+
+    def test_stacked_lines_go_back_to_their_regions(self):
+        pix = self.page()
+        rules = quorl._find_rules(pix.samples_mv, pix.width, pix.height, pix.stride, pix.n,
+                                  min_length=1000)
+        found = ocr_layout.regions(pix, rules, True)
+        image, starts, gap = ocr_layout.stacked(pix, found)
+        assert image.width == max(r.x1 - r.x0 for r in found) + 2 * gap
+        for i, (r, start) in enumerate(zip(found, starts)):
+            assert ocr_layout.region_of((0, start + 5, 10, start + 15), found, starts) == i
+            assert pixels(image)[start + 2, gap:gap + r.x1 - r.x0].tolist() == \
+                pixels(pix)[r.y0 + 2, r.x0:r.x1].tolist()
+        assert ocr_layout.region_of((0, 1, 10, 3), found, starts) is None
+
+
+@pytest.fixture(scope="module")
+def patent(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("office")
+    return write_patent(folder, "text", 5, marks=6, **KNOBS)
+
+
+@pytest.mark.parametrize("bilevel", [False, True], ids=["grey-jpeg-speckle", "bilevel-g4"])
+def test_office_scan_first_page_reads_column_by_column(patent, bilevel):
+    html, pdf, marks = patent
+    text = pymupdf.open(pdf)
+    text.select([0])
+    first = text.tobytes()
+    scan = office_scan(first, 300, skew=0.4, seed=5, bilevel=bilevel)
+    result = ocr_document(scan, dpi=DPI, jobs=1)
+    truth = model_page_texts(quorl.PdfDocument(pymupdf.open("pdf", first)))[0]
+    found = model_page_texts(quorl.PdfDocument(pymupdf.open("pdf", result.pdf)))[0]
+    assert similarity(truth, found) >= 0.93, found
+    # No printed line of the abstract is joined to a bibliographic field beside it.
+    assert not [line for line in found.splitlines() if "摘要" in line and "(7" in line]
+
+
+def test_ocr_always_replaces_text_instead_of_doubling_it(patent):
+    pdf = patent[1]
+    doc = pymupdf.open(pdf)
+    doc.select([1])
+    page_text = doc.tobytes()
+    once = ocr_document(page_text, dpi=DPI, pages="all", jobs=1)
+    twice = ocr_document(once.pdf, dpi=DPI, pages="all", jobs=1)
+    for result in (once, twice):
+        page = pymupdf.open("pdf", result.pdf)[0]
+        assert page.get_text().count("[0001]") <= 1
+        spans = [s for b in page.get_text("dict")["blocks"] for line in b.get("lines", ())
+                 for s in line["spans"] if s["text"].strip()]
+        assert spans and all(s["alpha"] == 0 for s in spans)  # only the invisible layer
+        assert page.get_images()  # the printed page is kept as its image
+    first = pymupdf.open("pdf", once.pdf)[0].get_text()
+    assert similarity(first, pymupdf.open("pdf", twice.pdf)[0].get_text()) > 0.95
+
+
+def test_ocr_never_on_a_scan_says_it_has_no_text_layer(patent, tmp_path, capsys):
+    html, pdf, marks = patent
+    scan = tmp_path / "scan.pdf"
+    scan.write_bytes(office_scan(pdf.read_bytes(), 100, seed=1))
+    assert cli.main([str(html), str(scan), str(marks), "-o", str(tmp_path / "out.pdf"),
+                     "--ocr", "never"]) == 1
+    err = capsys.readouterr().err
+    assert "no text layer" in err and "--ocr auto" in err
