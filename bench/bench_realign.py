@@ -93,8 +93,8 @@ def main():
     b = edited(rng, a, 0.01, a[:3000])
     spandiff = quorl.PositionMapper(a, b).spandiff
     align = best(lambda: quorl.PositionMapper(a, b))
-    check = best(lambda: quorl._realigned_span_pairs(a, b, spandiff))
-    assert quorl._realigned_span_pairs(a, b, spandiff) is None
+    check = best(lambda: quorl._realigned_opcodes(a, b, spandiff))
+    assert quorl._realigned_opcodes(a, b, spandiff) is None
     print("  alignment %.2f ms, check %.3f ms: %.1f%% (target <= 5%%)"
           % (align * 1e3, check * 1e3, 100 * check / align))
 
@@ -102,11 +102,11 @@ def main():
     print("A captured 60,000-character section")
     a, b = captured_section(random.Random(3))
     spandiff = quorl.PositionMapper(a, b).spandiff
-    realigned = quorl._realigned_span_pairs(a, b, spandiff)
+    realigned = quorl._realigned_opcodes(a, b, spandiff)
     kept = sum(a2 - a1 for (a1, a2), _ in spandiff)
-    now = sum(a2 - a1 for (a1, a2), _ in realigned)
+    now = sum(i2 - i1 for tag, i1, i2, _, _ in realigned if tag == "equal")
     align = best(lambda: quorl.PositionMapper(a, b))
-    again = best(lambda: quorl._realigned_span_pairs(a, b, spandiff))
+    again = best(lambda: quorl._realigned_opcodes(a, b, spandiff))
     print("  difflib aligns %d of %d characters, the realignment %d" % (kept, len(b), now))
     print("  alignment %.1f ms, check and realignment %.1f ms (target <= 20 ms)"
           % (align * 1e3, again * 1e3))
@@ -117,7 +117,7 @@ def main():
     a, b = zipf_text(rng, 60000), zipf_text(rng, 60000)
     spandiff = quorl.PositionMapper(a, b).spandiff
     align = best(lambda: quorl.PositionMapper(a, b), runs=3)
-    check = best(lambda: quorl._realigned_span_pairs(a, b, spandiff), runs=3)
+    check = best(lambda: quorl._realigned_opcodes(a, b, spandiff), runs=3)
     print("  alignment %.1f ms, check %.1f ms" % (align * 1e3, check * 1e3))
 
 

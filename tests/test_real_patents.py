@@ -156,3 +156,14 @@ def test_the_restatement_pattern_captures_plain_difflib():
     b = converter.pdfdoc.get_text(["claims"])
     plain = sum(a2 - a1 for (a1, a2), _ in quorl.PositionMapper(a, b).spandiff)
     assert plain < 0.5 * real_patents.lcs_length(a, b.replace("\n", ""))
+
+
+def test_the_diff_view_shows_a_restated_section_as_the_converter_aligns_it():
+    from quorl_mark.review import views
+
+    name = "CN114785666B"
+    converter = converter_of(real_patents.standin_html(name),
+                             real_patents.pdf_path(name).read_bytes())
+    a, b = converter.htmldoc.get_text("claims"), converter.pdfdoc.get_text(["claims"])
+    _, equal, _, _ = views.escaped_view(quorl, a, b)
+    assert equal >= 0.995 * real_patents.lcs_length(a, b.replace("\n", ""))

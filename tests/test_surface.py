@@ -230,7 +230,7 @@ def parameters(function):
 
 # Helpers of the quorl_mark package, bound after the published names under underscore names.
 PACKAGE_HELPERS = ["_find_rules", "_ink_boxes",  # quorl_mark.ocr.page
-                   "_realigned_span_pairs"]  # bench/bench_realign.py
+                   "_realigned_opcodes"]  # quorl_mark.review.views
 
 
 def public_names():

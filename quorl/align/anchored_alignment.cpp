@@ -181,25 +181,30 @@ std::vector<Match> anchored_matching_blocks(Text a, Text b) {
   return blocks_in_windows(a, b, window_edges(a, b));
 }
 
-std::optional<std::vector<SpanPair>> anchored_span_pairs(Text a, Text b, std::size_t aligned) {
-  const auto cuts = window_edges(a, b);
-  // Without an anchor the one window is the whole texts: difflib's own alignment again. This is
-  // the common way to fall short, two texts that do not belong together.
-  if (cuts.size() == 2) return std::nullopt;
-
+std::vector<SpanPair> joined_span_pairs(const std::vector<Match>& blocks) {
   std::vector<EqualStretch> stretches;
-  for (const Match& m : blocks_in_windows(a, b, cuts)) {
+  for (const Match& m : blocks) {
     if (!m.size) continue;
     const auto i = static_cast<std::int64_t>(m.a_start), j = static_cast<std::int64_t>(m.b_start);
     const auto n = static_cast<std::int64_t>(m.size);
     stretches.push_back({i, i + n, j, j + n});
   }
-  std::vector<SpanPair> pairs =
-      merge_equal_stretches(stretches, [](__int128 gap) { return gap <= 1; });
+  return merge_equal_stretches(stretches, [](__int128 gap) { return gap <= 1; });
+}
+
+std::optional<std::vector<Match>> anchored_blocks_keeping_more(Text a, Text b,
+                                                               std::size_t aligned) {
+  const auto cuts = window_edges(a, b);
+  // Without an anchor the one window is the whole texts: difflib's own alignment again. This is
+  // the common way to fall short, two texts that do not belong together.
+  if (cuts.size() == 2) return std::nullopt;
+  std::vector<Match> blocks = blocks_in_windows(a, b, cuts);
   std::size_t realigned = 0;
-  for (const SpanPair& p : pairs) realigned += static_cast<std::size_t>(p.a.end - p.a.start);
+  for (const SpanPair& p : joined_span_pairs(blocks)) {
+    realigned += static_cast<std::size_t>(p.a.end - p.a.start);
+  }
   if (realigned <= aligned) return std::nullopt;
-  return pairs;
+  return blocks;
 }
 
 std::optional<std::vector<SpanPair>> realigned_span_pairs(Text a, Text b,
@@ -210,7 +215,9 @@ std::optional<std::vector<SpanPair>> realigned_span_pairs(Text a, Text b,
       !alignment_falls_short(aligned, alignment_bound(a, b))) {
     return std::nullopt;
   }
-  return anchored_span_pairs(a, b, aligned);
+  std::optional<std::vector<Match>> blocks = anchored_blocks_keeping_more(a, b, aligned);
+  if (!blocks) return std::nullopt;
+  return joined_span_pairs(*blocks);
 }
 
 }  // namespace quorl::align

@@ -69,10 +69,14 @@ bool alignment_falls_short(std::size_t aligned, std::size_t bound);
 // decomposition run inside the windows that unique runs cut the texts into.
 std::vector<Match> anchored_matching_blocks(Text a, Text b);
 
-// The anchored alignment's span pairs (equal stretches joined as PositionMapper joins difflib's)
-// when they keep more than `aligned` characters; nothing otherwise, or when no unique run is
-// found (the alignment would be difflib's own).
-std::optional<std::vector<SpanPair>> anchored_span_pairs(Text a, Text b, std::size_t aligned);
+// The anchored alignment's matching blocks when its span pairs keep more than `aligned`
+// characters; nothing otherwise, or when no unique run is found (the alignment would be
+// difflib's own).
+std::optional<std::vector<Match>> anchored_blocks_keeping_more(Text a, Text b, std::size_t aligned);
+
+// The span pairs of matching blocks, equal stretches joined as PositionMapper joins difflib's:
+// across a gap of one character on both sides.
+std::vector<SpanPair> joined_span_pairs(const std::vector<Match>& blocks);
 
 // The span pairs a converter section takes instead of `current` (difflib's, joined as
 // PositionMapper joins them), or nothing when `current` stands: the three steps above in turn.

@@ -257,18 +257,16 @@ void bind_conversions(py::module_& m) {
       py::arg("span"), py::arg("text"), "根据文本的坐标获取文本内容");
 }
 
-// The converter's realignment of one section, for benchmarks and tests: the span pairs that
-// replace `spandiff`, or None when it stands.
+// The converter's realignment of one section, for the diff view and benchmarks: the opcodes
+// that replace a PositionMapper's own, given its `spandiff`, or None when they stand.
 void bind_realignment(py::module_& m) {
   m.def(
-      "_realigned_span_pairs",
+      "_realigned_opcodes",
       [](py::object a_text, py::object b_text, py::object spandiff) -> py::object {
-        std::optional<std::vector<SpanPair>> pairs =
+        std::optional<std::vector<Match>> blocks =
             realigned_section(a_text, b_text, read_span_pairs(spandiff));
-        if (!pairs) return py::none();
-        py::list out(pairs->size());
-        for (std::size_t k = 0; k < pairs->size(); ++k) out[k] = pair_tuple((*pairs)[k]);
-        return out;
+        if (!blocks) return py::none();
+        return opcode_list(opcodes_from_blocks(*blocks));
       },
       py::arg("a_text"), py::arg("b_text"), py::arg("spandiff"));
 }

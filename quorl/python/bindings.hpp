@@ -25,7 +25,7 @@ void bind_align(py::module_& m);
 void bind_glyph_selection(py::module_& m);
 // _find_rules, for the OCR of scanned pages.
 void bind_page_image(py::module_& m);
-// _realigned_span_pairs: the converter's realignment of a section, for benchmarks.
+// _realigned_opcodes: the converter's realignment of a section, for the diff view.
 void bind_align_helpers(py::module_& m);
 
 }  // namespace quorl::python

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "quorl/align/anchored_alignment.hpp"
 #include "quorl/align/line_starts.hpp"
 #include "quorl/align/spans.hpp"
 #include "quorl/align/vocabulary.hpp"
@@ -102,9 +103,9 @@ void init_mapper(const py::object& self) {
     py::object spandiff = mapper.attr("spandiff");
     // A section that a passage written twice captured is realigned; a sound one stays as
     // PositionMapper gives it.
-    if (std::optional<std::vector<SpanPair>> realigned = realigned_section(
+    if (std::optional<std::vector<align::Match>> realigned = realigned_section(
             mapper.attr("a_text"), mapper.attr("b_text"), read_span_pairs(spandiff))) {
-      for (const SpanPair& p : *realigned) {
+      for (const SpanPair& p : align::joined_span_pairs(*realigned)) {
         entries.append(
             py::make_tuple(py::make_tuple(shifted(p.a.start, a_index), shifted(p.a.end, a_index)),
                            py::make_tuple(shifted(p.b.start, b_index), shifted(p.b.end, b_index))));

@@ -7,7 +7,7 @@
 
 namespace quorl::python {
 
-std::optional<std::vector<align::SpanPair>> realigned_section(
+std::optional<std::vector<align::Match>> realigned_section(
     py::handle a_text, py::handle b_text, const std::vector<align::SpanPair>& current) {
   for (py::handle text : {a_text, b_text}) {
     if (!PyUnicode_Check(text.ptr())) {
@@ -28,7 +28,7 @@ std::optional<std::vector<align::SpanPair>> realigned_section(
   if (!align::alignment_falls_short(aligned, bound)) return std::nullopt;
   const std::u32string a = to_u32(a_text), b = to_u32(b_text);
   py::gil_scoped_release unlocked;
-  return align::anchored_span_pairs(a, b, aligned);
+  return align::anchored_blocks_keeping_more(a, b, aligned);
 }
 
 }  // namespace quorl::python

@@ -27,6 +27,12 @@ def escaped_view(quorl, html_text, pdf_text):
         code += 1
     table = str.maketrans(stand_ins)
     mapper = quorl.PositionMapper(html_text.translate(table), pdf_text.translate(table))
+    # The section as the converter aligns it: realigned where a passage written twice captured
+    # difflib's alignment.
+    realigned = quorl._realigned_opcodes(mapper.a_text, mapper.b_text, mapper.spandiff)
+    if realigned is not None:
+        mapper.difflist = realigned
+        mapper.spandiff = mapper.get_relation_format()
     view = mapper.getdiffviewtext()
     for ch, stand_in in stand_ins.items():
         view = view.replace(stand_in, _SPECIAL[ch])
