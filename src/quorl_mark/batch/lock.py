@@ -26,13 +26,13 @@ class OutdirLock:
             fcntl.flock(self._fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except BlockingIOError:
             holder = self._holder()
-            os.close(self._fd)
+            self.release()
             raise JobError(outdir, "arguments", "another quorl-batch run is writing into this "
                            "folder (%s); wait for it to end, or give another OUTDIR"
                            % holder) from None
         except OSError as e:  # a file system without locks: the run goes on unguarded
             if e.errno not in (errno.ENOLCK, errno.EOPNOTSUPP):
-                os.close(self._fd)
+                self.release()
                 raise JobError(self.path, "write", "cannot lock it: %s"
                                % (e.strerror or e)) from None
         with contextlib.suppress(OSError):
