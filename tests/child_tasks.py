@@ -69,3 +69,12 @@ def kill_later(seconds):
 
     threading.Timer(seconds, os.kill, (os.getpid(), signal.SIGKILL)).start()
     return os.getpid()
+
+
+def grow_slowly(megabytes):
+    """Takes ``megabytes`` more memory, 20 MB at a time, as a page being rendered does."""
+    held = []
+    for _ in range(megabytes // 20):
+        held.append(bytearray(20 << 20))
+        time.sleep(0.05)
+    return len(held)

@@ -61,3 +61,33 @@ def kill_readers(path, times):
     thread = threading.Thread(target=work, daemon=True)
     thread.start()
     return thread, killed
+
+
+def kill_once_then_feed(path, data):
+    """A thread that SIGKILLs the first process reading the FIFO ``path`` and then gives the
+    next reader ``data``; the list it returns fills with the pid killed."""
+    killed = []
+
+    def work():
+        fd, pids = wait_for_reader(path)  # kept open: the next reader must not see an end
+        for pid in pids:
+            os.kill(pid, signal.SIGKILL)
+            killed.append(pid)
+        deadline = time.monotonic() + 30
+        while not readers_of(path, 1.0) - set(killed) and time.monotonic() < deadline:
+            pass
+        os.write(fd, data)
+        os.close(fd)
+
+    thread = threading.Thread(target=work, daemon=True)
+    thread.start()
+    return thread, killed
+
+
+def alive(pid):
+    """Whether process ``pid`` still runs (a zombie waiting for its parent does not)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rpartition(")")[2].split()[0] != "Z"
+    except OSError:
+        return False

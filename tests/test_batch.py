@@ -174,8 +174,8 @@ def test_a_manifest_refuses_bad_lines_and_goes_on(corpus, tmp_path, capfd):
     assert got == {
         "first": ("ok", None), "second": ("ok", None),
         "line 2": ("failed", got["line 2"][1]),
-        "line 3": ("failed", where + "3: the name '../escape' is not a plain file name"),
-        "line 4": ("failed", where + "4: the name 'first' was given on an earlier line"),
+        "line 3": ("failed", where + "3: name: '../escape' is not a plain file name"),
+        "line 4": ("failed", where + "4: name: 'first' was given on an earlier line"),
         "nohtml": ("failed", where + "5: the key 'html' is missing")}
     assert got["line 2"][1].startswith(where + "2: malformed JSON")
     assert (tmp_path / "marked" / "first.pdf").exists() and (outdir / "second.pdf").exists()

@@ -107,3 +107,16 @@ def test_children_import_pymupdf_without_its_addons():
     assert [name for name in outcome.value if not name.startswith("pymupdf.")
             and name != "pymupdf"] == []
     assert "pymupdf.layout" not in outcome.value
+
+
+def test_own_timeouts_memory_cap_while_running_and_reported_retries(tmp_path):
+    tasks = [("quick", "child_tasks:sleep", (30,), 2), task("slow but allowed", "sleep", 3),
+             task("hungry", "grow_slowly", 400), task("die once", "die_once",
+                                                      str(tmp_path / "died"))]
+    with ChildPool(2, timeout=20, max_rss_mb=250, env=ENV, report_retries=True) as pool:
+        outcomes = [(o.key, o.status, o.attempt, o.final) for o in pool.run(tasks)]
+        errors = {o.key: o.error for o in pool.run([task("hungry", "grow_slowly", 400)])}
+    assert sorted(outcomes) == [("die once", "crashed", 1, False), ("die once", "ok", 2, True),
+                                ("hungry", "failed", 1, True), ("quick", "timeout", 1, True),
+                                ("slow but allowed", "ok", 1, True)]
+    assert errors["hungry"].startswith("needed more than 250 MB of memory")

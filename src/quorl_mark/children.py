@@ -4,14 +4,16 @@ Each child is a fresh interpreter started with subprocess (``python -m quorl_mar
 never a fork: a PyMuPDF document opened before a fork is unsafe in the child, and Dask's
 daemonic worker processes may not start multiprocessing children. A child that dies, runs past
 the timeout, has run ``max_tasks_per_child`` tasks or holds more than ``max_rss_mb`` of resident
-memory after a task is replaced by a new one; the other children go on.
+memory is replaced by a new one; the other children go on. A child dies with the process that
+started it (see worker.py), so that no task commits anything once its pool is gone.
 
     with ChildPool(4, timeout=60) as pool:
         for outcome in pool.run((key, "package.module:function", args) for ...):
             ...
 
 ``run`` takes tasks from its iterable only as children become free, so at most ``jobs`` are in
-flight, and yields an Outcome as each finishes, in the order they finish. A KeyboardInterrupt
+flight, and yields an Outcome as each finishes, in the order they finish. A task may carry its
+own timeout as a fourth element: (key, target, args, seconds). A KeyboardInterrupt
 raised while the caller iterates leaves the tasks in flight with the pool: ``stop()`` interrupts
 them and yields their outcomes.
 """
@@ -25,21 +27,25 @@ import sys
 import time
 from typing import Any, NamedTuple, Optional
 
-from .worker import HEADER
+from .worker import HEADER, PARENT_ENV
 
 STATUSES = ("ok", "failed", "crashed", "timeout", "interrupted")
+WATCH_EVERY = 0.5  # seconds between two looks at the children's memory
 
 
 class Outcome(NamedTuple):
     """How one task ended. ``status`` is one of STATUSES; ``value`` is the function's return
     value when "ok"; ``error`` one line otherwise; ``worker`` "host:pid" of the child that ran
-    it; ``seconds`` how long it ran."""
+    it; ``seconds`` how long it ran; ``attempt`` which run of the task this was (1, 2, ...);
+    ``final`` False for a crashed attempt the pool runs again (only with ``report_retries``)."""
     key: Any
     status: str
     value: Any
     error: Optional[str]
     worker: Optional[str]
     seconds: float
+    attempt: int = 1
+    final: bool = True
 
 
 class ChildPoolError(RuntimeError):
@@ -55,11 +61,44 @@ def _how_it_ended(returncode):
     return "exited with status %s" % returncode
 
 
+def default_max_rss_mb(children):
+    """A memory cap per child for ``children`` children on this machine: 2048 MB, or an equal
+    share of the machine's memory when that is less, and never below 512 MB."""
+    try:
+        total = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") / 2**20
+    except (ValueError, OSError, AttributeError):
+        return 2048.0
+    return float(max(512, min(2048, int(total / max(1, children)))))
+
+
+def tree_rss_mb(pid):
+    """Resident memory in MB of process ``pid`` and its descendants (an OCR child, Tesseract),
+    None where /proc cannot tell."""
+    root, total, todo, seen = pid, 0, [pid], set()
+    page = os.sysconf("SC_PAGE_SIZE")
+    while todo:
+        pid = todo.pop()
+        if pid in seen:
+            continue
+        seen.add(pid)
+        try:
+            with open("/proc/%d/statm" % pid) as f:
+                total += int(f.read().split()[1]) * page
+            for task in os.listdir("/proc/%d/task" % pid):
+                with open("/proc/%d/task/%s/children" % (pid, task)) as f:
+                    todo.extend(int(child) for child in f.read().split())
+        except (OSError, ValueError, IndexError):  # a descendant that ended meanwhile
+            if pid == root:
+                return None
+    return total / 2**20
+
+
 class _Task(NamedTuple):
     key: Any
     target: str
     args: tuple
     attempt: int
+    timeout: Optional[float] = None
 
 
 class _Child:
@@ -148,15 +187,18 @@ class _Child:
 class ChildPool:
     """At most ``jobs`` child processes running tasks (see the module's docstring).
 
-    ``timeout`` (seconds per task) ends a task as "timeout", killing its child; a task whose
-    child died is run once more in a new child (``retries``) before it is reported "crashed";
+    ``timeout`` (seconds per task, unless the task gives its own) ends a task as "timeout",
+    killing its child; ``max_rss_mb`` ends a task as "failed" the moment its child (with the
+    processes it started) holds more resident memory, killing the child; a task whose child died
+    is run once more in a new child (``retries``) before it is reported "crashed", and with
+    ``report_retries`` each crashed attempt is yielded too, as an Outcome that is not ``final``;
     ``env`` adds environment variables for the children; ``preload`` names modules each child
     imports before it takes tasks, so that a task's time (and its timeout) does not include
     them; ``stderr`` is where the children's standard error goes (as subprocess takes it).
     """
 
     def __init__(self, jobs, *, timeout=None, max_tasks_per_child=None, max_rss_mb=None,
-                 env=None, retries=1, preload=(), stderr=None):
+                 env=None, retries=1, preload=(), stderr=None, report_retries=False):
         if jobs < 1:
             raise ValueError("jobs must be at least 1")
         self.jobs = jobs
@@ -164,6 +206,7 @@ class ChildPool:
         self.max_tasks_per_child = max_tasks_per_child
         self.max_rss_mb = max_rss_mb
         self.retries = retries
+        self.report_retries = report_retries
         self.stderr = stderr
         self._env = dict(os.environ, **(env or {}))
         package_root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -174,12 +217,14 @@ class ChildPool:
         self._command = [sys.executable, "-m", "quorl_mark.worker", *preload]
         self._children = []
         self._retry = collections.deque()
+        self._next_watch = 0.0
         self._selector = selectors.DefaultSelector()
 
     # --- children ------------------------------------------------------------------------------
 
     def _spawn(self):
-        child = _Child(self._command, self._env, self.stderr)
+        env = dict(self._env, **{PARENT_ENV: str(os.getpid())})
+        child = _Child(self._command, env, self.stderr)
         self._children.append(child)
         self._selector.register(child.fd, selectors.EVENT_READ, child)
         return child
@@ -205,8 +250,11 @@ class ChildPool:
     def _next_task(self, tasks):
         if self._retry:
             return self._retry.popleft()
-        key, target, args = next(tasks)
-        return _Task(key, target, tuple(args), 0)
+        key, target, args, *timeout = next(tasks)
+        return _Task(key, target, tuple(args), 0, timeout[0] if timeout else None)
+
+    def _timeout_of(self, child):
+        return child.task.timeout if child.task.timeout is not None else self.timeout
 
     def run(self, tasks, stop=None):
         """Runs the tasks, yielding an Outcome as each ends. ``stop``, when given, is called about
@@ -226,16 +274,15 @@ class ChildPool:
             busy = self._busy()
             if not busy:
                 return
-            wait = None
-            if self.timeout is not None:
-                started = [c.sent_at for c in busy if c.sent_at is not None]
-                if started:
-                    wait = max(0.0, min(started) + self.timeout - time.monotonic())
-            if stop is not None:
-                wait = min(wait, 0.5) if wait is not None else 0.5
+            ends = [c.sent_at + self._timeout_of(c) for c in busy
+                    if c.sent_at is not None and self._timeout_of(c) is not None]
+            wait = max(0.0, min(ends) - time.monotonic()) if ends else None
+            if stop is not None or self.max_rss_mb:
+                wait = min(wait, WATCH_EVERY) if wait is not None else WATCH_EVERY
             for selected, _ in self._selector.select(wait):
                 yield from self._on_readable(selected.data)
             yield from self._timed_out()
+            yield from self._over_memory()
             if stop is not None and time.monotonic() >= next_poll:
                 next_poll = time.monotonic() + 0.5
                 if stop():
@@ -248,7 +295,7 @@ class ChildPool:
             yield from self._died(child)
             return
         for _, key, status, value, error, seconds, rss in replies:
-            worker = child.worker
+            worker, attempt = child.worker, child.task.attempt + 1
             child.task, child.sent_at = None, None
             child.tasks_done += 1
             if status == "interrupted" or (
@@ -256,7 +303,7 @@ class ChildPool:
                     self.max_rss_mb and rss > self.max_rss_mb):
                 self._retire(child)
             yield Outcome(key, status, pickle.loads(value) if status == "ok" else None, error,
-                          worker, seconds)
+                          worker, seconds, attempt)
 
     def _died(self, child):
         task, worker, seconds = child.task, child.worker, child.elapsed()
@@ -266,23 +313,41 @@ class ChildPool:
                                  % (" ".join(self._command), how))
         if task is None:
             return
+        what = ("the worker process was %s" if how.startswith("killed")
+                else "the worker process %s") % how
         if task.attempt < self.retries:
             self._retry.append(task._replace(attempt=task.attempt + 1))
+            if self.report_retries:
+                yield Outcome(task.key, "crashed", None, what + "; trying again in a new one",
+                              worker, seconds, task.attempt + 1, False)
             return
         tries = " (tried %d times)" % (task.attempt + 1) if task.attempt else ""
-        yield Outcome(task.key, "crashed", None, "the worker process was %s%s" % (how, tries)
-                      if how.startswith("killed") else "the worker process %s%s" % (how, tries),
-                      worker, seconds)
+        yield Outcome(task.key, "crashed", None, what + tries, worker, seconds, task.attempt + 1)
 
     def _timed_out(self):
-        if self.timeout is None:
-            return
         for child in self._busy():
-            if child.sent_at is not None and child.elapsed() >= self.timeout:
+            timeout = self._timeout_of(child)
+            if child.sent_at is not None and timeout is not None and child.elapsed() >= timeout:
                 task, worker, seconds = child.task, child.worker, child.elapsed()
                 self._retire(child, kill=True)
                 yield Outcome(task.key, "timeout", None, "ran past the timeout of %g s"
-                              % self.timeout, worker, seconds)
+                              % timeout, worker, seconds, task.attempt + 1)
+
+    def _over_memory(self):
+        """Ends, as "failed", the tasks whose children hold more memory than ``max_rss_mb``."""
+        if not self.max_rss_mb or time.monotonic() < self._next_watch:
+            return
+        self._next_watch = time.monotonic() + WATCH_EVERY
+        for child in self._busy():
+            if child.sent_at is None:
+                continue
+            rss = tree_rss_mb(child.proc.pid)
+            if rss is not None and rss > self.max_rss_mb:
+                task, worker, seconds = child.task, child.worker, child.elapsed()
+                self._retire(child, kill=True)
+                yield Outcome(task.key, "failed", None, "needed more than %g MB of memory (it "
+                              "held %.0f MB when it was stopped)" % (self.max_rss_mb, rss),
+                              worker, seconds, task.attempt + 1)
 
     def stop(self, grace=5.0):
         """Interrupts every task in flight (SIGINT, so that it unwinds and removes what it has not

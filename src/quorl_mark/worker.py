@@ -7,23 +7,59 @@ descriptor is reserved for the replies as soon as the child starts: file descrip
 at standard error, so whatever a library prints (the quorl module reports its progress with
 print) can never corrupt a reply.
 
+The child dies with the process that started it, so that nothing it does outlives its pool: on
+Linux the kernel kills it when that process ends (PR_SET_PDEATHSIG), and everywhere a thread
+watching the request pipe kills it when the pool's end of the pipe closes, even while a task is
+stuck in C code. A commit of outputs therefore happens only while the pool is there to record it.
+
 Ctrl-C is not the child's to see (the pool starts it in a session of its own); a SIGINT sent by
 the pool while a task runs interrupts it, which unwinds as after Ctrl-C in a command (outputs not yet
 committed are removed), and the child answers "interrupted" and ends. Between tasks it returns
 MuPDF's resource store to the allocator, so that memory stays flat over many documents.
 """
+import ctypes
 import importlib
 import os
 import pickle
+import select
 import signal
 import socket
 import struct
 import sys
+import threading
 import time
 
 from .errors import JobError, one_line
 
 HEADER = struct.Struct("!I")  # length of the pickled reply that follows
+PARENT_ENV = "QUORL_MARK_POOL_PID"  # the pid of the pool's process, set by the pool
+PR_SET_PDEATHSIG = 1
+
+
+def die_with_parent(requests_fd):
+    """Makes this process end when the pool's process does (see the module's docstring)."""
+    if sys.platform.startswith("linux"):
+        try:
+            libc = ctypes.CDLL(None, use_errno=True)
+            libc.prctl(PR_SET_PDEATHSIG, int(signal.SIGKILL), 0, 0, 0)
+        except (OSError, AttributeError):
+            pass
+    parent = os.environ.pop(PARENT_ENV, "")
+    if parent.isdigit() and os.getppid() != int(parent):
+        os._exit(1)  # the pool ended before the kernel was told to end us with it
+    threading.Thread(target=_watch_pipe, args=(requests_fd,), daemon=True,
+                     name="quorl-pool-watch").start()
+
+
+def _watch_pipe(fd):
+    """Kills this process once no one can write to ``fd`` any more: the pool is gone or has
+    closed the pipe; a task stuck in C code ends too, which a signal handler could not do."""
+    poller = select.poll()
+    poller.register(fd, 0)  # hang-ups and errors only; the main thread reads the data
+    while True:
+        for _, event in poller.poll():
+            if event & (select.POLLHUP | select.POLLERR | select.POLLNVAL):
+                os.kill(os.getpid(), signal.SIGKILL)
 
 
 def rss_mb():
@@ -88,6 +124,7 @@ def main(argv=None):
     replies = Replies(os.dup(1))
     os.dup2(2, 1)
     requests = os.fdopen(os.dup(0), "rb")
+    die_with_parent(requests.fileno())
     devnull = os.open(os.devnull, os.O_RDONLY)
     os.dup2(devnull, 0)
     os.close(devnull)

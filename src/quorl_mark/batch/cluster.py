@@ -11,15 +11,18 @@ Ctrl-C on the client sets a Dask Event the running tasks poll: each interrupts i
 which remove what they had not committed, and returns the lines of the patents it had started.
 """
 import itertools
+import os
 import subprocess
 import threading
+import time
 import uuid
 
-from ..children import ChildPool, Outcome
+from ..children import ChildPool, Outcome, default_max_rss_mb
 from ..errors import one_line
-from .patent_task import TARGET, record
+from .patent_task import TARGET, record, timeout_of
 
 GRACE = 5.0  # seconds a task's children have to unwind after an interrupt
+WORKERS_NOTICE_EVERY = 60.0  # seconds between two notices that no worker is there
 _local = threading.local()
 
 
@@ -30,9 +33,20 @@ def _pool(pool_options, verbose):
     if pools is None:
         pools = _local.pools = {}
     if key not in pools:
-        pools[key] = ChildPool(1, stderr=None if verbose else subprocess.DEVNULL,
-                               **pool_options)
+        options = dict(pool_options)
+        if options.get("max_rss_mb") is None:  # this machine's share for each of its threads
+            options["max_rss_mb"] = default_max_rss_mb(_threads_here())
+        pools[key] = ChildPool(1, stderr=None if verbose else subprocess.DEVNULL, **options)
     return pools[key]
+
+
+def _threads_here():
+    try:
+        from distributed import get_worker
+
+        return get_worker().state.nthreads
+    except Exception:  # not in a worker, or a distributed that keeps it elsewhere
+        return os.cpu_count() or 1
 
 
 def mark_group(group, settings, pool_options, stop_name):
@@ -43,7 +57,8 @@ def mark_group(group, settings, pool_options, stop_name):
     if stop.is_set():
         return []
     entries = {entry.name: entry for entry, _ in group}
-    tasks = [(entry.name, TARGET, (entry, settings, earlier)) for entry, earlier in group]
+    tasks = [(entry.name, TARGET, (entry, settings, earlier), timeout_of(entry, settings))
+             for entry, earlier in group]
     pool = _pool(pool_options, settings.verbose)
     return [record(outcome.key, outcome, settings, entries[outcome.key])
             for outcome in pool.run(tasks, stop=stop.is_set)]
@@ -60,9 +75,18 @@ def _failed_task(future, group, settings):
             for entry, _ in group]
 
 
-def run_on_dask(client, work, settings, pool_options, emit, per_task=1, in_flight=None):
+def _workers(client):
+    try:
+        return len(client.scheduler_info().get("workers", {}))
+    except Exception:  # the scheduler does not answer: no worker can be counted on either
+        return 0
+
+
+def run_on_dask(client, work, settings, pool_options, emit, per_task=1, in_flight=None,
+                notify=None):
     """Yields the report lines of ``work`` ((entry, earlier) pairs) marked on the cluster of
-    ``client``, each passed through ``emit`` (which records it) as it arrives."""
+    ``client``, each passed through ``emit`` (which records it) as it arrives. ``notify``
+    hears, now and then, that the cluster has no worker to run the tasks queued."""
     from distributed import Event, as_completed, wait
 
     stop_name = "quorl-batch-stop-" + uuid.uuid4().hex
@@ -102,13 +126,34 @@ def run_on_dask(client, work, settings, pool_options, emit, per_task=1, in_fligh
                 future.cancel()
         return done
 
+    def ready():
+        """The futures done by now, waiting while there are none; says so when the reason is
+        that the cluster has no worker."""
+        told = time.monotonic() - WORKERS_NOTICE_EVERY + 2  # workers may be joining
+        while True:
+            done = completed.next_batch(block=False)
+            if done or completed.is_empty():
+                return done
+            now = time.monotonic()
+            if notify is not None and now - told >= WORKERS_NOTICE_EVERY \
+                    and _workers(client) == 0:
+                told = now
+                notify("waiting for Dask workers: none is connected to the scheduler at %s; "
+                       "%d task%s queued" % (client.scheduler.address, len(pending),
+                                             "" if len(pending) == 1 else "s"))
+            time.sleep(0.1)
+
     for _ in range(limit):
         submit()
     try:
-        for future in completed:
-            for line in lines(future):
-                yield emit(line)
-            submit()
+        while True:
+            done = ready()
+            if not done:
+                break
+            for future in done:
+                for line in lines(future):
+                    yield emit(line)
+                submit()
     except KeyboardInterrupt:
         for line in interrupt():
             yield emit(line)

@@ -18,12 +18,19 @@ OPTIONAL_KEYS = ("output",)
 @dataclasses.dataclass(frozen=True)
 class Entry:
     """One patent: its name (the stem of its outputs) and the absolute paths of its inputs;
-    ``output`` the marked PDF's path when the manifest gives one."""
+    ``output`` the marked PDF's path when the manifest gives one; ``where`` its manifest line
+    ("MANIFEST: line N") for messages."""
     name: str
     html: str
     pdf: str
     marks: str
     output: Optional[str] = None
+    where: Optional[str] = None
+
+    def label(self):
+        """The patent as other patents' messages name it."""
+        return self.name if self.where is None else "%s (%s)" % (
+            self.where.rpartition(": ")[2], self.name)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -64,6 +71,21 @@ class Source:
 
     def __iter__(self):
         return self._folder() if self.folder is not None else self._manifest()
+
+    def nothing_found(self):
+        """Where a source without a single patent was looked for and what it should hold."""
+        if self.folder is None:
+            return ("%s: no patents found: the manifest has no lines; each line is a JSON "
+                    "object with the keys name, html, pdf and marks (and optionally output)"
+                    % self.path)
+        with os.scandir(self.folder) as entries:
+            others = sorted(entry.name for entry in entries)
+        text = ("%s: no patents found: each patent is NAME.html, NAME.pdf and NAME.marks.json "
+                "(or NAME.json) in this folder" % self.folder)
+        if others:
+            text += "; it holds %d other file%s, such as %s" % (
+                len(others), "" if len(others) == 1 else "s", ", ".join(others[:3]))
+        return text
 
     # --- a folder ----------------------------------------------------------------------------
 
@@ -117,7 +139,7 @@ class Source:
                 # A duplicate is named by its line: its name's lines are the earlier patent's.
                 label = name if plain_name(name) and name not in seen else "line %d" % number
                 if problem is None and name in seen:
-                    problem = "the name %r was given on an earlier line" % name
+                    problem = "name: %r was given on an earlier line" % name
                 if problem is not None:
                     yield Refusal(label, "%s: %s" % (where, problem))
                     continue
@@ -128,7 +150,7 @@ class Source:
                     return None if value is None else os.path.join(folder, value)
 
                 yield Entry(name, resolve("html"), resolve("pdf"), resolve("marks"),
-                            resolve("output"))
+                            resolve("output"), where)
 
 
 def manifest_problem(record):
@@ -140,10 +162,13 @@ def manifest_problem(record):
             return "the key %r is missing" % key
     for key in MANIFEST_KEYS + OPTIONAL_KEYS:
         if key in record and not (isinstance(record[key], str) and record[key]):
-            return "%s must be a non-empty string" % key
+            return "%s: must be a non-empty string, not %s" % (key, json.dumps(record[key]))
+        if key in record and "\0" in record[key]:
+            return "%s: holds a NUL character" % key
     unknown = sorted(set(record) - set(MANIFEST_KEYS + OPTIONAL_KEYS))
     if unknown:
-        return "unknown key %r" % unknown[0]
+        return "unknown key %r (the keys are %s)" % (
+            unknown[0], ", ".join(MANIFEST_KEYS + OPTIONAL_KEYS))
     if not plain_name(record["name"]):
-        return "the name %r is not a plain file name" % record["name"]
+        return "name: %r is not a plain file name" % record["name"]
     return None
