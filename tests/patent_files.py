@@ -1,5 +1,6 @@
 """Generated patents written as a batch's input files: NAME.html, NAME.pdf and NAME.marks.json,
-the marks spread over the claims, the description paragraphs and the figure captions."""
+the marks spread over the claims, the description paragraphs and the figure captions; and the
+batch's report read back."""
 import json
 import pathlib
 
@@ -37,3 +38,14 @@ def write_patent(folder, name, seed, marks=12, **knobs):
     paths[2].write_text(json.dumps(spread_marks(patent.html, marks), ensure_ascii=False),
                         encoding="utf-8")
     return paths
+
+
+def report(outdir):
+    """Every line of OUTDIR/report.jsonl, in order."""
+    with open(pathlib.Path(outdir) / "report.jsonl", encoding="utf-8") as f:
+        return [json.loads(line) for line in f]
+
+
+def latest(outdir):
+    """The last report line of each patent, by name."""
+    return {line["name"]: line for line in report(outdir)}

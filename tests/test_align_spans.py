@@ -1,12 +1,26 @@
 """Span arithmetic: searching span lists, carrying spans and positions, cutting spans into lines."""
 import pytest
-from hypothesis import given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
 import align_reference as ref
 import quorl
 
 PAIRS = [((0, 5), (0, 5)), ((8, 12), (6, 10))]
+
+
+def _pairs_of(runs):
+    pairs, a, b = [], 0, 0
+    for gap_a, size, gap_b in runs:
+        a, b = a + gap_a, b + gap_b
+        pairs.append(((a, a + size), (b, b + size)))
+        a, b = a + size, b + size
+    return pairs
+
+
+# Ordered span pair lists with gaps of up to 6 on either side.
+SPAN_PAIRS = st.lists(st.tuples(st.integers(0, 6), st.integers(1, 8), st.integers(0, 6)),
+                      max_size=8).map(_pairs_of)
 
 
 class TestCheckSpan:
@@ -91,14 +105,8 @@ class TestConvertSpan:
     def test_position(self, posa, expected):
         assert quorl.convert_position_a2b(posa, PAIRS) == expected
 
-    @given(st.lists(st.tuples(st.integers(0, 6), st.integers(1, 8), st.integers(0, 6)), max_size=8),
-           st.integers(-3, 70), st.integers(0, 30))
-    def test_matches_reference(self, raw, start, length):
-        pairs, a, b = [], 0, 0
-        for gap_a, size, gap_b in raw:
-            a, b = a + gap_a, b + gap_b
-            pairs.append(((a, a + size), (b, b + size)))
-            a, b = a + size, b + size
+    @given(SPAN_PAIRS, st.integers(-3, 70), st.integers(0, 30))
+    def test_matches_reference(self, pairs, start, length):
         sa = (start, start + length)
         assert quorl.convert_span_a2b(sa, pairs) == ref.convert_span_a2b(sa, pairs)
 
@@ -116,14 +124,8 @@ class TestConvertSpan:
         assert quorl.convert_span_a2b((1, 3), pairs) == ((1, 3), (1, 3))
         assert b[1:3] == "乙X" and a[1:3] == "乙丙"
 
-    @given(st.lists(st.tuples(st.integers(0, 6), st.integers(1, 8), st.integers(0, 6)), max_size=8),
-           st.integers(0, 70), st.integers(0, 30))
-    def test_never_takes_characters_aligned_outside_the_span(self, raw, start, length):
-        pairs, a, b = [], 0, 0
-        for gap_a, size, gap_b in raw:
-            a, b = a + gap_a, b + gap_b
-            pairs.append(((a, a + size), (b, b + size)))
-            a, b = a + size, b + size
+    @given(SPAN_PAIRS, st.integers(0, 70), st.integers(0, 30))
+    def test_never_takes_characters_aligned_outside_the_span(self, pairs, start, length):
         result = quorl.convert_span_a2b((start, start + length), pairs)
         if not result:
             return

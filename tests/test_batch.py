@@ -14,7 +14,7 @@ import time
 import pymupdf
 import pytest
 
-from patent_files import write_patent
+from patent_files import latest, report, write_patent
 from quorl_mark.batch import mark_batch
 from quorl_mark.batch.progress import Progress
 from quorl_mark.commands import batch as batch_cli, mark as cli
@@ -57,14 +57,6 @@ def copy_of(corpus, tmp_path, names=None):
             shutil.copy(path, folder / path.name)
     return folder
 
-
-def report(outdir):
-    with open(outdir / "report.jsonl", encoding="utf-8") as f:
-        return [json.loads(line) for line in f]
-
-
-def latest(outdir):
-    return {line["name"]: line for line in report(outdir)}
 
 
 def quorl_mark_error(capsys, folder, name, tmp_path):

@@ -12,7 +12,7 @@ import sys
 
 import pytest
 
-from patent_files import write_patent
+from patent_files import latest, report, write_patent
 from quorl_mark.commands import batch as batch_cli
 from stuck_inputs import make_fifo, wait_for_reader
 
@@ -26,14 +26,6 @@ def corpus(tmp_path_factory):
         write_patent(folder, "p%d" % seed, seed, pages=3, marks=6)
     return folder
 
-
-def report(outdir):
-    with open(outdir / "report.jsonl", encoding="utf-8") as f:
-        return [json.loads(line) for line in f]
-
-
-def latest(outdir):
-    return {line["name"]: line for line in report(outdir)}
 
 
 def digests(folder):

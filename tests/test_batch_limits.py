@@ -2,10 +2,8 @@
 a patent over the memory cap fails while it runs, a crashed attempt has its own line and the
 retry says so."""
 import contextlib
-import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
@@ -13,7 +11,7 @@ import time
 import pytest
 
 from big_image import add_huge_image
-from patent_files import write_patent
+from patent_files import report, write_patent
 from quorl_mark.commands import batch as batch_cli
 from stuck_inputs import alive, kill_once_then_feed, make_fifo, wait_for_reader
 
@@ -26,11 +24,6 @@ def corpus(tmp_path_factory):
     for seed in range(2):
         write_patent(folder, "p%d" % seed, seed, pages=3, marks=6)
     return folder
-
-
-def latest(outdir):
-    with open(outdir / "report.jsonl", encoding="utf-8") as f:
-        return [json.loads(line) for line in f]
 
 
 def held_copy(corpus, tmp_path, name="held"):
@@ -74,7 +67,7 @@ def test_a_patent_over_the_memory_cap_fails_while_it_runs(corpus, tmp_path, capf
     outdir = tmp_path / "out"
     assert batch_cli.main([str(folder), "-o", str(outdir), "-j", "1",
                            "--max-rss-mb", "200"]) == 1
-    lines = {line["name"]: line for line in latest(outdir)}
+    lines = {line["name"]: line for line in report(outdir)}
     assert {n: l["status"] for n, l in lines.items()} == dict(p0="ok", p1="ok", huge="failed")
     assert lines["huge"]["error"].startswith("needed more than 200 MB of memory")
     assert not (outdir / "huge.pdf").exists()
@@ -88,7 +81,7 @@ def test_a_crashed_attempt_has_its_line_and_the_retry_says_it_was_one(corpus, tm
     outdir = tmp_path / "out"
     assert batch_cli.main([str(folder), "-o", str(outdir), "-j", "2"]) == 0
     killer.join(10)
-    flaky = [line for line in latest(outdir) if line["name"] == "flaky"]
+    flaky = [line for line in report(outdir) if line["name"] == "flaky"]
     assert [(l["status"], l["attempt"], l.get("retrying")) for l in flaky] == [
         ("crashed", 1, True), ("ok", 2, None)]
     assert flaky[0]["error"] == "the worker process was killed by SIGKILL; trying again in a " \

@@ -16,10 +16,10 @@ import subprocess
 from ..children import ChildPool, default_max_rss_mb
 from ..errors import JobError
 from .claims import RunFiles
-from .lock import NAME as LOCK_NAME, OutdirLock
+from .lock import OutdirLock
 from .patent_task import TARGET, Settings, record, timeout_of
 from .report import NAME as REPORT_NAME, ReportFull, ReportLog, earlier_runs
-from .sources import Entry, Refusal, Source
+from .sources import Refusal, Source
 
 STATUSES = ("ok", "skipped", "failed", "crashed", "timeout", "interrupted")
 
