@@ -130,6 +130,16 @@ def _take_reports():
     return [line.strip() for line in text.splitlines() if line.strip()]
 
 
+def new_pdf_library_reports():
+    """What MuPDF reported since it was last asked, as lines. Inside ``module_diagnostics``
+    they also join the innermost block's PdfLibraryReports."""
+    with _lock:
+        taken = _take_reports()
+        if _reports:
+            _reports[-1]._add(taken)
+    return taken
+
+
 def _open_reports(sink):
     global _shown
     tools = _pdf_tools()

@@ -8,6 +8,7 @@ import os
 import re
 import stat
 
+from .diagnostics import new_pdf_library_reports
 from .errors import JobError, one_line
 from .vocabulary import ALIASES, MARK_TYPES, drawn_type
 
@@ -159,10 +160,28 @@ def read_pdf(path):
     return data
 
 
+def damaged_pdf(pdf_name, reported=(), repaired=False):
+    """The JobError of a damaged PDF: MuPDF had to repair it, or ``reported`` these lines while
+    reading it."""
+    reasons = ["its cross-reference table had to be rebuilt"] if repaired else []
+    # MuPDF's own "... repeated N times..." lines say nothing about the damage.
+    distinct = list(dict.fromkeys(_shortened(line, 100) for line in reported
+                                  if not line.startswith("... repeated")))
+    if distinct:
+        shown = "; ".join(distinct[:3])
+        if len(distinct) > 3:
+            shown += "; and %d more" % (len(distinct) - 3)
+        reasons.append("MuPDF reported while reading it: %s" % shown)
+    return JobError(pdf_name, "pdf", "the PDF is damaged (truncated or corrupt): %s"
+                    % "; ".join(reasons or ["it cannot be read"]))
+
+
 def open_pdf(fitz, pdf_bytes, pdf_name, read_pages=True):
     """The PyMuPDF document, refused when it is not a PDF, encrypted, empty or damaged; with
     ``read_pages`` false the pages' contents are not read beforehand, and the caller turns a
-    failure on a damaged page into its own error."""
+    failure on a damaged page into its own error. Anything MuPDF reports while opening it and
+    reading its pages makes it damaged."""
+    new_pdf_library_reports()  # reported before: not this file's
     try:
         pdffile = fitz.open("pdf", pdf_bytes)
     except Exception as e:
@@ -172,8 +191,7 @@ def open_pdf(fitz, pdf_bytes, pdf_name, read_pages=True):
     if pdffile.page_count == 0:
         raise JobError(pdf_name, "pdf", "the PDF has no pages")
     if getattr(pdffile, "is_repaired", False):
-        raise JobError(pdf_name, "pdf", "the PDF is damaged (truncated or corrupt: its "
-                       "cross-reference table had to be rebuilt)")
+        raise damaged_pdf(pdf_name, new_pdf_library_reports(), repaired=True)
     if not read_pages:
         return pdffile
     try:
@@ -183,14 +201,22 @@ def open_pdf(fitz, pdf_bytes, pdf_name, read_pages=True):
     except Exception as e:
         raise JobError(pdf_name, "pdf", "the PDF is damaged: page %d cannot be read (%s)"
                        % (page.number + 1, one_line(e))) from None
+    reported = new_pdf_library_reports()
+    if reported or getattr(pdffile, "is_repaired", False):
+        raise damaged_pdf(pdf_name, reported, pdffile.is_repaired)
     return pdffile
+
+
+def _shortened(text, limit=40):
+    return text if len(text) <= limit else text[:limit - 5] + "…" + text[-4:]
 
 
 def describe(index, mark):
     """"mark N (type 'par', title '1', start 5, end 9)" for messages."""
     parts = ["mark %d" % (index + 1)]
     if isinstance(mark, dict):
-        details = ["%s %r" % (k, mark[k]) for k in ("type", "title") if k in mark]
+        details = ["%s %s" % (k, _shortened(repr(mark[k]))) for k in ("type", "title")
+                   if k in mark]
         details += ["%s %s" % (k, mark[k]) for k in ("start", "end") if k in mark]
         if details:
             parts.append("(%s)" % ", ".join(details))
@@ -231,9 +257,10 @@ def _text_problem(text):
     if not found:
         return None
     char = found.group()
-    what = "a NUL character" if char == "\x00" else "a lone surrogate (U+%04X), which is not " \
-        "a character" % ord(char)
-    return "holds %s at position %d" % (what, found.start())
+    if char == "\x00":
+        return "holds a NUL character at position %d" % found.start()
+    return ("holds a lone surrogate (U+%04X) at position %d, which is no character"
+            % (ord(char), found.start()))
 
 
 def imagenote_region(info):
@@ -278,7 +305,8 @@ def check_mark(index, mark, path):
             fail("the key %r is missing" % key)
     for name, value in _values(mark):
         if isinstance(value, float) and not math.isfinite(value):
-            fail("%s is %s, which is not a number JSON can hold" % (name, value))
+            fail("%s is %s, which is not a number JSON can hold"
+                 % (name, "NaN" if math.isnan(value) else "%sInfinity" % "-"[:value < 0]))
         if isinstance(value, str) and _text_problem(value):
             fail("%s %s" % (name, _text_problem(value)))
     for key in ("start", "end"):

@@ -14,7 +14,8 @@ from typing import Dict, List, Optional
 from .review import page as review_page, views
 from .diagnostics import module_diagnostics
 from .errors import JobError, one_line
-from .inputs import describe, label_off_page, open_pdf, read_html, read_marks, read_pdf
+from .inputs import (damaged_pdf, describe, label_off_page, open_pdf, read_html, read_marks,
+                     read_pdf)
 from .outputs import Outputs
 from .vocabulary import AUTHOR, SECTIONS, SUBJECTS, marker_registry
 
@@ -129,17 +130,8 @@ def refuse_damaged(reports, pdf_name, doc=None):
         repaired = doc is not None and doc.is_repaired
     except Exception:  # a closed document: its repair was reported when it happened
         repaired = False
-    if not lines and not repaired:
-        return
-    reasons = ["its cross-reference table had to be rebuilt"] if repaired else []
-    if lines:
-        distinct = list(dict.fromkeys(lines))
-        shown = "; ".join(distinct[:3])
-        if len(distinct) > 3:
-            shown += "; and %d more" % (len(distinct) - 3)
-        reasons.append("MuPDF reported while reading it: %s" % shown)
-    raise JobError(pdf_name, "pdf", "the PDF is damaged (truncated or corrupt): %s"
-                   % "; ".join(reasons))
+    if lines or repaired:
+        raise damaged_pdf(pdf_name, lines, repaired)
 
 
 def missing_sections(converter):

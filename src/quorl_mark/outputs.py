@@ -47,9 +47,9 @@ def _cannot_write(folder, error):
     """Why no file can be made in the existing folder ``folder``, in words."""
     if error.errno == errno.ENOENT and os.path.isdir(folder):
         kind = file_system_type(folder)
-        return ("no file can be created there (it is on a%s file system that holds no files "
-                "of ours)" % (" " + kind if kind else " virtual"))
-    return error.strerror or str(error)
+        return ("no file can be created in it: it lies on a%s file system, which holds only "
+                "what the system puts there" % (" " + kind if kind else " virtual"))
+    return "cannot write in it: %s" % (error.strerror or error)
 
 
 def _same(a, b):
@@ -127,11 +127,12 @@ class Outputs:
             os.unlink(probe)
         except OSError as e:
             if os.path.isdir(path) and path not in missing:
-                raise JobError(name, "write", "cannot write in it: %s"
-                               % _cannot_write(path, e)) from None
+                raise JobError(name, "write", _cannot_write(path, e)) from None
+            if missing and e.errno == errno.ENOENT and os.path.isdir(head):
+                raise JobError(name, "write", "cannot create it: the folder %s: %s"
+                               % (head, _cannot_write(head, e))) from None
             raise JobError(name, "write", "cannot create it or write in it: %s"
-                           % _cannot_write(os.path.dirname(missing[-1]) if missing else path,
-                                           e)) from None
+                           % (e.strerror or e)) from None
         return path
 
     # --- staging and committing --------------------------------------------------------------

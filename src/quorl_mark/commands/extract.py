@@ -86,7 +86,7 @@ def mismatch(converter, args):
     problem = match.problem()
     missing = job.missing_sections(converter)
     if missing:
-        cut = ("the HTML has no %s section, though the PDF has its text (an HTML cut short?)"
+        cut = ("the HTML has no %s section, though the PDF has their text (an HTML cut short?)"
                % " and no ".join(missing))
         if not args.allow_mismatch:
             raise JobError(args.html, "match", cut + "; its annotations there would have no "
