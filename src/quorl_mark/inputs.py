@@ -54,6 +54,8 @@ def read_bytes(path, limit=None):
         raise JobError(path, "read", "no such file") from None
     except OSError as e:
         raise JobError(path, "read", "cannot read it: %s" % (e.strerror or e)) from None
+    if stat.S_ISDIR(mode):
+        raise JobError(path, "read", "is a directory, not a file")
     if not stat.S_ISREG(mode):
         raise JobError(path, "read", "is %s, not a regular file" % kind_of_file(mode))
     try:

@@ -334,9 +334,11 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
                                          os.path.basename(pdf_path)))
             refuse_damaged(reports, pdf_path, doc)
             lap("views")
-        except Exception:
-            # What MuPDF reported explains a failure better than the failure itself.
-            refuse_damaged(reports, pdf_path, doc)
+        except Exception as e:
+            # What MuPDF reported explains a failure better than the failure itself, unless
+            # that already says what is wrong with the PDF.
+            if not (isinstance(e, JobError) and e.stage == "pdf"):
+                refuse_damaged(reports, pdf_path, doc)
             raise
     return result
 

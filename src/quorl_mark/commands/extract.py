@@ -113,8 +113,9 @@ def read_records(args):
                                 % (args.html, args.pdf, problem))
             records = pdf_annotations_to_marks(converter, pdf_bytes, pdf_name=args.pdf)
             job.refuse_damaged(reports, args.pdf, doc)
-        except Exception:
-            job.refuse_damaged(reports, args.pdf, doc)
+        except Exception as e:
+            if not (isinstance(e, JobError) and e.stage == "pdf"):
+                job.refuse_damaged(reports, args.pdf, doc)
             raise
     return records, converter.htmldoc.text, warnings
 
