@@ -205,8 +205,12 @@ def _place(converter, mark, text_length):
         raise _Unplaced("its text is only in the HTML: the PDF shows none of it")
     try:
         mark["rects"] = _rects(converter.pdfdoc, mark["pdflines"])
-    except Exception as e:
-        raise _Unplaced("its text has no place on the page (%s)" % one_line(e)) from None
+    except Exception:
+        # The module's own "Reduce Error": a line of the stretch selects no character.
+        lines = sorted({line for line, _ in mark["pdflines"]})
+        raise _Unplaced("its text has no place on the page: on PDF line%s %s it covers no "
+                        "character the PDF shows (its text there is only in the HTML)"
+                        % ("s" if len(lines) > 1 else "", ", ".join(map(str, lines)))) from None
     page_number, *rect = mark["rects"][0]
     page = converter.pdfdoc.doc[page_number].rect
     off_page = label_off_page(mark, rect, page.width, page.height)
