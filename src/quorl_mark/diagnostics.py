@@ -114,8 +114,8 @@ class PdfLibraryReports:
 
     def collect(self):
         """Takes in what MuPDF reported since the last call; returns every line so far."""
-        taken = _take_reports()
-        self._add(taken)
+        with _lock:
+            self._add(_take_reports())
         return self.lines
 
     def _add(self, lines):
