@@ -431,7 +431,12 @@ class TestFailures:
         assert (folder / "out.pdf").read_bytes() == b"previous"
 
     def test_dpi_range(self, workspace, capsys):
-        assert "--dpi must be between" in self.fails(workspace, capsys, "--dpi", "5")
+        folder, _ = workspace
+        with pytest.raises(SystemExit) as exit:
+            run_main([folder / "p.html", folder / "p.pdf", folder / "marks.json", "-o",
+                      folder / "out.pdf", "--dpi", "5"], capsys)
+        assert exit.value.code == 2
+        assert "argument --dpi: 5 is outside 10 to 1200" in capsys.readouterr().err
 
     def test_unexpected_failure_is_one_line(self, workspace, capsys, monkeypatch):
         def explode(*args, **kwargs):

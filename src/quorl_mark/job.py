@@ -14,7 +14,8 @@ from typing import Dict, List, Optional
 from .review import page as review_page, views
 from .diagnostics import module_diagnostics
 from .errors import JobError, one_line
-from .inputs import describe, open_pdf, read_html, read_marks, read_pdf
+from .inputs import (damaged_pdf, describe, label_off_page, open_pdf, read_html, read_marks,
+                     read_pdf)
 from .outputs import Outputs
 from .vocabulary import AUTHOR, SECTIONS, SUBJECTS, marker_registry
 
@@ -119,6 +120,27 @@ def load_converter(html_text, pdf_bytes, html_name="PATENT.html", pdf_name="PATE
                        % (html_name, pdf_name, one_line(e))) from None
 
 
+def refuse_damaged(reports, pdf_name, doc=None):
+    """Raises a JobError naming the PDF as damaged when MuPDF reported anything while it was read
+    (diagnostics.PdfLibraryReports) or had to repair ``doc`` at any point. A sound PDF reads
+    without a single report; a damaged one can open cleanly and still lose text later, when a
+    page's objects are first read."""
+    lines = reports.collect()
+    try:
+        repaired = doc is not None and doc.is_repaired
+    except Exception:  # a closed document: its repair was reported when it happened
+        repaired = False
+    if lines or repaired:
+        raise damaged_pdf(pdf_name, lines, repaired)
+
+
+def missing_sections(converter):
+    """The sections the PDF has text for and the HTML lacks, as their HTML ids."""
+    htmldoc, pdfdoc = converter.htmldoc, converter.pdfdoc
+    return [section for section, kind in SECTIONS[1:3]
+            if not htmldoc.infodict.get(section) and pdfdoc.get_text([kind]).strip()]
+
+
 def measure_match(converter):
     """The publication numbers both documents show and the share of their text that aligns."""
     htmldoc, pdfdoc = converter.htmldoc, converter.pdfdoc
@@ -178,10 +200,22 @@ def _place(converter, mark, text_length):
         raise _Unplaced("no part of it is aligned with the PDF text") from None
     if not mark["pdflines"]:
         raise _Unplaced("it covers no PDF text")
+    (first, (start, _)), (last, (_, end)) = mark["pdflines"][0], mark["pdflines"][-1]
+    if first == last and end <= start:
+        raise _Unplaced("its text is only in the HTML: the PDF shows none of it")
     try:
         mark["rects"] = _rects(converter.pdfdoc, mark["pdflines"])
-    except Exception as e:
-        raise _Unplaced("its text has no place on the page (%s)" % one_line(e)) from None
+    except Exception:
+        # The module's own "Reduce Error": a line of the stretch selects no character.
+        lines = sorted({line for line, _ in mark["pdflines"]})
+        raise _Unplaced("its text has no place on the page: on PDF line%s %s it covers no "
+                        "character the PDF shows (its text there is only in the HTML)"
+                        % ("s" if len(lines) > 1 else "", ", ".join(map(str, lines)))) from None
+    page_number, *rect = mark["rects"][0]
+    page = converter.pdfdoc.doc[page_number].rect
+    off_page = label_off_page(mark, rect, page.width, page.height)
+    if off_page:
+        raise _Unplaced(off_page)
 
 
 def place_marks(converter, marks, marks_name="MARKS.json", skip_unplaced=None):
@@ -222,7 +256,8 @@ def marks_json(marks):
         record = dict(mark)
         record["pdflines"] = [[line, list(within)] for line, within in mark["pdflines"]]
         converted.append(record)
-    return (json.dumps(converted, ensure_ascii=False, indent=2) + "\n").encode("utf-8")
+    return (json.dumps(converted, ensure_ascii=False, indent=2, allow_nan=False)
+            + "\n").encode("utf-8")
 
 
 def previews(fitz, pdf_bytes, dpi):
@@ -260,40 +295,55 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     quorl = _quorl()
     from .ocr.document import converter_with_text  # loads PyMuPDF
 
-    with module_diagnostics(verbose):
-        prepared = converter_with_text(
-            pdf_bytes, pdf_path, ocr,
-            lambda pdf: load_converter(html_text, pdf, html_path, pdf_path), ocr_jobs,
-            ocr_progress)
-        converter, warnings = prepared.converter, prepared.warnings
-        lap("align")
-        seconds["align"] -= prepared.ocr_seconds
-        seconds["ocr"] = prepared.ocr_seconds
-        match = checked_match(converter, html_path, pdf_path, allow_mismatch)
-        problem = match.problem()
-        if problem:
-            warnings.append("%s and %s: %s (marking anyway)" % (html_path, pdf_path, problem))
-        drawn_before = already_marked(converter.pdfdoc.doc)
-        if drawn_before:
-            warnings.append("%s: already carries %d annotations drawn by quorl; the marks will "
-                            "be drawn a second time" % (pdf_path, drawn_before))
-        unplaced = [] if skip_unplaced else None
-        marked = place_marks(converter, marks, marks_path, unplaced)
-        lap("mark")
-        warnings += unplaced or []
-        result = Result(pdf=marked, marks=marks, pages=converter.pdfdoc.doc.page_count,
-                        marked_pages=len({rect[0] for m in marks for rect in m["rects"]}),
-                        match=match, seconds=seconds, warnings=warnings,
-                        unplaced=len(unplaced or ()))
-        if diff_view:
-            result.diff_views = views.diff_views(quorl, converter, str(html_path), str(pdf_path))
-        if preview_dpi:
-            result.previews = previews(quorl.fitz, marked, preview_dpi)
-        if review_dpi:
-            result.review = review_page.review_files(
-                converter, marks, marked, review_dpi,
-                title="%s and %s" % (os.path.basename(html_path), os.path.basename(pdf_path)))
-        lap("views")
+    with module_diagnostics(verbose) as reports:
+        doc = None
+        try:
+            prepared = converter_with_text(
+                pdf_bytes, pdf_path, ocr,
+                lambda pdf: load_converter(html_text, pdf, html_path, pdf_path), ocr_jobs,
+                ocr_progress)
+            converter, warnings = prepared.converter, prepared.warnings
+            doc = converter.pdfdoc.doc
+            refuse_damaged(reports, pdf_path, doc)
+            lap("align")
+            seconds["align"] -= prepared.ocr_seconds
+            seconds["ocr"] = prepared.ocr_seconds
+            match = checked_match(converter, html_path, pdf_path, allow_mismatch)
+            problem = match.problem()
+            if problem:
+                warnings.append("%s and %s: %s (marking anyway)" % (html_path, pdf_path,
+                                                                    problem))
+            drawn_before = already_marked(doc)
+            if drawn_before:
+                warnings.append("%s: already carries %d annotations drawn by quorl; the marks "
+                                "will be drawn a second time" % (pdf_path, drawn_before))
+            unplaced = [] if skip_unplaced else None
+            marked = place_marks(converter, marks, marks_path, unplaced)
+            refuse_damaged(reports, pdf_path, doc)
+            lap("mark")
+            warnings += unplaced or []
+            result = Result(pdf=marked, marks=marks, pages=doc.page_count,
+                            marked_pages=len({rect[0] for m in marks for rect in m["rects"]}),
+                            match=match, seconds=seconds, warnings=warnings,
+                            unplaced=len(unplaced or ()))
+            if diff_view:
+                result.diff_views = views.diff_views(quorl, converter, str(html_path),
+                                                     str(pdf_path))
+            if preview_dpi:
+                result.previews = previews(quorl.fitz, marked, preview_dpi)
+            if review_dpi:
+                result.review = review_page.review_files(
+                    converter, marks, marked, review_dpi,
+                    title="%s and %s" % (os.path.basename(html_path),
+                                         os.path.basename(pdf_path)))
+            refuse_damaged(reports, pdf_path, doc)
+            lap("views")
+        except Exception as e:
+            # What MuPDF reported explains a failure better than the failure itself, unless
+            # that already says what is wrong with the PDF.
+            if not (isinstance(e, JobError) and e.stage == "pdf"):
+                refuse_damaged(reports, pdf_path, doc)
+            raise
     return result
 
 

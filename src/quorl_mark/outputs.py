@@ -8,11 +8,13 @@ created. A process killed outright (SIGKILL) between two renames can still leave
 new and some old.
 """
 import contextlib
+import errno
 import os
 import stat
 import tempfile
 
 from .errors import JobError
+from .inputs import kind_of_file
 
 
 def current_umask():
@@ -21,13 +23,33 @@ def current_umask():
     return mask
 
 
-def _kind_of(mode):
-    for test, name in ((stat.S_ISDIR, "a directory"), (stat.S_ISCHR, "a character device"),
-                       (stat.S_ISBLK, "a block device"), (stat.S_ISFIFO, "a FIFO"),
-                       (stat.S_ISSOCK, "a socket")):
-        if test(mode):
-            return name
-    return "not a regular file"
+def file_system_type(path):
+    """The type of the file system ``path`` lies on ("proc", "sysfs", "ext4", ...), from
+    /proc/self/mountinfo; None where that cannot be read."""
+    real = os.path.realpath(path)
+    best, kind = "", None
+    try:
+        with open("/proc/self/mountinfo", encoding="utf-8", errors="replace") as f:
+            for line in f:
+                fields = line.split()
+                if " - " not in line or len(fields) < 5:
+                    continue
+                point = fields[4].replace("\\040", " ")
+                inside = real == point or real.startswith(point.rstrip("/") + "/")
+                if inside and len(point) >= len(best):
+                    best, kind = point, line.split(" - ", 1)[1].split()[0]
+    except OSError:
+        return None
+    return kind
+
+
+def _cannot_write(folder, error):
+    """Why no file can be made in the existing folder ``folder``, in words."""
+    if error.errno == errno.ENOENT and os.path.isdir(folder):
+        kind = file_system_type(folder)
+        return ("no file can be created in it: it lies on a%s file system, which holds only "
+                "what the system puts there" % (" " + kind if kind else " virtual"))
+    return "cannot write in it: %s" % (error.strerror or error)
 
 
 def _same(a, b):
@@ -58,7 +80,9 @@ class Outputs:
         name = "%s %s" % (label, path)
         real = os.path.realpath(path)
         try:
-            mode = os.stat(real).st_mode
+            # The path itself, followed as open() follows it: /dev/stdout leads to the pipe or
+            # terminal behind it, where its resolved name under /proc is no file at all.
+            mode = os.stat(path).st_mode
         except FileNotFoundError:
             mode = None
         except OSError as e:
@@ -66,8 +90,10 @@ class Outputs:
         if mode is not None and stat.S_ISDIR(mode):
             raise JobError(name, "write", "is a directory")
         if mode is not None and not stat.S_ISREG(mode):
-            raise JobError(name, "write", "exists and is %s; refusing to replace it"
-                           % _kind_of(mode))
+            hint = "; give '-' to write to standard output" \
+                if label in ("-o", "--marks-out") else ""
+            raise JobError(name, "write", "exists and is %s; refusing to replace it%s"
+                           % (kind_of_file(mode), hint))
         for other_label, other in self._inputs:
             if _same(path, other):
                 raise JobError(name, "write", "the same file as the input %s %s; refusing to "
@@ -100,6 +126,11 @@ class Outputs:
             os.close(fd)
             os.unlink(probe)
         except OSError as e:
+            if os.path.isdir(path) and path not in missing:
+                raise JobError(name, "write", _cannot_write(path, e)) from None
+            if missing and e.errno == errno.ENOENT and os.path.isdir(head):
+                raise JobError(name, "write", "cannot create it: the folder %s: %s"
+                               % (head, _cannot_write(head, e))) from None
             raise JobError(name, "write", "cannot create it or write in it: %s"
                            % (e.strerror or e)) from None
         return path

@@ -1,8 +1,35 @@
 """What every command shares: one-line errors, exit statuses and the package version."""
+import argparse
 import sys
 
 from ..errors import JobError, one_line
-from ..inputs import MisplacedInput
+from ..inputs import MAX_INPUT_BYTES, MisplacedInput, megabytes
+
+# The resolution page images may be drawn at: below it nothing is legible, above it one page of
+# A4 is some 200 million pixels.
+DPI_RANGE = (10, 1200)
+
+INPUT_LIMITS = ("Every input must be a regular file (not a device, a FIFO or a directory) of at "
+                "most %s for a PDF and %s for an HTML or a marks file."
+                % (megabytes(MAX_INPUT_BYTES["pdf"]), megabytes(MAX_INPUT_BYTES["html"])))
+
+
+def path_value(text):
+    """An argparse type: a path, refused when empty."""
+    if not text:
+        raise argparse.ArgumentTypeError("an empty path names no file")
+    return text
+
+
+def dpi_value(text):
+    """An argparse type: a resolution within DPI_RANGE."""
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("%r is not a whole number" % text) from None
+    if not DPI_RANGE[0] <= value <= DPI_RANGE[1]:
+        raise argparse.ArgumentTypeError("%d is outside %d to %d" % ((value,) + DPI_RANGE))
+    return value
 
 
 def version():
@@ -24,8 +51,9 @@ def add_standard_options(parser, quiet="print no summary on success"):
 
 def add_page_options(parser, images):
     """--dpi of the page images ``images`` names, and --ocr."""
-    parser.add_argument("--dpi", type=int, default=100,
-                        help="resolution of %s (default: %%(default)s)" % images)
+    parser.add_argument("--dpi", type=dpi_value, default=100,
+                        help="resolution of %s, %d to %d (default: %%(default)s)"
+                             % ((images,) + DPI_RANGE))
     parser.add_argument("--ocr", choices=("auto", "always", "never"), default="auto",
                         help="read scanned pages with Tesseract OCR first: auto reads the pages "
                              "that carry no text at all, always every page (replacing the text "

@@ -10,11 +10,13 @@ import json
 import os
 import pathlib
 import sys
+import textwrap
 
 from .. import job
 from ..extract import w3c
-from .common import add_allow_mismatch, add_standard_options, run
+from .common import INPUT_LIMITS, add_allow_mismatch, add_standard_options, path_value, run
 from ..diagnostics import module_diagnostics
+from ..errors import JobError
 from ..extract.marks import pdf_annotations_to_marks, pdf_without_annotations
 from ..inputs import read_html, read_pdf
 from ..outputs import Outputs
@@ -49,17 +51,25 @@ With --format w3c the output is a W3C Web Annotation collection: each annotation
 HTML with a TextPositionSelector (code points of the HTML document text) and a
 TextQuoteSelector.
 
+The HTML must be the PDF's publication and hold its claims and description: an HTML of
+another publication, or one cut short (only its bibliographic section), is refused;
+--allow-mismatch reads the annotations anyway, with a warning. A PDF that MuPDF reports
+anything about while it is read is refused as damaged.
+%(limits)s
+
 Exit status: 0 on success, 1 when an input cannot be used (for instance a PDF that is not the
 HTML's publication), 2 for wrong arguments."""
 
 
 def build_parser():
-    parser = argparse.ArgumentParser(prog=PROG, description=DESCRIPTION, epilog=EPILOG,
+    epilog = EPILOG.replace("%(limits)s", textwrap.fill(INPUT_LIMITS, 94))
+    parser = argparse.ArgumentParser(prog=PROG, description=DESCRIPTION, epilog=epilog,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("html", metavar="PATENT.html", help="the patent's full-text HTML")
-    parser.add_argument("pdf", metavar="ANNOTATED.pdf",
+    parser.add_argument("html", metavar="PATENT.html", type=path_value,
+                        help="the patent's full-text HTML")
+    parser.add_argument("pdf", metavar="ANNOTATED.pdf", type=path_value,
                         help="the patent's published PDF, with annotations")
-    parser.add_argument("-o", "--output", metavar="MARKS.json", required=True,
+    parser.add_argument("-o", "--output", metavar="MARKS.json", required=True, type=path_value,
                         help="where to write the records ('-' for standard output)")
     parser.add_argument("--format", choices=("marks", "w3c"), default="marks",
                         help="marks: mark records (the default); w3c: W3C Web Annotation JSON")
@@ -68,16 +78,46 @@ def build_parser():
     return parser
 
 
+def mismatch(converter, args):
+    """Why the HTML and the annotated PDF do not go together, or None: another publication, or
+    an HTML without sections the PDF has, whose annotations would all come back without a
+    span. Refused with a JobError unless --allow-mismatch."""
+    match = job.checked_match(converter, args.html, args.pdf, args.allow_mismatch)
+    problem = match.problem()
+    missing = job.missing_sections(converter)
+    if missing:
+        cut = ("the HTML has no %s section, though the PDF has their text (an HTML cut short?)"
+               % " and no ".join(missing))
+        if not args.allow_mismatch:
+            raise JobError(args.html, "match", cut + "; its annotations there would have no "
+                           "span")
+        problem = "%s; %s" % (problem, cut) if problem else cut
+    return problem
+
+
 def read_records(args):
-    """The records and the converter's HTML document text."""
+    """The records, the converter's HTML document text and the warnings to show."""
     html_text = read_html(args.html)
     pdf_bytes = read_pdf(args.pdf)
-    with module_diagnostics(args.verbose):
-        converter = job.load_converter(html_text, pdf_without_annotations(pdf_bytes, args.pdf),
-                                       args.html, args.pdf)
-        job.checked_match(converter, args.html, args.pdf, args.allow_mismatch)
-        records = pdf_annotations_to_marks(converter, pdf_bytes, pdf_name=args.pdf)
-    return records, converter.htmldoc.text
+    warnings = []
+    with module_diagnostics(args.verbose) as reports:
+        doc = None
+        try:
+            converter = job.load_converter(
+                html_text, pdf_without_annotations(pdf_bytes, args.pdf), args.html, args.pdf)
+            doc = converter.pdfdoc.doc
+            job.refuse_damaged(reports, args.pdf, doc)
+            problem = mismatch(converter, args)
+            if problem:
+                warnings.append("%s and %s: %s (reading the annotations anyway)"
+                                % (args.html, args.pdf, problem))
+            records = pdf_annotations_to_marks(converter, pdf_bytes, pdf_name=args.pdf)
+            job.refuse_damaged(reports, args.pdf, doc)
+        except Exception as e:
+            if not (isinstance(e, JobError) and e.stage == "pdf"):
+                job.refuse_damaged(reports, args.pdf, doc)
+            raise
+    return records, converter.htmldoc.text, warnings
 
 
 def serialize(args, records, document_text):
@@ -96,7 +136,7 @@ def extract(args):
         if not to_stdout:
             outputs.target(args.output, "-o")
             outputs.folder(os.path.dirname(os.path.abspath(args.output)), "the folder of")
-        records, document_text = read_records(args)
+        records, document_text, warnings = read_records(args)
         data = serialize(args, records, document_text)
         if to_stdout:
             sys.stdout.buffer.write(data)
@@ -104,6 +144,8 @@ def extract(args):
         else:
             outputs.stage(args.output, data, "-o")
             outputs.commit()
+    for warning in warnings:
+        print("%s: warning: %s" % (PROG, warning), file=sys.stderr)
     if not args.quiet:
         unplaced = sum(1 for r in records if r["start"] is None)
         quorl_made = sum(1 for r in records if r["source"] == "quorl")

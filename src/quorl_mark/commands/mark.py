@@ -7,11 +7,11 @@ status.
 """
 import argparse
 import sys
+import textwrap
 
 from .. import job
-from .common import (add_allow_mismatch, add_page_options, add_skip_unplaced,
-                     add_standard_options, run)
-from ..errors import JobError
+from .common import (INPUT_LIMITS, add_allow_mismatch, add_page_options, add_skip_unplaced,
+                     add_standard_options, path_value, run)
 
 PROG = "quorl-mark"
 ORDER = "PATENT.html PATENT.pdf MARKS.json"
@@ -35,11 +35,28 @@ MARKS.json holds a list of mark records, for example:
   content     the text stored in the annotations (and shown by imgig and flag labels)
   info        optional hints: "EQUAL" labels a par mark as a duplicate ("=" and the title);
               "imagenote#x,y,w,h$" places an imgpar or imgig label inside the marked area,
-              in thousandths of its width and height
+              in thousandths of its width and height (whole numbers from 0 to 1000, x + w
+              and y + h at most 1000)
+
+What is drawn, as the markers draw it:
+  - every flag mark also draws the fixed red "Claims" flag at the top right of the second
+    page (the claims' first page): two flag marks leave two Claims flags, one over the other;
+  - imgpar and imgig labels are opaque white boxes: without "imagenote" the label covers the
+    whole first line (or figure) of its mark and hides the text under it. Move it with
+    "info": "imagenote#x,y,w,h$": the label is then centred on the right edge of the region
+    x to x + w, from its top y (thousandths of the marked area), so imagenote#1000,0,0,1000$
+    puts it at the right end of the mark's first line.
+A mark whose title, content or info would put its label off the page, or whose text holds a
+NUL character or a lone surrogate, or a number that is not finite (NaN, Infinity), is refused
+with a message naming the mark and the field.
 
 The HTML document text is the text content of the HTML's elements (what a browser would show
 as text, without markup), with every newline character removed; `quorl-text PATENT.html`
 prints it with each section's start and end.
+
+%(limits)s
+A PDF that MuPDF reports anything about while it is read (a repair, a zlib or syntax error)
+is refused as damaged, with what MuPDF reported.
 
 The HTML and the PDF must be the same publication: their publication numbers (country code
 and number, kind code ignored) must agree where both show one, and at least %(threshold)d%%
@@ -55,25 +72,29 @@ they replace is kept until all are in place."""
 def build_parser():
     parser = argparse.ArgumentParser(
         prog=PROG, description=DESCRIPTION,
-        epilog=EPILOG % {"threshold": round(100 * job.MATCH_THRESHOLD)},
+        epilog=EPILOG % {"threshold": round(100 * job.MATCH_THRESHOLD),
+                         "limits": textwrap.fill(INPUT_LIMITS, 94)},
         formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("html", metavar="PATENT.html", help="the patent's full-text HTML")
-    parser.add_argument("pdf", metavar="PATENT.pdf", help="the patent's published PDF")
-    parser.add_argument("marks", metavar="MARKS.json",
+    parser.add_argument("html", metavar="PATENT.html", type=path_value,
+                        help="the patent's full-text HTML")
+    parser.add_argument("pdf", metavar="PATENT.pdf", type=path_value,
+                        help="the patent's published PDF")
+    parser.add_argument("marks", metavar="MARKS.json", type=path_value,
                         help="the marks to draw, a JSON list of mark records (see below)")
-    parser.add_argument("-o", "--output", metavar="OUT.pdf", required=True,
+    parser.add_argument("-o", "--output", metavar="OUT.pdf", required=True, type=path_value,
                         help="where to write the marked PDF ('-' for standard output)")
-    parser.add_argument("--marks-out", metavar="FILE.json",
+    parser.add_argument("--marks-out", metavar="FILE.json", type=path_value,
                         help="also write the marks with the PDF lines each covers (pdflines: "
                              "[line, [from, to]] pairs over the PDF text's lines) and the "
                              "rectangles of its text (rects: [page, x0, y0, x1, y1], pages "
-                             "from 0, PDF points)")
-    parser.add_argument("--diff-view", metavar="DIR",
+                             "from 0, PDF points); '-' for standard output, when -o names a "
+                             "file")
+    parser.add_argument("--diff-view", metavar="DIR", type=path_value,
                         help="also write an HTML view of the differences between the HTML and "
                              "the PDF text of each section into DIR (index.html links them)")
-    parser.add_argument("--preview", metavar="DIR",
+    parser.add_argument("--preview", metavar="DIR", type=path_value,
                         help="also write a PNG image of every marked page into DIR")
-    parser.add_argument("--review", metavar="DIR",
+    parser.add_argument("--review", metavar="DIR", type=path_value,
                         help="also write a review page into DIR: index.html shows the HTML text "
                              "and the marked PDF pages side by side with every mark on both "
                              "(open it in a browser; it needs nothing but the files of DIR)")
@@ -85,22 +106,22 @@ def build_parser():
 
 
 def mark(args):
-    if not 10 <= args.dpi <= 1200:
-        raise JobError(None, "arguments", "--dpi must be between 10 and 1200")
     from ..ocr.document import page_progress  # loads PyMuPDF
 
     to_stdout = args.output == "-"
-    messages = sys.stderr if to_stdout else sys.stdout
+    marks_to_stdout = args.marks_out == "-"
+    messages = sys.stderr if to_stdout or marks_to_stdout else sys.stdout
     result, written = job.mark_to_files(
         args.html, args.pdf, args.marks, None if to_stdout else args.output,
-        marks_out=args.marks_out, diff_view=args.diff_view, preview=args.preview,
+        marks_out=None if marks_to_stdout else args.marks_out, diff_view=args.diff_view,
+        preview=args.preview,
         review=args.review, dpi=args.dpi, allow_mismatch=args.allow_mismatch,
         verbose=args.verbose, ocr=args.ocr, ocr_progress=page_progress(PROG, args.pdf, args.quiet),
         skip_unplaced=args.skip_unplaced)
     for warning in result.warnings:
         print("%s: warning: %s" % (PROG, warning), file=sys.stderr)
-    if to_stdout:
-        sys.stdout.buffer.write(result.pdf)
+    if to_stdout or marks_to_stdout:
+        sys.stdout.buffer.write(result.pdf if to_stdout else result.marks_json())
         sys.stdout.buffer.flush()
     if not args.quiet:
         left_out = " (%d left out)" % result.unplaced if result.unplaced else ""
@@ -108,12 +129,18 @@ def mark(args):
                                               result.marked_pages, left_out,
                                               "standard output" if to_stdout else args.output),
               file=messages)
+        if marks_to_stdout:
+            print("wrote the marks to standard output", file=messages)
         for path in written:
             print("wrote %s" % path, file=messages)
 
 
 def main(argv=None):
-    args = build_parser().parse_args(argv)
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    if args.output == "-" and args.marks_out == "-":
+        parser.error("-o - and --marks-out - cannot both go to standard output; give one of "
+                     "them a file")
     return run(PROG, lambda: mark(args), usage_order=ORDER)
 
 

@@ -5,9 +5,9 @@ import json
 import sys
 
 from .. import job
-from .common import run, version
+from .common import path_value, run, version
 from ..diagnostics import module_diagnostics
-from ..inputs import read_html
+from ..inputs import MAX_INPUT_BYTES, megabytes, read_html
 from ..vocabulary import SECTIONS
 
 PROG = "quorl-text"
@@ -20,13 +20,17 @@ code points of this text (end exclusive), so text[start:end] in Python is the ma
 EPILOG = """\
 Plain output: one line per section present, "SECTION START END", a blank line, then the text
 on one line. --json prints {"length": N, "sections": [{"id", "start", "end"}, ...],
-"text": "..."} instead."""
+"text": "..."} instead.
+
+PATENT.html must be a regular file (not a device, a FIFO or a directory) of at most %s.""" \
+    % megabytes(MAX_INPUT_BYTES["html"])
 
 
 def build_parser():
     parser = argparse.ArgumentParser(prog=PROG, description=DESCRIPTION, epilog=EPILOG,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("html", metavar="PATENT.html", help="the patent's full-text HTML")
+    parser.add_argument("html", metavar="PATENT.html", type=path_value,
+                        help="the patent's full-text HTML")
     parser.add_argument("--json", action="store_true", help="print JSON (see below)")
     parser.add_argument("--version", action="version", version="%(prog)s " + version())
     return parser

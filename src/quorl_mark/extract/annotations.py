@@ -31,8 +31,14 @@ class Annotation:
     rect: Tuple[float, float, float, float]
     quads: List[tuple]  # text markup: four (x, y) corners each
     color: Optional[Tuple[float, ...]]
-    placed: bool = True  # its rectangle is a place on the page (finite numbers)
+    # Why its rectangle is no place on its page (numbers that are not finite, a place outside
+    # the page), or None.
+    misplaced: Optional[str] = None
     stretches: List[Stretch] = dataclasses.field(default_factory=list)
+
+    @property
+    def placed(self):
+        return self.misplaced is None
 
     @property
     def is_quorl_highlight(self):
@@ -103,6 +109,20 @@ def _annots(page):
         annot = annot.next
 
 
+def _misplaced(rect, page):
+    """Why ``rect`` is no place on ``page``, or None: its centre must lie on the page."""
+    if not all(map(math.isfinite, rect)):
+        return "its place on the page is not given in numbers"
+    x, y = (rect[0] + rect[2]) / 2, (rect[1] + rect[3]) / 2
+    # The page as shown and as stored (they differ on a rotated page), whichever is wider.
+    box = page.rect | page.cropbox
+    if box.x0 - GEOMETRY_TOLERANCE <= x <= box.x1 + GEOMETRY_TOLERANCE and \
+            box.y0 - GEOMETRY_TOLERANCE <= y <= box.y1 + GEOMETRY_TOLERANCE:
+        return None
+    return ("it stands outside its page, centred at (%.0f, %.0f) on a page of %.0f by %.0f "
+            "points" % (x, y, box.width, box.height))
+
+
 def read_annotations(page):
     """The annotations of a PyMuPDF page."""
     annotations = []
@@ -122,5 +142,5 @@ def read_annotations(page):
             page=page.number, order=order, kind=kind, author=info.get("title") or "",
             subject=info.get("subject") or "", content=info.get("content") or "",
             rect=rect, quads=quads, color=tuple(float(c) for c in color) if color else None,
-            placed=all(map(math.isfinite, rect))))
+            misplaced=_misplaced(rect, page)))
     return annotations

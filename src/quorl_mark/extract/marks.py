@@ -112,8 +112,8 @@ class RecordMaker:
     def note(self, annotation, point, **fields):
         """A note anchored to the line nearest to ``point``."""
         if not annotation.placed:
-            return self.make(None, annotation, note=True, reason="its place on the page is "
-                             "not given in numbers", **fields)
+            return self.make(None, annotation, note=True, reason=annotation.misplaced,
+                             **fields)
         stretch = self.line_by(annotation.page, point)
         return self.make(stretch, annotation, note=True, reason=None if stretch else
                          "there is no text line on its page to anchor it to", **fields)
@@ -187,7 +187,7 @@ def quorl_records(maker, highlights, labels):
         content = label.content if mark_type == "imgig" else ""
         records.append(maker.make(_covering(label.stretches), label, source="quorl",
                                   mark_type=mark_type, title=title, content=content,
-                                  info=info))
+                                  info=info, reason=label.misplaced))
     return records
 
 
@@ -209,7 +209,7 @@ def reader_records(maker, annotation):
     the nearest line, or a record with the reason it marks nothing."""
     if annotation.kind in TEXT_MARKUP_KINDS:
         if not annotation.stretches:
-            return [maker.make(None, annotation, source="reader")]
+            return [maker.make(None, annotation, source="reader", reason=annotation.misplaced)]
         return [maker.make(stretch, annotation, source="reader")
                 for stretch in annotation.stretches]
     if annotation.kind in NOTE_KINDS:
@@ -234,6 +234,9 @@ def pdf_without_annotations(pdf_bytes, pdf_name="ANNOTATED.pdf"):
         for page in doc:
             doc.xref_set_key(page.xref, "Annots", "null")
         return doc.tobytes()
+    except Exception as e:
+        raise JobError(pdf_name, "pdf", "the PDF is damaged: it cannot be written again "
+                       "without its annotations (%s)" % one_line(e)) from None
     finally:
         doc.close()
 
