@@ -1,13 +1,15 @@
 """quorl-mark and quorl-extract on damaged PDFs and on inputs that are not files: refused with
 the file named and what is wrong with it, never marked wrongly with exit 0, never read until the
 memory runs out."""
+import json
 import os
 import random
+import subprocess
 
 import pymupdf
 import pytest
 
-from careless_use import command, patent_folder, refused
+from careless_use import BIN, command, patent_folder, refused
 
 
 @pytest.fixture(scope="module")
@@ -82,16 +84,21 @@ class TestNotAFile:
                       "-o", folder / "o.pdf")
         assert "/dev/zero: is a character device, not a regular file" in err
 
-    @pytest.mark.parametrize("name", ["quorl-mark", "quorl-extract", "quorl-text"])
-    def test_a_fifo_is_refused_without_waiting_for_a_writer(self, work, tmp_path, name):
+    def test_a_pipe_is_read_as_a_shell_passes_one(self, work, tmp_path):
         folder, _ = work
-        fifo = tmp_path / "pipe.pdf"
-        os.mkfifo(fifo)
-        args = {"quorl-mark": [folder / "p.html", fifo, folder / "m.json", "-o", tmp_path / "o"],
-                "quorl-extract": [folder / "p.html", fifo, "-o", tmp_path / "o"],
-                "quorl-text": [fifo]}[name]
-        err = refused(tmp_path, name, *args)
-        assert "pipe.pdf: is a FIFO (a pipe), not a regular file" in err
+        proc = subprocess.run(["bash", "-c", 'quorl-text --json <(cat "$0")', folder / "p.html"],
+                              capture_output=True, env=dict(os.environ, PATH=BIN + os.pathsep + os.environ["PATH"]))
+        assert proc.returncode == 0, proc.stderr
+        assert json.loads(proc.stdout)["text"] == json.loads(
+            command("quorl-text", "--json", folder / "p.html").stdout)["text"]
+
+    def test_an_endless_pipe_stops_at_the_size_limit(self, work, tmp_path):
+        folder, _ = work
+        proc = subprocess.run(["bash", "-c", 'quorl-text <(cat "$0" /dev/zero)',
+                               folder / "p.html"], capture_output=True,
+                              env=dict(os.environ, PATH=BIN + os.pathsep + os.environ["PATH"]))
+        assert proc.returncode == 1
+        assert "grew beyond the 64 MB an input of its kind may be" in proc.stderr.decode()
 
     def test_a_file_beyond_the_size_limit_is_refused_unread(self, work, tmp_path):
         folder, _ = work

@@ -46,8 +46,9 @@ def megabytes(size):
 
 
 def read_bytes(path, limit=None):
-    """The content of the regular file ``path``, refused when it is anything else (a device, a
-    FIFO, a directory) or larger than ``limit`` bytes."""
+    """The content of the regular file or pipe ``path``, refused when it is anything else (a
+    device, a directory, a socket) or larger than ``limit`` bytes. A pipe (a FIFO, or the
+    /dev/fd/N a shell's process substitution gives) is read to its end, never past the limit."""
     try:
         mode = os.stat(path).st_mode
     except FileNotFoundError:
@@ -56,18 +57,21 @@ def read_bytes(path, limit=None):
         raise JobError(path, "read", "cannot read it: %s" % (e.strerror or e)) from None
     if stat.S_ISDIR(mode):
         raise JobError(path, "read", "is a directory, not a file")
-    if not stat.S_ISREG(mode):
-        raise JobError(path, "read", "is %s, not a regular file" % kind_of_file(mode))
+    pipe = stat.S_ISFIFO(mode)
+    if not (stat.S_ISREG(mode) or pipe):
+        raise JobError(path, "read", "is %s, not a regular file or a pipe" % kind_of_file(mode))
     try:
-        # Non-blocking, so that a FIFO put in the file's place after the check cannot hang us.
-        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | getattr(os, "O_CLOEXEC", 0))
+        # A regular file is opened non-blocking, so that a FIFO put in its place after the check
+        # is seen for what it is below rather than waited on.
+        flags = os.O_RDONLY | getattr(os, "O_CLOEXEC", 0) | (0 if pipe else os.O_NONBLOCK)
+        fd = os.open(path, flags)
     except OSError as e:
         raise JobError(path, "read", "cannot read it: %s" % (e.strerror or e)) from None
     with os.fdopen(fd, "rb") as f:
         try:
             found = os.fstat(fd)
-            if not stat.S_ISREG(found.st_mode):
-                raise JobError(path, "read", "is %s, not a regular file"
+            if stat.S_ISREG(found.st_mode) == pipe:
+                raise JobError(path, "read", "was replaced by %s while it was opened"
                                % kind_of_file(found.st_mode))
             if limit is not None and found.st_size > limit:
                 raise JobError(path, "read", "is %s, larger than the %s an input of its kind "

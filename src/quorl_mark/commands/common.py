@@ -9,7 +9,7 @@ from ..inputs import MAX_INPUT_BYTES, MisplacedInput, megabytes
 # A4 is some 200 million pixels.
 DPI_RANGE = (10, 1200)
 
-INPUT_LIMITS = ("Every input must be a regular file (not a device, a FIFO or a directory) of at "
+INPUT_LIMITS = ("Every input must be a regular file or a pipe (not a device or a directory) of at "
                 "most %s for a PDF and %s for an HTML or a marks file."
                 % (megabytes(MAX_INPUT_BYTES["pdf"]), megabytes(MAX_INPUT_BYTES["html"])))
 
