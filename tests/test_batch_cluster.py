@@ -90,3 +90,38 @@ def test_ctrl_c_on_the_client_interrupts_the_tasks(client, folder, tmp_path):
         held = [line for line in f if '"a-held"' in line]
     assert len(held) == 1 and '"interrupted"' in held[0]
     assert not list(outdir.glob("a-held*"))
+
+
+def test_a_killed_dask_worker_takes_its_children_with_it(folder, tmp_path):
+    """After a KilledWorker no orphaned child may go on and commit the patent it held."""
+    import dask
+    import threading
+
+    from stuck_inputs import alive
+
+    inputs = tmp_path / "in"
+    inputs.mkdir()
+    for ext in (".html", ".pdf"):
+        shutil.copy(folder / ("p0" + ext), inputs / ("held" + ext))
+    held = make_fifo(inputs / "held.marks.json")
+    outdir = tmp_path / "out"
+    with dask.config.set({"distributed.scheduler.allowed-failures": 0}), \
+            LocalCluster(n_workers=1, threads_per_worker=1, processes=True,
+                         dashboard_address=None) as cluster, Client(cluster) as client:
+        (worker,) = client.run(os.getpid).values()
+        lines = []
+        run = threading.Thread(target=lambda: lines.extend(
+            mark_batch(inputs, outdir, client=client)), daemon=True)
+        run.start()
+        fd, children = wait_for_reader(held)
+        os.kill(worker, signal.SIGKILL)
+        deadline = time.monotonic() + 15
+        while any(alive(pid) for pid in children) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert not any(alive(pid) for pid in children)
+        with contextlib.suppress(OSError):  # a child still there would now mark and commit
+            os.write(fd, (folder / "p0.marks.json").read_bytes())
+        os.close(fd)
+        run.join(60)
+    assert not (outdir / "held.pdf").exists() and not (outdir / "held.marks.json").exists()
+    assert [line["status"] for line in lines] == ["crashed"]
