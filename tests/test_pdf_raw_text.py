@@ -29,7 +29,15 @@ def documents():
 
 
 @pytest.mark.parametrize("name,doc", list(documents()), ids=lambda v: v if isinstance(v, str) else "")
-def test_every_page_matches_pymupdf(name, doc):
+def test_every_page_matches_pymupdf(name, doc, monkeypatch):
+    textpages = []
+    original = pymupdf.Page.get_textpage
+
+    def keeping(page, *args, **kwargs):
+        textpages.append(original(page, *args, **kwargs))
+        return textpages[-1]
+
+    monkeypatch.setattr(pymupdf.Page, "get_textpage", keeping)
     images_seen = 0
     for page in doc:
         expected = page.get_text("rawdict")
@@ -37,8 +45,11 @@ def test_every_page_matches_pymupdf(name, doc):
         assert split_blocks(got) == split_blocks(expected), (name, page.number)
         assert (got["width"], got["height"]) == (expected["width"], expected["height"])
         images_seen += len(split_blocks(got)[1])
-        # The text page gave its image blocks back: a second extraction sees them all again.
-        assert split_blocks(page.get_text("rawdict")) == split_blocks(expected)
+        # The image blocks are linked back into the text page, which frees their images with it.
+        relinked = textpages[-1].extractRAWDICT(cb=page.cropbox)
+        assert split_blocks(relinked)[1] == split_blocks(expected)[1]
+        assert [b["image"] for b in relinked["blocks"] if b["type"] == 1] == \
+            [b["image"] for b in expected["blocks"] if b["type"] == 1]
     assert images_seen > 0, "a document without images tests nothing here"
 
 
