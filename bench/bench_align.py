@@ -2,14 +2,16 @@
 
 Part one aligns pseudo-Chinese texts (CJK ideographs with Zipf-like frequencies) with a copy
 carrying 1% random edits, at 2k to 60k characters. Part two aligns the shapes on which difflib's
-own algorithm does the most work, at sizes where difflib still finishes in a second or so.
+own algorithm does the most work, at sizes where difflib still finishes in a second or so. Part
+three aligns texts that share little (a mismatched pair of a batch), the worst case of quorl's own
+search, and times the converter's realignment check that follows on such pairs.
 Every competitor's opcodes are checked against difflib's before its time counts.
 
 Each time is the best of several runs (one run where a single one takes seconds); difflib and
 cdifflib need minutes for the largest texts. cdifflib and cydifflib are optional: a column is
 left out when its package is not installed.
 
-    python bench/bench_align.py [--sizes 2000,10000] [--skip-adversarial]
+    python bench/bench_align.py [--sizes 2000,10000] [--skip-adversarial] [--little-sizes 20000]
 """
 import argparse
 import difflib
@@ -140,11 +142,52 @@ def adversarial_table(matchers):
     return ratios
 
 
-def report_targets(rows, ratios):
+def flat_text(rng, n, distinct=3000):
+    """n CJK ideographs drawn uniformly from `distinct`."""
+    return "".join(chr(0x4E00 + rng.randrange(distinct)) for _ in range(n))
+
+
+def sharing_little_inputs(rng, size):
+    """(description, a, b): a mismatched pair of a batch, and pairs sharing a tenth or a half."""
+    a, b = zipf_text(rng, size), zipf_text(rng, size)
+    tenth, half = size // 10, size // 2
+    return [
+        ("unrelated, Zipf", a, b),
+        ("unrelated, flat", flat_text(rng, size), flat_text(rng, size)),
+        ("a tenth shared, Zipf", a, b[:half] + a[size // 3:size // 3 + tenth] + b[half + tenth:]),
+        ("half shared, Zipf", a, b[:size // 4] + a[size // 3:size // 3 + half] + b[size // 4 + half:]),
+    ]
+
+
+def sharing_little_table(sizes):
+    """quorl alone (difflib takes minutes on these): the alignment, and the converter's check for
+    a captured section that follows it on pairs this far apart."""
+    print("\ntexts that share little (quorl; opcodes checked against difflib at 20k and below)")
+    print(f"{'input':<24}{'chars':>7}{'alignment':>12}{'check':>12}")
+    rows = {}
+    for size in sizes:
+        for description, a, b in sharing_little_inputs(random.Random(size + 1), size):
+            align, ops = best_time(quorl_opcodes, a, b)
+            if size <= 20000 and ops != difflib_opcodes(a, b):
+                sys.exit(f"quorl gives other opcodes than difflib: {description}, {size}")
+            spandiff = quorl.PositionMapper(a, b).spandiff
+            check, _ = best_time(lambda x, y: quorl._realigned_opcodes(x, y, spandiff), a, b)
+            rows[(description, size)] = align
+            print(f"{description:<24}{size:>7}{fmt_time(align):>12}{fmt_time(check):>12}",
+                  flush=True)
+    return rows
+
+
+def report_targets(rows, ratios, little=None):
     print("\ntargets")
 
     def check(label, ok):
         print(f"  {'met ' if ok else 'MISSED'}  {label}")
+
+    for (description, size), seconds in sorted((little or {}).items()):
+        if size == 60000 and description.startswith("unrelated"):
+            check(f"{description}, 60k chars in at most 20 ms ({fmt_time(seconds).strip()})",
+                  seconds <= 20e-3)
 
     if 40000 in rows:
         r = rows[40000]
@@ -170,6 +213,8 @@ def main():
     parser.add_argument("--sizes", default=",".join(map(str, SIZES)),
                         help="comma-separated text sizes of the first table")
     parser.add_argument("--skip-adversarial", action="store_true")
+    parser.add_argument("--little-sizes", default="20000,60000",
+                        help="comma-separated text sizes of the table of texts sharing little")
     args = parser.parse_args()
     # The mapper logs one warning per alignment; keep it off the screen but do its work.
     logging.getLogger().addHandler(logging.NullHandler())
@@ -177,7 +222,8 @@ def main():
     print(f"CPython {sys.version.split()[0]}; times are the best of repeated runs")
     rows = pseudo_chinese_table(matchers, [int(s) for s in args.sizes.split(",") if s])
     ratios = [] if args.skip_adversarial else adversarial_table(matchers)
-    report_targets(rows, ratios)
+    little = sharing_little_table([int(s) for s in args.little_sizes.split(",") if s])
+    report_targets(rows, ratios, little)
 
 
 if __name__ == "__main__":

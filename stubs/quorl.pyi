@@ -254,6 +254,9 @@ def _ink_boxes(
     boxes: Iterable[Tuple[int, int, int, int]], dark: int = ..., min_dark: int = ...
 ) -> List[Optional[Tuple[int, int, int, int]]]: ...
 
+# page.get_text("rawdict") with each image block reduced to its type and bbox.
+def _raw_text_of_page(page: Any) -> Dict[str, Any]: ...
+
 # The converter's realignment of one section: the opcodes replacing a mapper's, or None.
 def _realigned_opcodes(
     a_text: str, b_text: str, spandiff: Sequence[Tuple[Tuple[int, int], Tuple[int, int]]]

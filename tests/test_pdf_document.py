@@ -233,16 +233,17 @@ class TestFailures:
 
 class TestExtraction:
     def test_one_extraction_per_page(self, patent, monkeypatch):
+        # Every extraction, get_text's or the document's own, makes a text page first.
         calls = []
-        original = pymupdf.Page.get_text
+        original = pymupdf.Page.get_textpage
 
-        def counting(page, option="text", **kwargs):
-            calls.append((page.number, option))
-            return original(page, option, **kwargs)
+        def counting(page, *args, **kwargs):
+            calls.append((page.number, kwargs.get("flags")))
+            return original(page, *args, **kwargs)
 
-        monkeypatch.setattr(pymupdf.Page, "get_text", counting)
+        monkeypatch.setattr(pymupdf.Page, "get_textpage", counting)
         document = build(patent)
-        assert sorted(calls) == [(n, "rawdict") for n in range(document.pagecount)]
+        assert sorted(calls) == [(n, pymupdf.TEXTFLAGS_RAWDICT) for n in range(document.pagecount)]
 
     def test_pages_are_read_afresh_after_construction(self, patent):
         document = build(patent)

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <unordered_map>
 
 #include "quorl/align/line_relations.hpp"
 
@@ -53,8 +52,44 @@ std::vector<std::uint64_t> run_hashes(Text t, const std::vector<std::size_t>& po
 
 // How often a run occurs on each side, and where it last did.
 struct RunCount {
+  std::uint64_t hash = 0;
   std::uint32_t count_a = 0, count_b = 0;
   std::size_t at_a = 0, at_b = 0;
+};
+
+// The runs of a by hash, in open addressing kept at most half full: this runs for every section
+// of every converted patent, and a node per run would cost more than the alignment of two
+// sections that share little. A slot whose count_a is 0 is free.
+class RunCounts {
+ public:
+  explicit RunCounts(std::size_t runs) {
+    unsigned bits = 4;
+    while ((std::size_t{1} << bits) < 2 * runs) ++bits;
+    slots_.resize(std::size_t{1} << bits);
+    mask_ = slots_.size() - 1;
+    shift_ = 64 - bits;
+  }
+  RunCount& insert(std::uint64_t hash) {
+    RunCount& c = slots_[slot_of(hash)];
+    c.hash = hash;
+    return c;
+  }
+  // The entry of `hash`, or nullptr where a has no such run.
+  RunCount* find(std::uint64_t hash) {
+    RunCount& c = slots_[slot_of(hash)];
+    return c.count_a ? &c : nullptr;
+  }
+
+ private:
+  std::size_t slot_of(std::uint64_t hash) const {
+    // The top bits of the product depend on every bit of the hash.
+    std::size_t s = static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift_);
+    while (slots_[s].count_a && slots_[s].hash != hash) s = (s + 1) & mask_;
+    return s;
+  }
+  std::vector<RunCount> slots_;
+  std::size_t mask_;
+  unsigned shift_;
 };
 
 // An anchor: a run occurring once in each text, as indexes into the non-blank positions.
@@ -73,22 +108,25 @@ bool same_run(Text a, const std::vector<std::size_t>& pa, std::size_t ka, Text b
 std::vector<Anchor> unique_anchors(Text a, const std::vector<std::size_t>& pa, Text b,
                                    const std::vector<std::size_t>& pb) {
   const std::vector<std::uint64_t> ha = run_hashes(a, pa), hb = run_hashes(b, pb);
-  std::unordered_map<std::uint64_t, RunCount> counts;
-  counts.reserve(ha.size() + hb.size());
+  RunCounts counts(ha.size());
   for (std::size_t k = 0; k < ha.size(); ++k) {
-    RunCount& c = counts[ha[k]];
+    RunCount& c = counts.insert(ha[k]);
     ++c.count_a;
     c.at_a = k;
   }
+  // Texts that share no run (two sections that do not belong together) stop here.
+  bool any_shared = false;
   for (std::size_t k = 0; k < hb.size(); ++k) {
-    auto it = counts.find(hb[k]);
-    if (it == counts.end()) continue;
-    ++it->second.count_b;
-    it->second.at_b = k;
+    RunCount* c = counts.find(hb[k]);
+    if (!c) continue;
+    ++c->count_b;
+    c->at_b = k;
+    any_shared = true;
   }
   std::vector<Anchor> anchors;
+  if (!any_shared) return anchors;
   for (std::size_t k = 0; k < ha.size(); ++k) {
-    const RunCount& c = counts[ha[k]];
+    const RunCount& c = *counts.find(ha[k]);
     if (c.count_a == 1 && c.count_b == 1 && same_run(a, pa, c.at_a, b, pb, c.at_b)) {
       anchors.push_back({c.at_a, c.at_b});
     }

@@ -2,7 +2,9 @@
 #include "quorl/align/block_finder.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
+#include <unordered_map>
 
 namespace quorl::align {
 
@@ -28,6 +30,33 @@ Run clip(const Run& run, const Range& r) {
   return {run.i + skip, run.j + skip, end - skip};
 }
 
+// Predictions of run counts go no further: texts where runs this long are still too many to list
+// are repetitive, not unrelated.
+constexpr std::size_t kMaxPredictedLength = 8;
+
+// How many position pairs (i, j) have a[i] == b[j]: the sum over characters of the product of
+// their counts. Counts of the first plane go to a flat table, the rare others to a map.
+std::size_t same_character_pairs(Text a, Text b) {
+  std::vector<std::uint32_t> plane(0x10000, 0);
+  std::unordered_map<char32_t, std::size_t> rare;
+  for (char32_t c : a) {
+    if (c < 0x10000) {
+      ++plane[c];
+    } else {
+      ++rare[c];
+    }
+  }
+  std::size_t pairs = 0;
+  for (char32_t c : b) {
+    if (c < 0x10000) {
+      pairs += plane[c];
+    } else if (auto it = rare.find(c); it != rare.end()) {
+      pairs += it->second;
+    }
+  }
+  return pairs;
+}
+
 // difflib's preference: longer, then smaller a position, then smaller b position.
 bool better(const Run& c, const Match& best) {
   if (c.len != best.size) return c.len > best.size;
@@ -48,6 +77,48 @@ void BlockFinder::index_runs() {
       return;
     }
   }
+}
+
+bool BlockFinder::worth_listing_shorter(const Frame& f) const {
+  if (!f.may_list_shorter || f.min_run <= 2 || f.bound < 2) return false;
+  // Small ranges are searched faster than their runs are listed.
+  const std::size_t sa = f.range.ahi - f.range.alo, sb = f.range.bhi - f.range.blo;
+  return sa > options_.shorter_run_area / sb;
+}
+
+std::size_t BlockFinder::first_length_to_try(std::size_t sa, std::size_t sb, std::size_t budget) {
+  if (pair_match_rate_ < 0) {
+    pair_match_rate_ = static_cast<double>(same_character_pairs(a_, b_)) /
+                       (static_cast<double>(a_.size()) * static_cast<double>(b_.size()));
+  }
+  std::size_t len = 2;
+  double hits = static_cast<double>(sa) * static_cast<double>(sb) * pair_match_rate_;
+  hits *= pair_match_rate_;
+  while (len < kMaxPredictedLength && 2 * hits > static_cast<double>(budget)) {
+    hits *= pair_match_rate_;
+    ++len;
+  }
+  return len;
+}
+
+bool BlockFinder::list_shorter_runs(Frame& f) {
+  const Range& r = f.range;
+  const std::size_t sa = r.ahi - r.alo, sb = r.bhi - r.blo;
+  const Text a = a_.substr(r.alo, sa), b = b_.substr(r.blo, sb);
+  const std::size_t budget = budget_for(options_.run_budget_per_char, sa + sb, 1024);
+  // No common substring of the range is longer than f.bound: no run that long to list.
+  const std::size_t longest = std::min(f.min_run - 1, f.bound);
+  for (std::size_t len = first_length_to_try(sa, sb, budget); len <= longest; ++len) {
+    shorter_.clear();
+    if (!find_runs(a, b, len, budget, shorter_)) continue;
+    // Runs of the range's own texts end at its edges, as the frame's clipped runs do.
+    f.run_lo = runs_.size();
+    for (const Run& run : shorter_) runs_.push_back({run.i + r.alo, run.j + r.blo, run.len});
+    f.run_hi = runs_.size();
+    f.min_run = len;
+    return true;
+  }
+  return false;
 }
 
 Match BlockFinder::best_run(const Frame& f) const {
@@ -100,14 +171,23 @@ std::vector<Match> BlockFinder::find_blocks() {
   index_runs();
 
   // Pending frames own disjoint slices of runs_, so a frame's runs are split in place.
-  std::vector<Frame> stack{{{0, n, 0, m}, 0, runs_.size(), std::min(n, m)}};
+  // Without a run index (none asked for, or every listing over budget) no shorter one is tried.
+  const bool indexed = min_run_ != kUnbounded;
+  std::vector<Frame> stack{{{0, n, 0, m}, 0, runs_.size(), min_run_, std::min(n, m), indexed}};
   while (!stack.empty()) {
-    const Frame f = stack.back();
+    Frame f = stack.back();
     stack.pop_back();
     Match best = best_run(f);
-    if (best.size < min_run_) {
-      // Runs decide only from min_run_ up: a shorter common substring may lie outside them.
-      const std::size_t bound = std::min(f.bound, min_run_ - 1);
+    if (best.size < f.min_run && worth_listing_shorter(f)) {
+      if (list_shorter_runs(f)) {
+        best = best_run(f);
+      } else {
+        f.may_list_shorter = false;
+      }
+    }
+    if (best.size < f.min_run) {
+      // Runs decide only from min_run up: a shorter common substring may lie outside them.
+      const std::size_t bound = std::min(f.bound, f.min_run - 1);
       if (bound > 0) best = search_range(f.range, bound);
     }
     if (best.size == 0) continue;
@@ -120,8 +200,9 @@ std::vector<Match> BlockFinder::find_blocks() {
     const bool has_right = right.alo < r.ahi && right.blo < r.bhi;
     const std::size_t mid = split_runs(f, has_left ? &left : nullptr, has_right ? &right : nullptr);
     // Each part holds no common substring longer than the match just found.
-    if (has_left) stack.push_back({left, f.run_lo, mid, best.size});
-    if (has_right) stack.push_back({right, mid, mid + spill_.size(), best.size});
+    if (has_left) stack.push_back({left, f.run_lo, mid, f.min_run, best.size, f.may_list_shorter});
+    if (has_right)
+      stack.push_back({right, mid, mid + spill_.size(), f.min_run, best.size, f.may_list_shorter});
   }
   return found;
 }

@@ -66,8 +66,11 @@ bool find_runs(Text a, Text b, std::size_t min_len, std::size_t budget, std::vec
   // Only the q-grams of b starting at multiples of `stride` are indexed. A run of length
   // q + stride - 1 or more holds one of them whole, so every run of min_len is met; a run is
   // taken from its first indexed q-gram only, known by the run reaching back less than a stride
-  // from it.
-  const std::size_t q = (min_len + 1) / 2, stride = min_len - q + 1;
+  // from it. Short runs are asked for on texts that share little, where the hits of unrelated
+  // q-grams outnumber those of the runs: whole-length q-grams, much rarer than half-length ones,
+  // are worth a larger index there.
+  const std::size_t q = min_len <= kWholeGramRunLength ? min_len : (min_len + 1) / 2;
+  const std::size_t stride = min_len - q + 1;
   const std::size_t grams = (m - q) / stride + 1;
   // Positions and links are 32-bit numbers to keep the index small in cache.
   constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();

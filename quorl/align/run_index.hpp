@@ -23,6 +23,9 @@ struct Run {
 // q-grams are told apart by a polynomial hash modulo 2^64 with the odd base `hash_base`. Every
 // candidate is then compared character by character, so a collision costs time, never a wrong
 // run; the budget bounds that time. (Tests pass a base of 1, which makes all anagrams collide.)
+// Runs up to this long are found from q-grams of their whole length, longer ones from q-grams
+// of half their length.
+constexpr std::size_t kWholeGramRunLength = 4;
 constexpr std::uint64_t kRunHashBase = 0x1f3d5b79a2c4e687ULL;
 bool find_runs(Text a, Text b, std::size_t min_len, std::size_t budget, std::vector<Run>& out,
                std::uint64_t hash_base = kRunHashBase);

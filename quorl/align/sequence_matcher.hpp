@@ -47,6 +47,10 @@ struct MatcherOptions {
   std::vector<std::size_t> run_lengths{8, 32, 128, 512, 2048};
   // Steps allowed to one run enumeration, per character of the two texts.
   std::size_t run_budget_per_char = 4;
+  // A range of more position pairs than this, holding no run of the length the run index was
+  // made for, lists its own runs of a shorter length (texts that share little). Only with a run
+  // index.
+  std::size_t shorter_run_area = std::size_t{1} << 16;
   // A range with at most this many position pairs is searched by comparing every pair.
   std::size_t pair_search_area = 4096;
   // Steps allowed to the occurrence search of a range, per character of the range; past that

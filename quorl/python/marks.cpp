@@ -341,11 +341,32 @@ py::object title_of(const py::object& self) {
 
 void ignore_setmarker(const py::object&, const py::object&) {}
 
+// The pages of a marker's lines, each loaded once for a run of lines on it: loading a page costs
+// PyMuPDF about as much as the bookkeeping of a highlight, and most marks lie on one page.
+class LinePages {
+ public:
+  explicit LinePages(const py::object& pdfdoc) : pdfdoc_(pdfdoc) {}
+  py::object operator()(const py::object& number) {
+    // Only plain ints are known to name the same page when equal.
+    const bool same = page_ && PyLong_CheckExact(number.ptr()) &&
+                      PyLong_CheckExact(number_.ptr()) && number.equal(number_);
+    if (!same) {
+      page_ = page_of(pdfdoc_, number);
+      number_ = number;
+    }
+    return page_;
+  }
+
+ private:
+  py::object pdfdoc_, page_, number_;
+};
+
 void cth_addmarker(const py::object& self, const py::object& pdfdoc) {
   py::dict highlightinfo = annotation_info(marks::kHighlightSubject, self.attr("content"));
   py::object add_highlight = module_global("_add_highlight_mark");
+  LinePages pages(pdfdoc);
   for (py::handle pos : self.attr("position")) {
-    add_highlight(page_of(pdfdoc, item(pos, 0)), item(pos, 1), highlightinfo);
+    add_highlight(pages(item(pos, 0)), item(pos, 1), highlightinfo);
   }
 }
 
@@ -353,8 +374,9 @@ void par_addmarker(const py::object& self, const py::object& pdfdoc) {
   py::dict highlightinfo = annotation_info(marks::kHighlightSubject, self.attr("content"));
   py::dict numinfo = number_info(self);
   bool flag = false;
+  LinePages pages(pdfdoc);
   for (py::handle pos : self.attr("position")) {
-    py::object page = page_of(pdfdoc, item(pos, 0));
+    py::object page = pages(item(pos, 0));
     py::object rectlist = item(pos, 1);
     module_global("_add_highlight_mark")(page, rectlist, highlightinfo);
     if (flag) continue;

@@ -3,6 +3,7 @@
 
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/pyclass.hpp"
+#include "quorl/python/raw_text_page.hpp"
 
 namespace py = pybind11;
 using namespace quorl::python;
@@ -23,6 +24,7 @@ PYBIND11_MODULE(quorl, m) {
   bind_align(m);
   bind_glyph_selection(m);
   bind_page_image(m);
+  bind_raw_text_page(m);
   bind_align_helpers(m);
   m.attr("__test__") = py::dict();
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "quorl/python/pymupdf_access.hpp"
+#include "quorl/python/raw_text_page.hpp"
 
 namespace quorl::python {
 
@@ -49,14 +50,13 @@ py::object load_page(const py::object& self, const py::object& doc, const py::ob
   return page_of(doc, index);
 }
 
-// page.get_text('rawdict')
 py::object raw_text(const py::object& self, const py::object& page) {
   ExtractionCache* cache = cache_of(self);
   if (cache) {
     auto found = cache->rawdicts.find(page.ptr());
     if (found != cache->rawdicts.end()) return found->second.second;
   }
-  py::object contentdict = page.attr("get_text")("rawdict");
+  py::object contentdict = raw_text_of_page(page);
   if (cache) cache->rawdicts.emplace(page.ptr(), std::make_pair(page, contentdict));
   return contentdict;
 }

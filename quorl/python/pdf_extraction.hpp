@@ -36,8 +36,8 @@ class CacheScope {
 // doc[index] for the PdfDocument `self`, from its construction's cache while there is one.
 py::object load_page(const py::object& self, const py::object& doc, const py::object& index);
 
-// page.get_text('rawdict') for the PdfDocument `self`, from its construction's cache while there
-// is one.
+// page.get_text('rawdict') for the PdfDocument `self` (raw_text_of_page: image blocks hold only
+// their box), from its construction's cache while there is one.
 py::object raw_text(const py::object& self, const py::object& page);
 
 // Construction allocates the dicts of every character of the document, and most of them stay

@@ -95,6 +95,16 @@ std::vector<std::pair<const char*, MatcherOptions>> option_sets() {
   runs_then_automaton.pair_search_area = 0;
   runs_then_automaton.occurrence_budget_per_char = 0;
   sets.push_back({"runs, then suffix automaton", runs_then_automaton});
+  MatcherOptions shorter_runs;
+  shorter_runs.run_lengths = {8};
+  shorter_runs.shorter_run_area = 0;
+  shorter_runs.run_budget_per_char = 1000000;
+  sets.push_back({"every range without runs lists shorter ones", shorter_runs});
+  MatcherOptions shorter_runs_starved;
+  shorter_runs_starved.run_lengths = {6};
+  shorter_runs_starved.shorter_run_area = 16;
+  shorter_runs_starved.run_budget_per_char = 0;
+  sets.push_back({"shorter runs within a fixed budget", shorter_runs_starved});
   return sets;
 }
 
@@ -182,6 +192,24 @@ TEST(SequenceMatcher, NearIdenticalTextsAgainstReference) {
   expect_same_blocks(a, b);
 }
 
+TEST(SequenceMatcher, TextsSharingLittleAgainstReference) {
+  // Two sections that do not belong together: nothing but chance common substrings, with
+  // realistic and with flat character frequencies, and with a shared passage between them.
+  std::mt19937 rng(424242);
+  std::u32string flat_alphabet;
+  for (char32_t c = 0; c < 800; ++c) flat_alphabet += static_cast<char32_t>(0x4e00 + c);
+  for (int round = 0; round < 3; ++round) {
+    const std::u32string a = zipf_text(rng, 3000, 2500), b = zipf_text(rng, 3000, 2200);
+    expect_same_blocks(a, b);
+    expect_same_blocks(random_text(rng, flat_alphabet, 2400),
+                       random_text(rng, flat_alphabet, 2600));
+    const std::u32string shared = b.substr(0, 900) + a.substr(700, 500) + b.substr(900);
+    expect_same_blocks(a, shared);
+  }
+  // Few characters: short runs are too many to list and the search falls back to its others.
+  expect_same_blocks(random_text(rng, U"abcd", 1500), random_text(rng, U"abcd", 1500));
+}
+
 TEST(SequenceMatcher, RepetitiveTextsAgainstReference) {
   std::mt19937 rng(99);
   std::u32string same(600, U'a');
@@ -221,6 +249,7 @@ TEST(SequenceMatcher, RandomOptionsAgainstReference) {
     options.run_budget_per_char = rng() % 6;
     options.pair_search_area = rng() % 300;
     options.occurrence_budget_per_char = rng() % 4;
+    options.shorter_run_area = rng() % 2000;
     ASSERT_EQ(matching_blocks(a, b, options), reference_matching_blocks(a, b)) << "round " << round;
   }
 }
