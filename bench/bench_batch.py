@@ -10,6 +10,10 @@ once into build/bench-batch/. The shell loop runs over the first SHELL_LOOP pate
 Targets: --jobs 1 at most 1.10x the in-process time and at least 3x faster per patent than the
 shell loop; --jobs 2 at least 1.7x the throughput of --jobs 1; --dask at least 0.85x the
 throughput of the local pool with as many processes.
+
+    python bench/bench_batch.py [--scaling]
+
+--scaling measures only the speed-ups, on the large set, with the processes pinned to cores.
 """
 import json
 import os
@@ -173,9 +177,52 @@ def memory_table():
     print("| " + " | ".join("%.0f MB" % mb for mb in samples.values()) + " |")
 
 
+SCALING_RUNS = 5
+
+
+def pinned(cores, folder, *where):
+    """batch_command with the command and every process it starts on ``cores`` (taskset)."""
+    os.sched_setaffinity(0, cores)
+    try:
+        return batch_command(folder, *where)
+    finally:
+        os.sched_setaffinity(0, range(os.cpu_count()))
+
+
+def scaling_table():
+    """--jobs 2 against --jobs 1 and Dask against --jobs 2 on the large set, the processes pinned
+    to the cores they may use (one core for --jobs 1), medians of SCALING_RUNS runs taken in
+    turn, so that a change of the machine's load reaches every setting alike."""
+    import statistics
+
+    from distributed import LocalCluster
+
+    folder = corpus(*SETS["20 patents, 40-60 pages"])
+    runs = {key: [] for key in ("jobs1", "jobs2", "dask")}
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                      dashboard_address=None) as cluster:
+        for _ in range(SCALING_RUNS):
+            runs["jobs1"].append(pinned({0}, folder, "--jobs", "1")[0])
+            runs["jobs2"].append(pinned({0, 1}, folder, "--jobs", "2")[0])
+            runs["dask"].append(batch_command(folder, "--dask", cluster.scheduler_address)[0])
+    median = {key: statistics.median(value) for key, value in runs.items()}
+    print("Large patents (20 of 40-60 pages), wall seconds, median of %d runs taken in turn:"
+          % SCALING_RUNS)
+    print()
+    print("| --jobs 1 (core 0) | --jobs 2 (cores 0, 1) | --dask, 2 workers | --jobs 2 speed-up "
+          "(>= 1.7) | --dask / --jobs 2 (>= 0.9) |")
+    print("|---|---|---|---|---|")
+    print("| %.2f | %.2f | %.2f | %.2f | %.2f |" % (
+        median["jobs1"], median["jobs2"], median["dask"], median["jobs1"] / median["jobs2"],
+        median["jobs2"] / median["dask"]))
+
+
 if __name__ == "__main__":
     print("load average before: %.2f %.2f %.2f" % os.getloadavg())
-    speed_table()
-    print()
-    memory_table()
+    if "--scaling" in sys.argv[1:]:
+        scaling_table()
+    else:
+        speed_table()
+        print()
+        memory_table()
     print("load average after: %.2f %.2f %.2f" % os.getloadavg())

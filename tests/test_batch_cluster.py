@@ -107,7 +107,7 @@ def test_a_killed_dask_worker_takes_its_children_with_it(folder, tmp_path):
     outdir = tmp_path / "out"
     with dask.config.set({"distributed.scheduler.allowed-failures": 0}), \
             LocalCluster(n_workers=1, threads_per_worker=1, processes=True,
-                         dashboard_address=None) as cluster, Client(cluster) as client:
+                         dashboard_address=":0") as cluster, Client(cluster) as client:
         (worker,) = client.run(os.getpid).values()
         lines = []
         run = threading.Thread(target=lambda: lines.extend(

@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from big_image import add_huge_image
+from big_image import add_huge_page
 from patent_files import report, write_patent
 from quorl_mark.commands import batch as batch_cli
 from stuck_inputs import alive, kill_once_then_feed, make_fifo, wait_for_reader
@@ -63,9 +63,9 @@ def test_a_patent_over_the_memory_cap_fails_while_it_runs(corpus, tmp_path, capf
     shutil.copytree(corpus, folder)
     for ext in (".html", ".pdf", ".marks.json"):
         shutil.copy(folder / ("p1" + ext), folder / ("huge" + ext))
-    add_huge_image(folder / "huge.pdf")  # some 250 KB on disk, 256 MB once decoded
+    add_huge_page(folder / "huge.pdf")  # its review page image takes 432 MB
     outdir = tmp_path / "out"
-    assert batch_cli.main([str(folder), "-o", str(outdir), "-j", "1",
+    assert batch_cli.main([str(folder), "-o", str(outdir), "-j", "1", "--review", "--dpi", "60",
                            "--max-rss-mb", "200"]) == 1
     lines = {line["name"]: line for line in report(outdir)}
     assert {n: l["status"] for n, l in lines.items()} == dict(p0="ok", p1="ok", huge="failed")
