@@ -14,8 +14,10 @@ import quorl  # noqa: E402
 from ocr_measure import model_page_texts, similarity  # noqa: E402
 from patent_files import write_patent  # noqa: E402
 from quorl_mark.commands import mark as cli  # noqa: E402
-from quorl_mark.ocr import clean as ocr_clean, layout as ocr_layout  # noqa: E402
+from quorl_mark.ocr import clean as ocr_clean, layout as ocr_layout, running_header  # noqa: E402
 from quorl_mark.ocr.document import ocr_document  # noqa: E402
+from quorl_mark.ocr.hocr import OcrLine, Word, text_of  # noqa: E402
+from real_patents import pdf_path  # noqa: E402
 from scans import office_scan  # noqa: E402
 
 DPI = 200
@@ -144,3 +146,55 @@ def test_ocr_never_on_a_scan_says_it_has_no_text_layer(patent, tmp_path, capsys)
                      "--ocr", "never"]) == 1
     err = capsys.readouterr().err
     assert "no text layer" in err and "--ocr auto" in err
+
+
+def header_line(*texts):
+    """A header line of words 40 points apart, each 10 points wide per character."""
+    words, x = [], 60.0
+    for text in texts:
+        words.append(Word(text, (x, 30.0, x + 10 * len(text), 42.0), 80.0))
+        x += 10 * len(text) + 40
+    return OcrLine((60.0, 30.0, x - 40, 42.0), 41.0, words)
+
+
+class TestRunningHeader:
+    @pytest.mark.parametrize("texts, name", [
+        (("CN", "110532550", "A", "权", "--", "利要求书", "1/2页"), "权利要求书"),
+        (("CN", "110532550", "人", "A", "要求书", "2/2页"), "权利要求书"),
+        (("CN", "110532550", "A", "说明书附", "，，"), "说明书附图"),
+        (("CN", "110532550", "A", "说", "明", "书", "附", "图", "1/4页"), "说明书附图"),
+        (("CN", "110532550", "A", "说", "明", "书", "3/5页"), "说明书"),
+        (("CN", "110532550", "A", "说明", "3/5页"), "说明书"),
+    ])
+    def test_a_misread_part_name_is_set_right(self, texts, name):
+        line = header_line(*texts)
+        fixed = running_header.header_lines([line])
+        assert running_header.part_name(fixed)[0] == name
+        assert name in [text_of(one) for one in fixed] or name in "".join(texts)
+        assert all(len(one.words) == 1 and one.baseline == line.baseline for one in fixed)
+        # The words before the name stay where they were.
+        assert [one.words[0] for one in fixed[:2]] == line.words[:2]
+
+    @pytest.mark.parametrize("texts", [("CN", "110532550", "A"), ("一种方法", "1/2页")])
+    def test_no_name_is_made_up(self, texts):
+        line = header_line(*texts)
+        assert running_header.part_name([line]) is None
+        assert [one.words[0] for one in running_header.header_lines([line])] == line.words
+
+
+def test_office_scan_of_a_real_publication_keeps_every_part(tmp_path):
+    """Front page, a claims page and a drawings page of a real publication: each later page is
+    found by its running header (the part's name spaced out, a character of it often misread),
+    and page 1's abstract is read column by column."""
+    text = pymupdf.open(pdf_path("CN110532550A"))
+    text.select([0, 1, 8])
+    pdf = text.tobytes()
+    result = ocr_document(office_scan(pdf, 300, skew=-0.6, seed=0), dpi=DPI, jobs=2)
+    truth = quorl.PdfDocument(pymupdf.open("pdf", pdf))
+    found = quorl.PdfDocument(pymupdf.open("pdf", result.pdf))
+    assert [found.parsedict[kind]["pages"] for kind in ("abstract", "claims", "drawings")] == \
+        [[0], [1], [2]]
+    truth_texts, found_texts = model_page_texts(truth), model_page_texts(found)
+    assert similarity(truth_texts[0], found_texts[0]) >= 0.9
+    assert similarity(truth_texts[1], found_texts[1]) >= 0.8
+    assert "图1" in found_texts[2]

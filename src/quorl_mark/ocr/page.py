@@ -15,7 +15,7 @@ import subprocess
 
 import pymupdf
 
-from . import hocr, layout as ocr_layout
+from . import hocr, layout as ocr_layout, running_header
 from .clean import cleaned
 from ..errors import JobError
 
@@ -45,8 +45,6 @@ GARBAGE = 25
 # text, and the rest is what Tesseract makes of the figures' strokes.
 DRAWINGS_WORD = "附图"
 CAPTION = re.compile(r"^图\d+[A-Za-z]?$")
-# A running header names its page's part with one of these words.
-KIND_WORDS = ("权利要求书", "说明书", "附图", "序列表")
 SPARSE_SEGMENTATION = 11
 TESSERACT_TIMEOUT = 300  # seconds; a page at 300 dpi takes about five
 
@@ -152,29 +150,35 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False):
             lines.append(hocr.moved(line, (found[i].x0 - gap, found[i].y0 - starts[i]),
                                     1 / zoom))
             headers.append(found[i].header)
-    if not first_page and found[0].header and not any(
-            word in hocr.text_of(line) for line, header in zip(lines, headers) if header
-            for word in KIND_WORDS):
-        lines, headers = _header_again(pix, found[0], language, tessdata, lines, headers)
+    if not first_page and found[0].header:
+        lines, headers = _header(pix, found[0], language, tessdata, lines, headers)
     if not first_page and is_drawings(line for line, header in zip(lines, headers) if header):
         lines = [line for line, header in zip(lines, headers)
                  if header or CAPTION.match(hocr.text_of(line))]
-    return lines_of(lines, ocr_layout.without_rules(pix, rules), language, tessdata)
+    clean = ocr_layout.without_rules(pix, rules)
+    # A header's words stand alone, each with a confidence of its own: none is garbage.
+    return (lines_of([line for line, header in zip(lines, headers) if header], clean, language,
+                     tessdata, least_confidence=0)
+            + lines_of([line for line, header in zip(lines, headers) if not header], clean,
+                       language, tessdata))
 
 
-def _header_again(pix, region, language, tessdata, lines, headers):
-    """The lines with the header's read again as sparse text, when that finds a word naming
-    the page's part: Tesseract, reading a line, misreads the letter-spaced words of a running
-    header ("权 利 要 求 书") that it reads right one by one."""
-    zoom = pix.xres / 72
-    image, starts, gap = ocr_layout.stacked(pix, [region])
-    again = [hocr.moved(line, (region.x0 - gap, region.y0 - starts[0]), 1 / zoom)
-             for line in hocr.parse(_tesseract(image, language, tessdata, SPARSE_SEGMENTATION),
-                                    1.0)]
-    if not any(word in "".join(hocr.text_of(line) for line in again) for word in KIND_WORDS):
-        return lines, headers
+def _header(pix, region, language, tessdata, lines, headers):
+    """The lines with the header's as the text layer sets them (running_header.py), read again
+    as sparse text when they hold no part's name: Tesseract, reading a line, misreads the
+    letter-spaced words of a running header ("权 利 要 求 书") that it reads right one by one."""
+    head = [line for line, header in zip(lines, headers) if header]
     body = [line for line, header in zip(lines, headers) if not header]
-    return again + body, [True] * len(again) + [False] * len(body)
+    if running_header.part_name(head) is None:
+        zoom = pix.xres / 72
+        image, starts, gap = ocr_layout.stacked(pix, [region])
+        again = [hocr.moved(line, (region.x0 - gap, region.y0 - starts[0]), 1 / zoom)
+                 for line in hocr.parse(_tesseract(image, language, tessdata,
+                                                   SPARSE_SEGMENTATION), 1.0)]
+        if running_header.part_name(again) is not None:
+            head = again
+    head = running_header.header_lines(head)
+    return head + body, [True] * len(head) + [False] * len(body)
 
 
 def is_drawings(header_lines):
@@ -183,8 +187,9 @@ def is_drawings(header_lines):
     return any(DRAWINGS_WORD in hocr.text_of(line) for line in header_lines)
 
 
-def lines_of(page_hocr, pix, language, tessdata):
-    """read_lines's lines from Tesseract's hOCR of the whole page (or its lines, in points)."""
+def lines_of(page_hocr, pix, language, tessdata, least_confidence=GARBAGE):
+    """read_lines's lines from Tesseract's hOCR of the whole page (or its lines, in points),
+    those read with less than ``least_confidence`` left out."""
     zoom = pix.xres / 72
     parsed = hocr.parse(page_hocr, 1 / zoom) if isinstance(page_hocr, bytes) else page_hocr
     lines = ink_lines(parsed, pix, zoom)
@@ -192,7 +197,7 @@ def lines_of(page_hocr, pix, language, tessdata):
                 if min(w.confidence for w in line.words) < DOUBTFUL][:MAX_REREADS]
     for i in doubtful:
         lines[i] = reread(lines[i], pix, language, tessdata, zoom)
-    return [line for line in lines if _confidence(line.words) >= GARBAGE]
+    return [line for line in lines if _confidence(line.words) >= least_confidence]
 
 
 def _pixel_box(box, zoom):
