@@ -13,6 +13,7 @@ is kept only between two Latin words or numbers. Chinese punctuation it reads as
 full width again.
 """
 import dataclasses
+import re
 import statistics
 from typing import List, Optional, Sequence, Tuple
 
@@ -47,6 +48,9 @@ SHORT_RUN = 8
 SAME_SIZE = 0.15
 
 FULL_WIDTH = {"(": "（", ")": "）", ",": "，", ";": "；", ":": "：", "?": "？", "!": "！"}
+# Tesseract reads the blank after a paragraph number ("[0001]  本发明") as a quotation mark now
+# and then; a paragraph never opens with one there.
+PHANTOM_QUOTE = re.compile(r"^(\[\d{4,5}\])[“”‘’\"'`]+")
 
 _LATIN = {}
 
@@ -177,7 +181,7 @@ def _runs(line: OcrLine, size: float):
         left, right = _group_ends(group, size)
         left = line.box[0] if i == 0 else left
         right = line.box[2] if i == len(groups) - 1 else right
-        text = full_width(_joined(group))
+        text = PHANTOM_QUOTE.sub(r"\1", full_width(_joined(group)))
         if text:
             runs.append((text, left, right))
     return runs
