@@ -77,6 +77,24 @@ class TestRegions:
         assert 1050 <= left.x1 < right.x0 <= 1250
         assert left.x0 > 70  # the vertical number is outside
 
+    def test_a_figure_in_a_column_is_painted_out_and_the_text_beside_it_kept(self):
+        image = numpy.full((1600, 2400), 255, dtype=numpy.uint8)
+        for y in range(100, 1400, 60):
+            for x in range(220, 1000, 45):
+                image[y:y + 35, x:x + 35] = 0  # characters of the left column
+        image[300:302, 1300:2000] = image[700:702, 1300:2000] = 160  # a light, thin frame
+        image[300:702, 1300:1302] = image[300:702, 1998:2000] = 160
+        image[480:515, 1500:1535] = 0  # a label inside it
+        image[480:515, 2100:2160] = 0  # and one beside it
+        pix = gray_pixmap(image)
+        found = [ocr_layout.Region(200, 50, 1100, 1600), ocr_layout.Region(1250, 50, 2200, 1600)]
+        (box,) = ocr_layout.figure_boxes(pix, found)
+        assert box[0] <= 1300 and box[1] <= 300 and box[2] >= 2160 and box[3] >= 702
+        out = pixels(ocr_layout.painted_out(pix, [box]))
+        assert out[497, 1517] == 255 and out[497, 2130] == 255
+        assert (out[:, :1100] == image[:, :1100]).all()
+        assert ocr_layout.figure_boxes(pix, found[:1]) == []  # characters are no figure
+
     def test_later_page_and_page_without_rule(self):
         pix = self.page()
         rules = quorl._find_rules(pix.samples_mv, pix.width, pix.height, pix.stride, pix.n,

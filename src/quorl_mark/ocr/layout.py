@@ -32,6 +32,13 @@ MIN_GUTTER = 0.12
 DARK = 128
 # The regions are stacked this far apart, in inches: Tesseract never joins their lines.
 STACK_GAP = 0.3
+# A blot of ink this wide or tall (in inches) is part of a figure: a character is about 0.15
+# inch, a figure's boxes, frames and lines are larger.
+FIGURE_PART = 0.45
+# A figure's thin lines come out of a scanner light grey: darker than this is their ink.
+FIGURE_INK = 200
+# A figure is painted out this far around its parts (inches), its labels beside them with it.
+FIGURE_MARGIN = 0.1
 
 
 class Region(NamedTuple):
@@ -137,6 +144,47 @@ def without_rules(pix, rules):
     gray = _array(pix).copy()
     for x0, top, x1, bottom, _ in rules:
         gray[max(0, top - 1):bottom + 1, x0:x1] = 255
+    out = pymupdf.Pixmap(pymupdf.csGRAY, pix.width, pix.height, gray.tobytes(), False)
+    out.set_dpi(pix.xres, pix.yres)
+    return out
+
+
+def figure_boxes(pix, found: List[Region]):
+    """The boxes of the figures in the regions (pixels): in each region that is not a header,
+    the box around its blots of ink FIGURE_PART wide or tall, with FIGURE_MARGIN around it."""
+    import cv2
+    import numpy
+
+    gray = _array(pix)
+    dpi = pix.xres or 300
+    least = FIGURE_PART * dpi
+    margin = int(FIGURE_MARGIN * dpi)
+    boxes = []
+    for r in found:
+        if r.header:
+            continue
+        ink = (gray[r.y0:r.y1, r.x0:r.x1] < FIGURE_INK).astype(numpy.uint8)
+        stats = cv2.connectedComponentsWithStats(ink, connectivity=8)[2][1:]
+        large = stats[(stats[:, cv2.CC_STAT_WIDTH] >= least)
+                      | (stats[:, cv2.CC_STAT_HEIGHT] >= least)]
+        if not len(large):
+            continue
+        x0 = int(large[:, cv2.CC_STAT_LEFT].min())
+        y0 = int(large[:, cv2.CC_STAT_TOP].min())
+        x1 = int((large[:, cv2.CC_STAT_LEFT] + large[:, cv2.CC_STAT_WIDTH]).max())
+        y1 = int((large[:, cv2.CC_STAT_TOP] + large[:, cv2.CC_STAT_HEIGHT]).max())
+        if 2 * (x1 - x0) >= r.x1 - r.x0:  # a figure across its column: its labels beside it
+            x0, x1 = 0, r.x1 - r.x0
+        boxes.append((max(r.x0, r.x0 + x0 - margin), max(r.y0, r.y0 + y0 - margin),
+                      min(r.x1, r.x0 + x1 + margin), min(r.y1, r.y0 + y1 + margin)))
+    return boxes
+
+
+def painted_out(pix, boxes):
+    """A copy of ``pix`` with the boxes (pixels) painted white."""
+    gray = _array(pix).copy()
+    for x0, y0, x1, y1 in boxes:
+        gray[y0:y1, x0:x1] = 255
     out = pymupdf.Pixmap(pymupdf.csGRAY, pix.width, pix.height, gray.tobytes(), False)
     out.set_dpi(pix.xres, pix.yres)
     return out

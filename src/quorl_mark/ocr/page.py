@@ -141,6 +141,8 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False):
     if len(found) == 1:
         return lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix, language,
                         tessdata)
+    if first_page:  # the abstract's figure: what Tesseract reads in it is garbage
+        pix = ocr_layout.painted_out(pix, ocr_layout.figure_boxes(pix, found))
     image, starts, gap = ocr_layout.stacked(pix, found)
     zoom = pix.xres / 72
     lines, headers = [], []
@@ -182,9 +184,12 @@ def _header(pix, region, language, tessdata, lines, headers):
 
 
 def is_drawings(header_lines):
-    """Whether a later page's header lines name the drawings ("说明书附图", spaced out or not;
-    the first page's header counts the pages of each part, "附图1页")."""
-    return any(DRAWINGS_WORD in hocr.text_of(line) for line in header_lines)
+    """Whether a later page's header lines (each word on its own, as _header gives them) name
+    the drawings ("说明书附图", a character of it perhaps misread)."""
+    lines = list(header_lines)
+    found = running_header.part_name(lines)
+    return DRAWINGS_WORD in "".join(hocr.text_of(line) for line in lines) or (
+        found is not None and found[0].endswith(DRAWINGS_WORD))
 
 
 def lines_of(page_hocr, pix, language, tessdata, least_confidence=GARBAGE):
