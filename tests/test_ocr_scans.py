@@ -53,6 +53,22 @@ class TestCleaning:
         assert out[137, 148] < 80 and out[120, 120] < 80
 
 
+    @pytest.mark.parametrize("skew", [2.5, -3.0, 0.5])
+    def test_a_crooked_sheet_is_turned_level_from_a_degree_on(self, skew):
+        from PIL import Image
+
+        image = numpy.full((1400, 1000), 255, dtype=numpy.uint8)
+        for y in range(150, 1250, 50):
+            for x in range(100, 900, 36):
+                image[y:y + 30, x:x + 30] = 30  # lines of characters
+        crooked = numpy.asarray(Image.fromarray(image).rotate(skew, fillcolor=255))
+        assert abs(ocr_clean.skew_angle(crooked) - skew) <= 0.15
+        out = pixels(ocr_clean.cleaned(gray_pixmap(crooked)))
+        left = abs(ocr_clean.skew_angle(out))
+        assert left <= 0.15 if abs(skew) >= ocr_clean.LEAST_SKEW else left == pytest.approx(
+            abs(skew), abs=0.15)
+
+
 class TestRegions:
     def page(self):
         """A first page: a header, a rule, two columns of text lines, and a vertical number in
