@@ -79,6 +79,12 @@ def _has_ink(gray, region):
         _ink_columns(gray, region).any())
 
 
+def has_ink_in(pix, found: List[Region]):
+    """Whether any of the regions of ``pix`` holds ink."""
+    gray = _array(pix)
+    return any(_has_ink(gray, r) for r in found)
+
+
 def regions(pix, rules, first_page) -> List[Region]:
     """The regions of ``pix`` (grey, cleaned, its resolution set) to read, in reading order;
     ``rules`` are its rules as _find_rules gives them (pixels), top to bottom. A page without a
@@ -149,24 +155,30 @@ def without_rules(pix, rules):
     return out
 
 
+def _figure_parts(gray, r: Region, dpi):
+    """The stats (cv2's) of the blots of ink in ``r`` FIGURE_PART wide or tall."""
+    import cv2
+    import numpy
+
+    least = FIGURE_PART * dpi
+    ink = (gray[r.y0:r.y1, r.x0:r.x1] < FIGURE_INK).astype(numpy.uint8)
+    stats = cv2.connectedComponentsWithStats(ink, connectivity=8)[2][1:]
+    return stats[(stats[:, cv2.CC_STAT_WIDTH] >= least) | (stats[:, cv2.CC_STAT_HEIGHT] >= least)]
+
+
 def figure_boxes(pix, found: List[Region]):
     """The boxes of the figures in the regions (pixels): in each region that is not a header,
     the box around its blots of ink FIGURE_PART wide or tall, with FIGURE_MARGIN around it."""
     import cv2
-    import numpy
 
     gray = _array(pix)
     dpi = pix.xres or 300
-    least = FIGURE_PART * dpi
     margin = int(FIGURE_MARGIN * dpi)
     boxes = []
     for r in found:
         if r.header:
             continue
-        ink = (gray[r.y0:r.y1, r.x0:r.x1] < FIGURE_INK).astype(numpy.uint8)
-        stats = cv2.connectedComponentsWithStats(ink, connectivity=8)[2][1:]
-        large = stats[(stats[:, cv2.CC_STAT_WIDTH] >= least)
-                      | (stats[:, cv2.CC_STAT_HEIGHT] >= least)]
+        large = _figure_parts(gray, r, dpi)
         if not len(large):
             continue
         x0 = int(large[:, cv2.CC_STAT_LEFT].min())
@@ -178,6 +190,24 @@ def figure_boxes(pix, found: List[Region]):
         boxes.append((max(r.x0, r.x0 + x0 - margin), max(r.y0, r.y0 + y0 - margin),
                       min(r.x1, r.x0 + x1 + margin), min(r.y1, r.y0 + y1 + margin)))
     return boxes
+
+
+def each_figure(pix, region: Region):
+    """The box of each figure in ``region`` (pixels): the parts of figures (as figure_boxes
+    finds them) less than FIGURE_MARGIN apart, with that margin around them. A drawings page's
+    captions stand apart from its figures, between them."""
+    import cv2
+    import numpy
+
+    dpi = pix.xres or 300
+    margin = int(FIGURE_MARGIN * dpi)
+    large = _figure_parts(_array(pix), region, dpi)
+    mask = numpy.zeros((region.y1 - region.y0, region.x1 - region.x0), dtype=numpy.uint8)
+    for x, y, w, h, _ in large:
+        mask[max(0, y - margin):y + h + margin, max(0, x - margin):x + w + margin] = 1
+    stats = cv2.connectedComponentsWithStats(mask, connectivity=8)[2][1:]
+    return [(region.x0 + int(x), region.y0 + int(y), region.x0 + int(x + w),
+             region.y0 + int(y + h)) for x, y, w, h, _ in stats]
 
 
 def painted_out(pix, boxes):

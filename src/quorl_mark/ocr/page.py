@@ -155,14 +155,38 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False):
     if not first_page and found[0].header:
         lines, headers = _header(pix, found[0], language, tessdata, lines, headers)
     if not first_page and is_drawings(line for line, header in zip(lines, headers) if header):
-        lines = [line for line, header in zip(lines, headers)
-                 if header or CAPTION.match(hocr.text_of(line))]
+        lines, headers = _captions(pix, found, language, tessdata, lines, headers)
     clean = ocr_layout.without_rules(pix, rules)
     # A header's words stand alone, each with a confidence of its own: none is garbage.
     return (lines_of([line for line, header in zip(lines, headers) if header], clean, language,
                      tessdata, least_confidence=0)
             + lines_of([line for line, header in zip(lines, headers) if not header], clean,
                        language, tessdata))
+
+
+def _captions(pix, found, language, tessdata, lines, headers):
+    """A drawings page's lines: its header's and its captions', these read again as sparse
+    text with the figures painted out when that finds more of them. Beside a figure's strokes
+    Tesseract often loses a caption's 图 or the whole caption."""
+    body = [line for line, header in zip(lines, headers)
+            if not header and CAPTION.match(hocr.text_of(line))]
+    head = [line for line, header in zip(lines, headers) if header]
+    regions = [r for r in found if not r.header]
+    bare = ocr_layout.painted_out(pix, [box for r in regions
+                                        for box in ocr_layout.each_figure(pix, r)])
+    if ocr_layout.has_ink_in(bare, regions):
+        image, starts, gap = ocr_layout.stacked(bare, regions)
+        zoom = pix.xres / 72
+        again = []
+        for line in hocr.parse(_tesseract(image, language, tessdata, SPARSE_SEGMENTATION),
+                               1.0):
+            i = ocr_layout.region_of(line.box, regions, starts)
+            if i is not None and CAPTION.match(hocr.text_of(line)):
+                again.append(hocr.moved(line, (regions[i].x0 - gap, regions[i].y0 - starts[i]),
+                                        1 / zoom))
+        if len(again) > len(body):
+            body = again
+    return head + body, [True] * len(head) + [False] * len(body)
 
 
 def _header(pix, region, language, tessdata, lines, headers):
