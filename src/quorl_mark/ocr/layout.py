@@ -35,6 +35,8 @@ STACK_GAP = 0.3
 # A blot of ink this wide or tall (in inches) is part of a figure: a character is about 0.15
 # inch, a figure's boxes, frames and lines are larger.
 FIGURE_PART = 0.45
+# A page whose figures cover this share of the area below its header is most likely drawings.
+FIGURE_PAGE = 0.2
 # A figure's thin lines come out of a scanner light grey: darker than this is their ink.
 FIGURE_INK = 200
 # A figure is painted out this far around its parts (inches), its labels beside them with it.
@@ -218,3 +220,10 @@ def painted_out(pix, boxes):
     out = pymupdf.Pixmap(pymupdf.csGRAY, pix.width, pix.height, gray.tobytes(), False)
     out.set_dpi(pix.xres, pix.yres)
     return out
+
+
+def mostly_figure(pix, found: List[Region]):
+    """Whether the figures (each_figure) cover FIGURE_PAGE of the regions or more."""
+    area = sum((r.x1 - r.x0) * (r.y1 - r.y0) for r in found)
+    covered = sum((x1 - x0) * (y1 - y0) for r in found for x0, y0, x1, y1 in each_figure(pix, r))
+    return area > 0 and covered >= FIGURE_PAGE * area

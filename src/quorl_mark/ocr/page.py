@@ -141,70 +141,80 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False):
     if len(found) == 1:
         return lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix, language,
                         tessdata)
+    clean = ocr_layout.without_rules(pix, rules)
     if first_page:  # the abstract's figure: what Tesseract reads in it is garbage
         pix = ocr_layout.painted_out(pix, ocr_layout.figure_boxes(pix, found))
+    if not first_page and found[0].header and ocr_layout.mostly_figure(pix, found[1:]):
+        # Most likely a drawings page: its header read first, its figures never read when
+        # it names the drawings (Tesseract takes long over a drawing, for garbage).
+        head = _header(pix, found[0], language, tessdata,
+                       [line for _, line in _read_regions(pix, found[:1], language, tessdata)])
+        if is_drawings(head):
+            return _finished(head, _captions(pix, found[1:], language, tessdata), clean,
+                             language, tessdata)
+    read = _read_regions(pix, found, language, tessdata)
+    head = [line for i, line in read if found[i].header]
+    body = [line for i, line in read if not found[i].header]
+    if not first_page and found[0].header:
+        head = _header(pix, found[0], language, tessdata, head)
+        if is_drawings(head):
+            body = _captions(pix, found[1:], language, tessdata, body)
+    return _finished(head, body, clean, language, tessdata)
+
+
+def _finished(head, body, pix, language, tessdata):
+    """lines_of the header's lines and the others: a header's words stand alone, each with a
+    confidence of its own, and none is garbage."""
+    return (lines_of(head, pix, language, tessdata, least_confidence=0)
+            + lines_of(body, pix, language, tessdata))
+
+
+def _read_regions(pix, found, language, tessdata, segmentation=PAGE_SEGMENTATION):
+    """(index of its region, line in page points) of each line Tesseract reads in the regions
+    stacked."""
     image, starts, gap = ocr_layout.stacked(pix, found)
     zoom = pix.xres / 72
-    lines, headers = [], []
-    for line in hocr.parse(_tesseract(image, language, tessdata, PAGE_SEGMENTATION), 1.0):
+    out = []
+    for line in hocr.parse(_tesseract(image, language, tessdata, segmentation), 1.0):
         i = ocr_layout.region_of(line.box, found, starts)
         if i is not None:
-            lines.append(hocr.moved(line, (found[i].x0 - gap, found[i].y0 - starts[i]),
-                                    1 / zoom))
-            headers.append(found[i].header)
-    if not first_page and found[0].header:
-        lines, headers = _header(pix, found[0], language, tessdata, lines, headers)
-    if not first_page and is_drawings(line for line, header in zip(lines, headers) if header):
-        lines, headers = _captions(pix, found, language, tessdata, lines, headers)
-    clean = ocr_layout.without_rules(pix, rules)
-    # A header's words stand alone, each with a confidence of its own: none is garbage.
-    return (lines_of([line for line, header in zip(lines, headers) if header], clean, language,
-                     tessdata, least_confidence=0)
-            + lines_of([line for line, header in zip(lines, headers) if not header], clean,
-                       language, tessdata))
+            out.append((i, hocr.moved(line, (found[i].x0 - gap, found[i].y0 - starts[i]),
+                                      1 / zoom)))
+    return out
 
 
-def _captions(pix, found, language, tessdata, lines, headers):
-    """A drawings page's lines: its header's and its captions', these read again as sparse
-    text with the figures painted out when that finds more of them. Beside a figure's strokes
-    Tesseract often loses a caption's 图 or the whole caption."""
-    body = [line for line, header in zip(lines, headers)
-            if not header and CAPTION.match(hocr.text_of(line))]
-    head = [line for line, header in zip(lines, headers) if header]
-    regions = [r for r in found if not r.header]
-    bare = ocr_layout.painted_out(pix, [box for r in regions
-                                        for box in ocr_layout.each_figure(pix, r)])
-    if ocr_layout.has_ink_in(bare, regions):
-        image, starts, gap = ocr_layout.stacked(bare, regions)
-        zoom = pix.xres / 72
-        again = []
-        for line in hocr.parse(_tesseract(image, language, tessdata, SPARSE_SEGMENTATION),
-                               1.0):
-            i = ocr_layout.region_of(line.box, regions, starts)
-            if i is not None and CAPTION.match(hocr.text_of(line)):
-                again.append(hocr.moved(line, (regions[i].x0 - gap, regions[i].y0 - starts[i]),
-                                        1 / zoom))
-        if len(again) > len(body):
-            body = again
-    return head + body, [True] * len(head) + [False] * len(body)
+def _captions(pix, regions, language, tessdata, read=()):
+    """The captions of a drawings page's ``regions`` (those among the lines ``read`` in them).
+    With fewer captions than figures, they are read again with the figures painted out, as a
+    block and then as sparse text, and the reading that finds the most is kept: beside a
+    figure's strokes Tesseract often loses a caption's 图 or the whole caption, and each way of
+    reading finds some that the other loses."""
+    captions = [line for line in read if CAPTION.match(hocr.text_of(line))]
+    figures = [box for r in regions for box in ocr_layout.each_figure(pix, r)]
+    bare = ocr_layout.painted_out(pix, figures)
+    if not ocr_layout.has_ink_in(bare, regions):
+        return captions
+    for segmentation in (PAGE_SEGMENTATION, SPARSE_SEGMENTATION):
+        if captions and len(captions) >= len(figures):
+            break
+        again = [line for _, line in _read_regions(bare, regions, language, tessdata,
+                                                   segmentation)
+                 if CAPTION.match(hocr.text_of(line))]
+        if len(again) > len(captions):
+            captions = again
+    return captions
 
 
-def _header(pix, region, language, tessdata, lines, headers):
-    """The lines with the header's as the text layer sets them (running_header.py), read again
+def _header(pix, region, language, tessdata, head):
+    """The header's lines ``head`` as the text layer sets them (running_header.py), read again
     as sparse text when they hold no part's name: Tesseract, reading a line, misreads the
     letter-spaced words of a running header ("权 利 要 求 书") that it reads right one by one."""
-    head = [line for line, header in zip(lines, headers) if header]
-    body = [line for line, header in zip(lines, headers) if not header]
     if running_header.part_name(head) is None:
-        zoom = pix.xres / 72
-        image, starts, gap = ocr_layout.stacked(pix, [region])
-        again = [hocr.moved(line, (region.x0 - gap, region.y0 - starts[0]), 1 / zoom)
-                 for line in hocr.parse(_tesseract(image, language, tessdata,
-                                                   SPARSE_SEGMENTATION), 1.0)]
+        again = [line for _, line in _read_regions(pix, [region], language, tessdata,
+                                                   SPARSE_SEGMENTATION)]
         if running_header.part_name(again) is not None:
             head = again
-    head = running_header.header_lines(head)
-    return head + body, [True] * len(head) + [False] * len(body)
+    return running_header.header_lines(head)
 
 
 def is_drawings(header_lines):
