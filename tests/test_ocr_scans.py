@@ -2,6 +2,7 @@
 page read column by column from a speckled grey scan and a bilevel one, --ocr always never
 doubling text and --ocr never on a scan. Tesseract runs for real on single pages."""
 import os
+import re
 import sys
 
 import numpy
@@ -232,3 +233,17 @@ def test_office_scan_of_a_real_publication_keeps_every_part(tmp_path):
     assert similarity(truth_texts[0], found_texts[0]) >= 0.9
     assert similarity(truth_texts[1], found_texts[1]) >= 0.8
     assert "图1" in found_texts[2]
+
+
+def test_real_bilevel_scan_drawings_and_paragraph_numbers():
+    """Pages 1, 3 and 7 of a real fax-mode scan (CCITT G4): a drawings page is found by its header and keeps its two
+    captions only, and a description page's paragraph numbers come without a quotation mark."""
+    scan = os.path.join(os.path.dirname(__file__), "real_scans", "CN102521584B-pages-1-3-7.pdf")
+    result = ocr_document(scan, dpi=DPI, jobs=2)
+    found = quorl.PdfDocument(pymupdf.open("pdf", result.pdf))
+    assert found.parsedict["drawings"]["pages"] == [2]
+    assert found.parsedict["descriptions"]["pages"] == [1]
+    texts = model_page_texts(found)
+    assert texts[2].split() == ["图1", "图2"]
+    numbers = re.findall(r"\[\d{4}\](.)", texts[1])
+    assert len(numbers) >= 5 and not set(numbers) & set("“”\"'")

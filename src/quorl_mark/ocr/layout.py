@@ -39,6 +39,9 @@ FIGURE_PART = 0.45
 FIGURE_PAGE = 0.2
 # A figure's thin lines come out of a scanner light grey: darker than this is their ink.
 FIGURE_INK = 200
+# On a drawings page, ink this close (inches) is one blot: the dashes of a line, a figure's
+# labels and its strokes; a caption's characters stand farther from the figure.
+FIGURE_JOIN = 0.06
 # A figure is painted out this far around its parts (inches), its labels beside them with it.
 FIGURE_MARGIN = 0.1
 
@@ -157,13 +160,16 @@ def without_rules(pix, rules):
     return out
 
 
-def _figure_parts(gray, r: Region, dpi):
-    """The stats (cv2's) of the blots of ink in ``r`` FIGURE_PART wide or tall."""
+def _figure_parts(gray, r: Region, dpi, reach=0):
+    """The stats (cv2's) of the blots of ink in ``r`` FIGURE_PART wide or tall, ink less than
+    ``reach`` pixels apart taken as one blot."""
     import cv2
     import numpy
 
     least = FIGURE_PART * dpi
     ink = (gray[r.y0:r.y1, r.x0:r.x1] < FIGURE_INK).astype(numpy.uint8)
+    if reach > 1:
+        ink = cv2.dilate(ink, numpy.ones((reach, reach), numpy.uint8))
     stats = cv2.connectedComponentsWithStats(ink, connectivity=8)[2][1:]
     return stats[(stats[:, cv2.CC_STAT_WIDTH] >= least) | (stats[:, cv2.CC_STAT_HEIGHT] >= least)]
 
@@ -194,16 +200,18 @@ def figure_boxes(pix, found: List[Region]):
     return boxes
 
 
-def each_figure(pix, region: Region):
+def each_figure(pix, region: Region, joined=False):
     """The box of each figure in ``region`` (pixels): the parts of figures (as figure_boxes
-    finds them) less than FIGURE_MARGIN apart, with that margin around them. A drawings page's
-    captions stand apart from its figures, between them."""
+    finds them) less than FIGURE_MARGIN apart, with that margin around them; ``joined``, the
+    parts are blots of ink less than FIGURE_JOIN apart (a dashed line, a figure's labels), as
+    on a drawings page, whose lines of text are captions only. The captions stand apart from
+    the figures, between them."""
     import cv2
     import numpy
 
     dpi = pix.xres or 300
     margin = int(FIGURE_MARGIN * dpi)
-    large = _figure_parts(_array(pix), region, dpi)
+    large = _figure_parts(_array(pix), region, dpi, int(FIGURE_JOIN * dpi) if joined else 0)
     mask = numpy.zeros((region.y1 - region.y0, region.x1 - region.x0), dtype=numpy.uint8)
     for x, y, w, h, _ in large:
         mask[max(0, y - margin):y + h + margin, max(0, x - margin):x + w + margin] = 1

@@ -190,7 +190,7 @@ def _captions(pix, regions, language, tessdata, read=()):
     figure's strokes Tesseract often loses a caption's 图 or the whole caption, and each way of
     reading finds some that the other loses."""
     captions = [line for line in read if CAPTION.match(hocr.text_of(line))]
-    figures = [box for r in regions for box in ocr_layout.each_figure(pix, r)]
+    figures = [box for r in regions for box in ocr_layout.each_figure(pix, r, joined=True)]
     bare = ocr_layout.painted_out(pix, figures)
     if not ocr_layout.has_ink_in(bare, regions):
         return captions
