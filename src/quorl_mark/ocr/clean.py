@@ -28,7 +28,9 @@ SKEW_STEP = 0.1
 # ... on the page shrunk to this width in pixels ...
 SKEW_WIDTH = 600
 # ... and turned level when it is at least this far off: Tesseract reads a line a little
-# crooked well, and the text layer's places stay those of the image as it is shown.
+# crooked well, and the text layer then keeps the places of the image as it is shown. A page
+# turned level has its text where a level sheet prints it, which is where the crooked image
+# shows it to within the skew's sine times the distance from the page's middle.
 LEAST_SKEW = 1.0
 
 
