@@ -220,9 +220,12 @@ def each_figure(pix, region: Region, joined=False):
              region.y0 + int(y + h)) for x, y, w, h, _ in stats]
 
 
-def painted_out(pix, boxes):
-    """A copy of ``pix`` with the boxes (pixels) painted white."""
+def painted_out(pix, boxes, paper=None):
+    """A copy of ``pix`` with the boxes (pixels) painted white, and with ``paper`` also every
+    pixel that light."""
     gray = _array(pix).copy()
+    if paper is not None:
+        gray[gray >= paper] = 255
     for x0, y0, x1, y1 in boxes:
         gray[y0:y1, x0:x1] = 255
     out = pymupdf.Pixmap(pymupdf.csGRAY, pix.width, pix.height, gray.tobytes(), False)

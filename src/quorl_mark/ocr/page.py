@@ -191,7 +191,9 @@ def _captions(pix, regions, language, tessdata, read=()):
     reading finds some that the other loses."""
     captions = [line for line in read if CAPTION.match(hocr.text_of(line))]
     figures = [box for r in regions for box in ocr_layout.each_figure(pix, r, joined=True)]
-    bare = ocr_layout.painted_out(pix, figures)
+    # A page left almost blank: Tesseract, thresholding it as a whole, would take the grain
+    # of the paper for ink.
+    bare = ocr_layout.painted_out(pix, figures, paper=ocr_layout.FIGURE_INK)
     if not ocr_layout.has_ink_in(bare, regions):
         return captions
     for segmentation in (PAGE_SEGMENTATION, SPARSE_SEGMENTATION):
