@@ -65,6 +65,9 @@ def mark_rects(html, pdf, marks):
                 out.append((None, [], None))
                 continue
             lines = mark["pdflines"]
+            if not lines:  # placed on no line: as good as not placed, and it has no rects
+                out.append((None, [], None))
+                continue
             out.append((lines, job._rects(converter.pdfdoc, lines),
                         [(i - figures_before[i], span) for i, span in lines]))
     return out

@@ -6,16 +6,21 @@ grey JPEG at quality 70 on shaded paper with specks, a small skew) or in black a
 (CCITT G4, ``--bilevel``). Both tools then read the same scan on the machine's 2 cores:
 ``ocr_document(jobs=2)`` and ``ocrmypdf -l chi_sim -j 2``. Printed: character similarity of
 each page's text against the text PDF's (1 - edit distance / length, whitespace and figure
-placeholders left out), by page kind, and the seconds each took (wall and CPU of the children).
-Both texts are taken with PyMuPDF's plain extraction, since ocrmypdf's output has no vector rule
-on its first page and the document model refuses it; for quorl the text the document model
-reads is printed as well, with the share of marks whose rectangles overlap the text PDF's with
-an IoU of at least 0.7.
+placeholders left out, never below 0), by page kind, and the seconds each took (wall and CPU of
+the children). The texts compared are those the document model reads: for both tools and the
+text PDF, PyMuPDF's lines inside the regions the document model reads each page of the text PDF
+in (page 1's columns, the text area of later pages: no running header, page number or number in
+the margin), in rows top to bottom and left to right, so that the order a tool wrote its lines
+in does not count; ocrmypdf's output cannot be read by the document model itself, as it has no
+vector rule on its first page. For quorl the document model's own text is compared as well,
+with the share of marks (those the text PDF places) whose rectangles overlap the text PDF's
+with an IoU of at least 0.7.
 
-    .venv/bin/python bench/bench_scans.py [--patents 2] [--real 2] [--bilevel]
+    .venv/bin/python bench/bench_scans.py [--patents 2] [--real 2] [--bilevel] [--real-folder F]
 """
 import argparse
 import os
+import pathlib
 import resource
 import shutil
 import subprocess
@@ -34,7 +39,7 @@ from ocr_measure import mark_ious, model_page_texts, similarity  # noqa: E402
 from patent_files import spread_marks  # noqa: E402
 from patents import generate_patent  # noqa: E402
 from quorl_mark.ocr.document import ocr_document  # noqa: E402
-from real_patents import NAMES, pdf_path, standin_html  # noqa: E402
+import real_patents  # noqa: E402
 from scans import office_scan  # noqa: E402
 
 DPI = 300
@@ -63,46 +68,81 @@ def ocrmypdf(scan):
             return f.read()
 
 
-def plain_texts(pdf):
-    return [page.get_text() for page in pymupdf.open("pdf", pdf)]
+def reading_regions(pdfdoc):
+    """page -> the rectangles the document model reads the page in (page 1's columns, the text
+    area of later pages), and page -> its kind."""
+    regions, kinds = {}, {}
+    for kind, entry in pdfdoc.parsedict.items():
+        for page in entry["pages"]:
+            regions[page], kinds[page] = [pymupdf.Rect(r) for r in entry["margins"]], kind
+    return regions, kinds
 
 
-def kinds_of(text_pdf, count):
-    """abstract, claims, descriptions or drawings per page, from its running header."""
-    kinds = []
-    for number, page in enumerate(pymupdf.open("pdf", text_pdf)):
-        header = "".join(page.get_text(clip=pymupdf.Rect(0, 0, page.rect.width, 70)).split())
-        kinds.append("abstract" if number == 0 else "drawings" if "附图" in header else
-                     "claims" if "权利要求书" in header else "descriptions")
-    return kinds[:count]
+def _rows(lines):
+    """PyMuPDF's lines (text, bbox) top to bottom, those on one printed row (their middles
+    less than half a line apart) left to right: an order that does not depend on how a text
+    layer was written."""
+    rows = []
+    for text, box in sorted(lines, key=lambda line: (line[1][1] + line[1][3]) / 2):
+        middle, height = (box[1] + box[3]) / 2, box[3] - box[1]
+        if rows and abs(middle - rows[-1][0]) < 0.5 * max(height, rows[-1][1]):
+            rows[-1][2].append((box[0], text))
+        else:
+            rows.append((middle, height, [(box[0], text)]))
+    return "\n".join("".join(text for _, text in sorted(row)) for _, _, row in rows)
+
+
+def region_texts(pdf, regions):
+    """Each page's text inside its reading regions (the whole page when it has none), region by
+    region, in _rows's order, figure placeholders left out."""
+    doc = pymupdf.open("pdf", pdf)
+    texts = []
+    for page in doc:
+        parts = []
+        for rect in regions.get(page.number, [page.rect]):
+            lines = [("".join(span["text"] for span in line["spans"]), line["bbox"])
+                     for block in page.get_text("dict", clip=rect)["blocks"]
+                     for line in block.get("lines", ())]
+            parts.append(_rows(lines))
+        texts.append("\n".join(parts).replace(IMAGE, ""))
+    return texts
+
+
+def model_texts(pdf, name, who):
+    """The document model's text of each page, figure placeholders left out; None when the
+    model refuses the PDF."""
+    try:
+        pdfdoc = quorl.PdfDocument(pymupdf.open("pdf", pdf))
+    except Exception as e:  # noqa: BLE001 - reported, not hidden
+        print("%s: the document model refuses %s: %s" % (name, who, e))
+        return None
+    return [text.replace(IMAGE, "") for text in model_page_texts(pdfdoc)]
 
 
 def measure(name, text_pdf, html, bilevel, seed):
     scan = office_scan(text_pdf, DPI, skew=(0.4 if seed % 2 else -0.6), seed=seed,
                        bilevel=bilevel)
     ours, our_wall, our_cpu = timed(lambda: ocr_document(scan, dpi=DPI, jobs=2))
-    start = time.process_time()
     theirs, their_wall, their_cpu = timed(lambda: ocrmypdf(scan))
-    truth = [t.replace(IMAGE, "") for t in plain_texts(text_pdf)]
-    kinds = kinds_of(text_pdf, len(truth))
-    row = dict(name=name, pages=len(truth), kinds=kinds, ours=(our_wall, our_cpu),
-               theirs=(their_wall, their_cpu + time.process_time() - start))
+    truth_doc = quorl.PdfDocument(pymupdf.open("pdf", text_pdf))
+    regions, kinds = reading_regions(truth_doc)
+    pages = truth_doc.pagecount
+    row = dict(name=name, pages=pages, kinds=[kinds.get(n, "-") for n in range(pages)],
+               ours=(our_wall, our_cpu),
+               theirs=(their_wall, their_cpu))
+    truth = region_texts(text_pdf, regions)
     row["plain"] = [(similarity(t, a), similarity(t, b)) for t, a, b in
-                    zip(truth, plain_texts(ours.pdf), plain_texts(theirs))]
-    model_truth = model_page_texts(quorl.PdfDocument(pymupdf.open("pdf", text_pdf)))
-    try:
-        model_ours = model_page_texts(quorl.PdfDocument(pymupdf.open("pdf", ours.pdf)))
-    except Exception as e:  # noqa: BLE001 - reported, not hidden
-        print("%s: the document model refuses quorl's OCR: %s" % (name, e))
-        model_ours = [""] * len(model_truth)
-    row["model"] = [similarity(t.replace(IMAGE, ""), f.replace(IMAGE, ""))
-                    for t, f in zip(model_truth, model_ours)]
+                    zip(truth, region_texts(ours.pdf, regions), region_texts(theirs, regions))]
+    model_truth = [text.replace(IMAGE, "") for text in model_page_texts(truth_doc)]
+    model_ours = model_texts(ours.pdf, name, "quorl's OCR") or [""] * pages
+    row["model"] = [similarity(t, f) for t, f in zip(model_truth, model_ours)]
     row["ious"] = []
     if html is not None:
         marks = spread_marks(html, 30)
         try:
             for a, b in zip(mark_rects(html, text_pdf, marks), mark_rects(html, ours.pdf, marks)):
-                row["ious"].append(min(mark_ious(a[1], b[1]).values()) if b[1] else 0.0)
+                if a[0] is not None:  # a mark the text PDF cannot place is not the OCR's fault
+                    row["ious"].append(min(mark_ious(a[1], b[1]).values()) if b[1] else 0.0)
         except Exception as e:  # noqa: BLE001
             print("%s: marks not measured: %s" % (name, e))
     return row
@@ -145,7 +185,14 @@ def main():
     parser.add_argument("--patents", type=int, default=2)
     parser.add_argument("--real", type=int, default=2)
     parser.add_argument("--bilevel", action="store_true")
+    parser.add_argument("--real-folder", default=None,
+                        help="read the real publications from this folder (scans in it, "
+                             "without text, are left out)")
     args = parser.parse_args()
+    if args.real_folder:
+        real_patents.FOLDER = pathlib.Path(args.real_folder)
+    names = [path.stem for path in sorted(real_patents.FOLDER.glob("*.pdf"))
+             if any(page.get_text().strip() for page in pymupdf.open(path))]
     if shutil.which("ocrmypdf") is None:
         sys.exit("ocrmypdf is missing: apt-get install -y ocrmypdf")
     rows = []
@@ -153,9 +200,10 @@ def main():
         patent = generate_patent(seed)
         rows.append(measure("patent %d" % seed, patent.pdf, patent.html, args.bilevel, seed))
         print(rows[-1]["name"], "done", flush=True)
-    for i, name in enumerate(NAMES[:args.real]):
-        with open(pdf_path(name), "rb") as f:
-            rows.append(measure(name, f.read(), standin_html(name), args.bilevel, i))
+    for i, name in enumerate(names[:args.real]):
+        with open(real_patents.pdf_path(name), "rb") as f:
+            rows.append(measure(name, f.read(), real_patents.standin_html(name), args.bilevel,
+                                i))
         print(name, "done", flush=True)
     report(rows)
 

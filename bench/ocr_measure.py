@@ -3,23 +3,17 @@ character similarity of page texts, and how the marks' rectangles and PDF lines 
 
 
 def edit_distance(a, b):
-    """Levenshtein distance of two strings, one row at a time."""
-    if len(a) < len(b):
-        a, b = b, a
-    previous = list(range(len(b) + 1))
-    for i, ca in enumerate(a, 1):
-        current = [i]
-        for j, cb in enumerate(b, 1):
-            current.append(min(previous[j] + 1, current[j - 1] + 1,
-                               previous[j - 1] + (ca != cb)))
-        previous = current
-    return previous[-1]
+    """Levenshtein distance of two strings."""
+    from rapidfuzz.distance import Levenshtein
+
+    return Levenshtein.distance(a, b)
 
 
 def similarity(truth, found):
-    """1 - edit distance / length of the true text, whitespace left out of both."""
+    """1 - edit distance / length of the true text, whitespace left out of both; never below
+    0 (a found text much longer than the truth is as bad as none)."""
     truth, found = "".join(truth.split()), "".join(found.split())
-    return 1 - edit_distance(truth, found) / max(1, len(truth))
+    return max(0.0, 1 - edit_distance(truth, found) / max(1, len(truth)))
 
 
 def _area(r):

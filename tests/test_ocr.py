@@ -235,6 +235,11 @@ class TestTextLines:
         (("存储特征向量", "(例如S120)", ";", "所述"), "存储特征向量（例如S120）；所述"),
         (("(21)申请号", "2019", ":"), "(21)申请号2019:"),
         (("信号", "(",), "信号（"),
+        # A paragraph number's blank read as a quotation mark; a quotation inside a line stays.
+        (("[0001]", 1.0, "“本", "发明"), "[0001]本发明"),
+        (("[0012]", "”", "称为", "“", "码", "”"), "[0012]称为“码”"),
+        (("[ooo7]", "”图", "1"), "[0007]图1"), (("[oolt]", "图5"), "[0011]图5"),
+        (("[Model]", "A"), "[Model]A"),
     ])
     def test_text_as_chinese_patents_print_it(self, words, text):
         (line,) = text_lines([ocr_line(*words)])

@@ -2,6 +2,7 @@
 page read column by column from a speckled grey scan and a bilevel one, --ocr always never
 doubling text and --ocr never on a scan. Tesseract runs for real on single pages."""
 import os
+import re
 import sys
 
 import numpy
@@ -14,8 +15,10 @@ import quorl  # noqa: E402
 from ocr_measure import model_page_texts, similarity  # noqa: E402
 from patent_files import write_patent  # noqa: E402
 from quorl_mark.commands import mark as cli  # noqa: E402
-from quorl_mark.ocr import clean as ocr_clean, layout as ocr_layout  # noqa: E402
+from quorl_mark.ocr import clean as ocr_clean, layout as ocr_layout, running_header  # noqa: E402
 from quorl_mark.ocr.document import ocr_document  # noqa: E402
+from quorl_mark.ocr.hocr import OcrLine, Word, text_of  # noqa: E402
+from real_patents import pdf_path  # noqa: E402
 from scans import office_scan  # noqa: E402
 
 DPI = 200
@@ -51,6 +54,22 @@ class TestCleaning:
         assert out[137, 148] < 80 and out[120, 120] < 80
 
 
+    @pytest.mark.parametrize("skew", [2.5, -3.0, 0.5])
+    def test_a_crooked_sheet_is_turned_level_from_a_degree_on(self, skew):
+        from PIL import Image
+
+        image = numpy.full((1400, 1000), 255, dtype=numpy.uint8)
+        for y in range(150, 1250, 50):
+            for x in range(100, 900, 36):
+                image[y:y + 30, x:x + 30] = 30  # lines of characters
+        crooked = numpy.asarray(Image.fromarray(image).rotate(skew, fillcolor=255))
+        assert abs(ocr_clean.skew_angle(crooked) - skew) <= 0.15
+        out = pixels(ocr_clean.cleaned(gray_pixmap(crooked)))
+        left = abs(ocr_clean.skew_angle(out))
+        assert left <= 0.15 if abs(skew) >= ocr_clean.LEAST_SKEW else left == pytest.approx(
+            abs(skew), abs=0.15)
+
+
 class TestRegions:
     def page(self):
         """A first page: a header, a rule, two columns of text lines, and a vertical number in
@@ -74,6 +93,24 @@ class TestRegions:
         assert header.y1 <= 800 and left.y0 >= 806 and right.y0 >= 806
         assert 1050 <= left.x1 < right.x0 <= 1250
         assert left.x0 > 70  # the vertical number is outside
+
+    def test_a_figure_in_a_column_is_painted_out_and_the_text_beside_it_kept(self):
+        image = numpy.full((1600, 2400), 255, dtype=numpy.uint8)
+        for y in range(100, 1400, 60):
+            for x in range(220, 1000, 45):
+                image[y:y + 35, x:x + 35] = 0  # characters of the left column
+        image[300:302, 1300:2000] = image[700:702, 1300:2000] = 160  # a light, thin frame
+        image[300:702, 1300:1302] = image[300:702, 1998:2000] = 160
+        image[480:515, 1500:1535] = 0  # a label inside it
+        image[480:515, 2100:2160] = 0  # and one beside it
+        pix = gray_pixmap(image)
+        found = [ocr_layout.Region(200, 50, 1100, 1600), ocr_layout.Region(1250, 50, 2200, 1600)]
+        (box,) = ocr_layout.figure_boxes(pix, found)
+        assert box[0] <= 1300 and box[1] <= 300 and box[2] >= 2160 and box[3] >= 702
+        out = pixels(ocr_layout.painted_out(pix, [box]))
+        assert out[497, 1517] == 255 and out[497, 2130] == 255
+        assert (out[:, :1100] == image[:, :1100]).all()
+        assert ocr_layout.figure_boxes(pix, found[:1]) == []  # characters are no figure
 
     def test_later_page_and_page_without_rule(self):
         pix = self.page()
@@ -144,3 +181,69 @@ def test_ocr_never_on_a_scan_says_it_has_no_text_layer(patent, tmp_path, capsys)
                      "--ocr", "never"]) == 1
     err = capsys.readouterr().err
     assert "no text layer" in err and "--ocr auto" in err
+
+
+def header_line(*texts):
+    """A header line of words 40 points apart, each 10 points wide per character."""
+    words, x = [], 60.0
+    for text in texts:
+        words.append(Word(text, (x, 30.0, x + 10 * len(text), 42.0), 80.0))
+        x += 10 * len(text) + 40
+    return OcrLine((60.0, 30.0, x - 40, 42.0), 41.0, words)
+
+
+class TestRunningHeader:
+    @pytest.mark.parametrize("texts, name", [
+        (("CN", "110532550", "A", "权", "--", "利要求书", "1/2页"), "权利要求书"),
+        (("CN", "110532550", "人", "A", "要求书", "2/2页"), "权利要求书"),
+        (("CN", "110532550", "A", "说明书附", "，，"), "说明书附图"),
+        (("CN", "110532550", "A", "说", "明", "书", "附", "图", "1/4页"), "说明书附图"),
+        (("CN", "110532550", "A", "说", "明", "书", "3/5页"), "说明书"),
+        (("CN", "110532550", "A", "说明", "3/5页"), "说明书"),
+    ])
+    def test_a_misread_part_name_is_set_right(self, texts, name):
+        line = header_line(*texts)
+        fixed = running_header.header_lines([line])
+        assert running_header.part_name(fixed)[0] == name
+        assert name in [text_of(one) for one in fixed] or name in "".join(texts)
+        assert all(len(one.words) == 1 and one.baseline == line.baseline for one in fixed)
+        # The words before the name stay where they were.
+        assert [one.words[0] for one in fixed[:2]] == line.words[:2]
+
+    @pytest.mark.parametrize("texts", [("CN", "110532550", "A"), ("一种方法", "1/2页")])
+    def test_no_name_is_made_up(self, texts):
+        line = header_line(*texts)
+        assert running_header.part_name([line]) is None
+        assert [one.words[0] for one in running_header.header_lines([line])] == line.words
+
+
+def test_office_scan_of_a_real_publication_keeps_every_part(tmp_path):
+    """Front page, a claims page and a drawings page of a real publication: each later page is
+    found by its running header (the part's name spaced out, a character of it often misread),
+    and page 1's abstract is read column by column."""
+    text = pymupdf.open(pdf_path("CN110532550A"))
+    text.select([0, 1, 8])
+    pdf = text.tobytes()
+    result = ocr_document(office_scan(pdf, 300, skew=-0.6, seed=0), dpi=DPI, jobs=2)
+    truth = quorl.PdfDocument(pymupdf.open("pdf", pdf))
+    found = quorl.PdfDocument(pymupdf.open("pdf", result.pdf))
+    assert [found.parsedict[kind]["pages"] for kind in ("abstract", "claims", "drawings")] == \
+        [[0], [1], [2]]
+    truth_texts, found_texts = model_page_texts(truth), model_page_texts(found)
+    assert similarity(truth_texts[0], found_texts[0]) >= 0.9
+    assert similarity(truth_texts[1], found_texts[1]) >= 0.8
+    assert "图1" in found_texts[2]
+
+
+def test_real_bilevel_scan_drawings_and_paragraph_numbers():
+    """Pages 1, 3 and 7 of a real fax-mode scan (CCITT G4): a drawings page is found by its header and keeps its two
+    captions only, and a description page's paragraph numbers come without a quotation mark."""
+    scan = os.path.join(os.path.dirname(__file__), "real_scans", "CN102521584B-pages-1-3-7.pdf")
+    result = ocr_document(scan, dpi=DPI, jobs=2)
+    found = quorl.PdfDocument(pymupdf.open("pdf", result.pdf))
+    assert found.parsedict["drawings"]["pages"] == [2]
+    assert found.parsedict["descriptions"]["pages"] == [1]
+    texts = model_page_texts(found)
+    assert texts[2].split() == ["图1", "图2"]
+    numbers = re.findall(r"\[\d{4}\](.)", texts[1])
+    assert len(numbers) >= 5 and not set(numbers) & set("“”\"'")

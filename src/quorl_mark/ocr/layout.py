@@ -32,6 +32,18 @@ MIN_GUTTER = 0.12
 DARK = 128
 # The regions are stacked this far apart, in inches: Tesseract never joins their lines.
 STACK_GAP = 0.3
+# A blot of ink this wide or tall (in inches) is part of a figure: a character is about 0.15
+# inch, a figure's boxes, frames and lines are larger.
+FIGURE_PART = 0.45
+# A page whose figures cover this share of the area below its header is most likely drawings.
+FIGURE_PAGE = 0.2
+# A figure's thin lines come out of a scanner light grey: darker than this is their ink.
+FIGURE_INK = 200
+# On a drawings page, ink this close (inches) is one blot: the dashes of a line, a figure's
+# labels and its strokes; a caption's characters stand farther from the figure.
+FIGURE_JOIN = 0.06
+# A figure is painted out this far around its parts (inches), its labels beside them with it.
+FIGURE_MARGIN = 0.1
 
 
 class Region(NamedTuple):
@@ -70,6 +82,12 @@ def _gutter(gray, region, dpi) -> Tuple[int, int]:
 def _has_ink(gray, region):
     return region.x1 > region.x0 and region.y1 > region.y0 and bool(
         _ink_columns(gray, region).any())
+
+
+def has_ink_in(pix, found: List[Region]):
+    """Whether any of the regions of ``pix`` holds ink."""
+    gray = _array(pix)
+    return any(_has_ink(gray, r) for r in found)
 
 
 def regions(pix, rules, first_page) -> List[Region]:
@@ -140,3 +158,83 @@ def without_rules(pix, rules):
     out = pymupdf.Pixmap(pymupdf.csGRAY, pix.width, pix.height, gray.tobytes(), False)
     out.set_dpi(pix.xres, pix.yres)
     return out
+
+
+def _figure_parts(gray, r: Region, dpi, reach=0):
+    """The stats (cv2's) of the blots of ink in ``r`` FIGURE_PART wide or tall, ink less than
+    ``reach`` pixels apart taken as one blot."""
+    import cv2
+    import numpy
+
+    least = FIGURE_PART * dpi
+    ink = (gray[r.y0:r.y1, r.x0:r.x1] < FIGURE_INK).astype(numpy.uint8)
+    if reach > 1:
+        ink = cv2.dilate(ink, numpy.ones((reach, reach), numpy.uint8))
+    stats = cv2.connectedComponentsWithStats(ink, connectivity=8)[2][1:]
+    return stats[(stats[:, cv2.CC_STAT_WIDTH] >= least) | (stats[:, cv2.CC_STAT_HEIGHT] >= least)]
+
+
+def figure_boxes(pix, found: List[Region]):
+    """The boxes of the figures in the regions (pixels): in each region that is not a header,
+    the box around its blots of ink FIGURE_PART wide or tall, with FIGURE_MARGIN around it."""
+    import cv2
+
+    gray = _array(pix)
+    dpi = pix.xres or 300
+    margin = int(FIGURE_MARGIN * dpi)
+    boxes = []
+    for r in found:
+        if r.header:
+            continue
+        large = _figure_parts(gray, r, dpi)
+        if not len(large):
+            continue
+        x0 = int(large[:, cv2.CC_STAT_LEFT].min())
+        y0 = int(large[:, cv2.CC_STAT_TOP].min())
+        x1 = int((large[:, cv2.CC_STAT_LEFT] + large[:, cv2.CC_STAT_WIDTH]).max())
+        y1 = int((large[:, cv2.CC_STAT_TOP] + large[:, cv2.CC_STAT_HEIGHT]).max())
+        if 2 * (x1 - x0) >= r.x1 - r.x0:  # a figure across its column: its labels beside it
+            x0, x1 = 0, r.x1 - r.x0
+        boxes.append((max(r.x0, r.x0 + x0 - margin), max(r.y0, r.y0 + y0 - margin),
+                      min(r.x1, r.x0 + x1 + margin), min(r.y1, r.y0 + y1 + margin)))
+    return boxes
+
+
+def each_figure(pix, region: Region, joined=False):
+    """The box of each figure in ``region`` (pixels): the parts of figures (as figure_boxes
+    finds them) less than FIGURE_MARGIN apart, with that margin around them; ``joined``, the
+    parts are blots of ink less than FIGURE_JOIN apart (a dashed line, a figure's labels), as
+    on a drawings page, whose lines of text are captions only. The captions stand apart from
+    the figures, between them."""
+    import cv2
+    import numpy
+
+    dpi = pix.xres or 300
+    margin = int(FIGURE_MARGIN * dpi)
+    large = _figure_parts(_array(pix), region, dpi, int(FIGURE_JOIN * dpi) if joined else 0)
+    mask = numpy.zeros((region.y1 - region.y0, region.x1 - region.x0), dtype=numpy.uint8)
+    for x, y, w, h, _ in large:
+        mask[max(0, y - margin):y + h + margin, max(0, x - margin):x + w + margin] = 1
+    stats = cv2.connectedComponentsWithStats(mask, connectivity=8)[2][1:]
+    return [(region.x0 + int(x), region.y0 + int(y), region.x0 + int(x + w),
+             region.y0 + int(y + h)) for x, y, w, h, _ in stats]
+
+
+def painted_out(pix, boxes, paper=None):
+    """A copy of ``pix`` with the boxes (pixels) painted white, and with ``paper`` also every
+    pixel that light."""
+    gray = _array(pix).copy()
+    if paper is not None:
+        gray[gray >= paper] = 255
+    for x0, y0, x1, y1 in boxes:
+        gray[y0:y1, x0:x1] = 255
+    out = pymupdf.Pixmap(pymupdf.csGRAY, pix.width, pix.height, gray.tobytes(), False)
+    out.set_dpi(pix.xres, pix.yres)
+    return out
+
+
+def mostly_figure(pix, found: List[Region]):
+    """Whether the figures (each_figure) cover FIGURE_PAGE of the regions or more."""
+    area = sum((r.x1 - r.x0) * (r.y1 - r.y0) for r in found)
+    covered = sum((x1 - x0) * (y1 - y0) for r in found for x0, y0, x1, y1 in each_figure(pix, r))
+    return area > 0 and covered >= FIGURE_PAGE * area

@@ -13,6 +13,7 @@ is kept only between two Latin words or numbers. Chinese punctuation it reads as
 full width again.
 """
 import dataclasses
+import re
 import statistics
 from typing import List, Optional, Sequence, Tuple
 
@@ -47,6 +48,16 @@ SHORT_RUN = 8
 SAME_SIZE = 0.15
 
 FULL_WIDTH = {"(": "（", ")": "）", ",": "，", ";": "；", ":": "：", "?": "？", "!": "！"}
+# A paragraph number ("[0001]") opening a line: Tesseract reads the blank after it as a
+# quotation mark now and then (a paragraph never opens with one), and on fax-mode scans some of
+# its digits as the letters they resemble.
+PARAGRAPH_NUMBER = re.compile(r"^\[([0-9oOlIt|!]{4,5})\][“”‘’\"'`]*")
+DIGIT_LOOKALIKES = str.maketrans("oOlIt|!", "0011111")
+
+
+def paragraph_number(text):
+    """``text`` with the paragraph number opening it read right (see PARAGRAPH_NUMBER)."""
+    return PARAGRAPH_NUMBER.sub(lambda m: "[%s]" % m.group(1).translate(DIGIT_LOOKALIKES), text)
 
 _LATIN = {}
 
@@ -177,7 +188,7 @@ def _runs(line: OcrLine, size: float):
         left, right = _group_ends(group, size)
         left = line.box[0] if i == 0 else left
         right = line.box[2] if i == len(groups) - 1 else right
-        text = full_width(_joined(group))
+        text = paragraph_number(full_width(_joined(group)))
         if text:
             runs.append((text, left, right))
     return runs

@@ -15,7 +15,7 @@ import subprocess
 
 import pymupdf
 
-from . import hocr, layout as ocr_layout
+from . import hocr, layout as ocr_layout, running_header
 from .clean import cleaned
 from ..errors import JobError
 
@@ -45,8 +45,6 @@ GARBAGE = 25
 # text, and the rest is what Tesseract makes of the figures' strokes.
 DRAWINGS_WORD = "附图"
 CAPTION = re.compile(r"^图\d+[A-Za-z]?$")
-# A running header names its page's part with one of these words.
-KIND_WORDS = ("权利要求书", "说明书", "附图", "序列表")
 SPARSE_SEGMENTATION = 11
 TESSERACT_TIMEOUT = 300  # seconds; a page at 300 dpi takes about five
 
@@ -143,48 +141,96 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False):
     if len(found) == 1:
         return lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix, language,
                         tessdata)
+    clean = ocr_layout.without_rules(pix, rules)
+    if first_page:  # the abstract's figure: what Tesseract reads in it is garbage
+        pix = ocr_layout.painted_out(pix, ocr_layout.figure_boxes(pix, found))
+    if not first_page and found[0].header and ocr_layout.mostly_figure(pix, found[1:]):
+        # Most likely a drawings page: its header read first, its figures never read when
+        # it names the drawings (Tesseract takes long over a drawing, for garbage).
+        head = _header(pix, found[0], language, tessdata,
+                       [line for _, line in _read_regions(pix, found[:1], language, tessdata)])
+        if is_drawings(head):
+            return _finished(head, _captions(pix, found[1:], language, tessdata), clean,
+                             language, tessdata)
+    read = _read_regions(pix, found, language, tessdata)
+    head = [line for i, line in read if found[i].header]
+    body = [line for i, line in read if not found[i].header]
+    if not first_page and found[0].header:
+        head = _header(pix, found[0], language, tessdata, head)
+        if is_drawings(head):
+            body = _captions(pix, found[1:], language, tessdata, body)
+    return _finished(head, body, clean, language, tessdata)
+
+
+def _finished(head, body, pix, language, tessdata):
+    """lines_of the header's lines and the others: a header's words stand alone, each with a
+    confidence of its own, and none is garbage."""
+    return (lines_of(head, pix, language, tessdata, least_confidence=0)
+            + lines_of(body, pix, language, tessdata))
+
+
+def _read_regions(pix, found, language, tessdata, segmentation=PAGE_SEGMENTATION):
+    """(index of its region, line in page points) of each line Tesseract reads in the regions
+    stacked."""
     image, starts, gap = ocr_layout.stacked(pix, found)
     zoom = pix.xres / 72
-    lines, headers = [], []
-    for line in hocr.parse(_tesseract(image, language, tessdata, PAGE_SEGMENTATION), 1.0):
+    out = []
+    for line in hocr.parse(_tesseract(image, language, tessdata, segmentation), 1.0):
         i = ocr_layout.region_of(line.box, found, starts)
         if i is not None:
-            lines.append(hocr.moved(line, (found[i].x0 - gap, found[i].y0 - starts[i]),
-                                    1 / zoom))
-            headers.append(found[i].header)
-    if not first_page and found[0].header and not any(
-            word in hocr.text_of(line) for line, header in zip(lines, headers) if header
-            for word in KIND_WORDS):
-        lines, headers = _header_again(pix, found[0], language, tessdata, lines, headers)
-    if not first_page and is_drawings(line for line, header in zip(lines, headers) if header):
-        lines = [line for line, header in zip(lines, headers)
-                 if header or CAPTION.match(hocr.text_of(line))]
-    return lines_of(lines, ocr_layout.without_rules(pix, rules), language, tessdata)
+            out.append((i, hocr.moved(line, (found[i].x0 - gap, found[i].y0 - starts[i]),
+                                      1 / zoom)))
+    return out
 
 
-def _header_again(pix, region, language, tessdata, lines, headers):
-    """The lines with the header's read again as sparse text, when that finds a word naming
-    the page's part: Tesseract, reading a line, misreads the letter-spaced words of a running
-    header ("权 利 要 求 书") that it reads right one by one."""
-    zoom = pix.xres / 72
-    image, starts, gap = ocr_layout.stacked(pix, [region])
-    again = [hocr.moved(line, (region.x0 - gap, region.y0 - starts[0]), 1 / zoom)
-             for line in hocr.parse(_tesseract(image, language, tessdata, SPARSE_SEGMENTATION),
-                                    1.0)]
-    if not any(word in "".join(hocr.text_of(line) for line in again) for word in KIND_WORDS):
-        return lines, headers
-    body = [line for line, header in zip(lines, headers) if not header]
-    return again + body, [True] * len(again) + [False] * len(body)
+def _captions(pix, regions, language, tessdata, read=()):
+    """The captions of a drawings page's ``regions`` (those among the lines ``read`` in them).
+    With fewer captions than figures, they are read again with the figures painted out, as a
+    block and then as sparse text, and the reading that finds the most is kept: beside a
+    figure's strokes Tesseract often loses a caption's 图 or the whole caption, and each way of
+    reading finds some that the other loses."""
+    captions = [line for line in read if CAPTION.match(hocr.text_of(line))]
+    figures = [box for r in regions for box in ocr_layout.each_figure(pix, r, joined=True)]
+    # A page left almost blank: Tesseract, thresholding it as a whole, would take the grain
+    # of the paper for ink.
+    bare = ocr_layout.painted_out(pix, figures, paper=ocr_layout.FIGURE_INK)
+    if not ocr_layout.has_ink_in(bare, regions):
+        return captions
+    for segmentation in (PAGE_SEGMENTATION, SPARSE_SEGMENTATION):
+        if captions and len(captions) >= len(figures):
+            break
+        again = [line for _, line in _read_regions(bare, regions, language, tessdata,
+                                                   segmentation)
+                 if CAPTION.match(hocr.text_of(line))]
+        if len(again) > len(captions):
+            captions = again
+    return captions
+
+
+def _header(pix, region, language, tessdata, head):
+    """The header's lines ``head`` as the text layer sets them (running_header.py), read again
+    as sparse text when they hold no part's name: Tesseract, reading a line, misreads the
+    letter-spaced words of a running header ("权 利 要 求 书") that it reads right one by one."""
+    if running_header.part_name(head) is None:
+        again = [line for _, line in _read_regions(pix, [region], language, tessdata,
+                                                   SPARSE_SEGMENTATION)]
+        if running_header.part_name(again) is not None:
+            head = again
+    return running_header.header_lines(head)
 
 
 def is_drawings(header_lines):
-    """Whether a later page's header lines name the drawings ("说明书附图", spaced out or not;
-    the first page's header counts the pages of each part, "附图1页")."""
-    return any(DRAWINGS_WORD in hocr.text_of(line) for line in header_lines)
+    """Whether a later page's header lines (each word on its own, as _header gives them) name
+    the drawings ("说明书附图", a character of it perhaps misread)."""
+    lines = list(header_lines)
+    found = running_header.part_name(lines)
+    return DRAWINGS_WORD in "".join(hocr.text_of(line) for line in lines) or (
+        found is not None and found[0].endswith(DRAWINGS_WORD))
 
 
-def lines_of(page_hocr, pix, language, tessdata):
-    """read_lines's lines from Tesseract's hOCR of the whole page (or its lines, in points)."""
+def lines_of(page_hocr, pix, language, tessdata, least_confidence=GARBAGE):
+    """read_lines's lines from Tesseract's hOCR of the whole page (or its lines, in points),
+    those read with less than ``least_confidence`` left out."""
     zoom = pix.xres / 72
     parsed = hocr.parse(page_hocr, 1 / zoom) if isinstance(page_hocr, bytes) else page_hocr
     lines = ink_lines(parsed, pix, zoom)
@@ -192,7 +238,7 @@ def lines_of(page_hocr, pix, language, tessdata):
                 if min(w.confidence for w in line.words) < DOUBTFUL][:MAX_REREADS]
     for i in doubtful:
         lines[i] = reread(lines[i], pix, language, tessdata, zoom)
-    return [line for line in lines if _confidence(line.words) >= GARBAGE]
+    return [line for line in lines if _confidence(line.words) >= least_confidence]
 
 
 def _pixel_box(box, zoom):
