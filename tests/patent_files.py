@@ -40,6 +40,13 @@ def write_patent(folder, name, seed, marks=12, **knobs):
     return paths
 
 
+def small_patents(folder, count):
+    """``count`` small patents p0, p1, ... (3 pages, 6 marks each) written into ``folder``."""
+    for seed in range(count):
+        write_patent(folder, "p%d" % seed, seed, pages=3, marks=6)
+    return folder
+
+
 def report(outdir):
     """Every line of OUTDIR/report.jsonl, in order."""
     with open(pathlib.Path(outdir) / "report.jsonl", encoding="utf-8") as f:

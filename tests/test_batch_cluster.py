@@ -12,7 +12,7 @@ import time
 import pytest
 from distributed import Client, LocalCluster
 
-from patent_files import write_patent
+from patent_files import small_patents
 from quorl_mark.batch import mark_batch
 from stuck_inputs import kill_readers, make_fifo, wait_for_reader
 
@@ -28,10 +28,7 @@ def client():
 
 @pytest.fixture(scope="module")
 def folder(tmp_path_factory):
-    folder = tmp_path_factory.mktemp("dask-in")
-    for seed in range(4):
-        write_patent(folder, "p%d" % seed, seed, pages=3, marks=6)
-    return folder
+    return small_patents(tmp_path_factory.mktemp("dask-in"), 4)
 
 
 def with_stuck(folder, tmp_path, names):

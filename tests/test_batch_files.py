@@ -12,7 +12,7 @@ import sys
 
 import pytest
 
-from patent_files import latest, report, write_patent
+from patent_files import latest, report, small_patents
 from quorl_mark.commands import batch as batch_cli
 from stuck_inputs import make_fifo, wait_for_reader
 
@@ -21,10 +21,7 @@ SCRIPT = os.path.join(os.path.dirname(sys.executable), "quorl-batch")
 
 @pytest.fixture(scope="module")
 def corpus(tmp_path_factory):
-    folder = tmp_path_factory.mktemp("files")
-    for seed in range(3):
-        write_patent(folder, "p%d" % seed, seed, pages=3, marks=6)
-    return folder
+    return small_patents(tmp_path_factory.mktemp("files"), 3)
 
 
 

@@ -11,7 +11,7 @@ import time
 import pytest
 
 from big_image import add_huge_page
-from patent_files import report, write_patent
+from patent_files import report, small_patents
 from quorl_mark.commands import batch as batch_cli
 from stuck_inputs import alive, kill_once_then_feed, make_fifo, wait_for_reader
 
@@ -20,10 +20,7 @@ SCRIPT = os.path.join(os.path.dirname(sys.executable), "quorl-batch")
 
 @pytest.fixture(scope="module")
 def corpus(tmp_path_factory):
-    folder = tmp_path_factory.mktemp("limits")
-    for seed in range(2):
-        write_patent(folder, "p%d" % seed, seed, pages=3, marks=6)
-    return folder
+    return small_patents(tmp_path_factory.mktemp("limits"), 2)
 
 
 def held_copy(corpus, tmp_path, name="held"):
