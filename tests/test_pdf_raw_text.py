@@ -1,14 +1,11 @@
 """The raw-dict extraction the document is built from: PyMuPDF's own text blocks, and image blocks
 reduced to their boxes without their images being encoded."""
-import glob
-
 import pymupdf
 import pytest
 
 import quorl
+import real_patents
 from patents import generate_patent
-
-REAL_PDFS = sorted(glob.glob("/work/shared/real-pdfs/*.pdf"))
 
 
 def split_blocks(contentdict):
@@ -24,8 +21,8 @@ def split_blocks(contentdict):
 
 def documents():
     yield "generated", pymupdf.open("pdf", generate_patent(3, figures=3).pdf)
-    for path in REAL_PDFS[:3]:
-        yield path.rsplit("/", 1)[-1], pymupdf.open(path)
+    for name in real_patents.NAMES:
+        yield name, pymupdf.open(real_patents.pdf_path(name))
 
 
 @pytest.mark.parametrize("name,doc", list(documents()), ids=lambda v: v if isinstance(v, str) else "")
