@@ -319,7 +319,6 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
                                 "will be drawn a second time" % (pdf_path, drawn_before))
             unplaced = [] if skip_unplaced else None
             marked = place_marks(converter, marks, marks_path, unplaced)
-            refuse_damaged(reports, pdf_path, doc)
             lap("mark")
             warnings += unplaced or []
             result = Result(pdf=marked, marks=marks, pages=doc.page_count,

@@ -61,6 +61,13 @@ def add_page_options(parser, images):
                              "the text layer")
 
 
+def add_patent_inputs(parser, pdf_metavar, pdf_help):
+    """The HTML and PDF arguments every per-patent command starts with."""
+    parser.add_argument("html", metavar="PATENT.html", type=path_value,
+                        help="the patent's full-text HTML")
+    parser.add_argument("pdf", metavar=pdf_metavar, type=path_value, help=pdf_help)
+
+
 def add_allow_mismatch(parser, doing):
     """--allow-mismatch; ``doing`` says what the command then does anyway ("mark")."""
     parser.add_argument("--allow-mismatch", action="store_true",

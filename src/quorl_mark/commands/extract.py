@@ -14,7 +14,8 @@ import textwrap
 
 from .. import job
 from ..extract import w3c
-from .common import INPUT_LIMITS, add_allow_mismatch, add_standard_options, path_value, run
+from .common import (INPUT_LIMITS, add_allow_mismatch, add_patent_inputs, add_standard_options,
+                     path_value, run)
 from ..diagnostics import module_diagnostics
 from ..errors import JobError
 from ..extract.marks import pdf_annotations_to_marks, pdf_without_annotations
@@ -65,10 +66,7 @@ def build_parser():
     epilog = EPILOG.replace("%(limits)s", textwrap.fill(INPUT_LIMITS, 94))
     parser = argparse.ArgumentParser(prog=PROG, description=DESCRIPTION, epilog=epilog,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("html", metavar="PATENT.html", type=path_value,
-                        help="the patent's full-text HTML")
-    parser.add_argument("pdf", metavar="ANNOTATED.pdf", type=path_value,
-                        help="the patent's published PDF, with annotations")
+    add_patent_inputs(parser, "ANNOTATED.pdf", "the patent's published PDF, with annotations")
     parser.add_argument("-o", "--output", metavar="MARKS.json", required=True, type=path_value,
                         help="where to write the records ('-' for standard output)")
     parser.add_argument("--format", choices=("marks", "w3c"), default="marks",

@@ -10,8 +10,8 @@ import sys
 import textwrap
 
 from .. import job
-from .common import (INPUT_LIMITS, add_allow_mismatch, add_page_options, add_skip_unplaced,
-                     add_standard_options, path_value, run)
+from .common import (INPUT_LIMITS, add_allow_mismatch, add_page_options, add_patent_inputs,
+                     add_skip_unplaced, add_standard_options, path_value, run)
 
 PROG = "quorl-mark"
 ORDER = "PATENT.html PATENT.pdf MARKS.json"
@@ -75,10 +75,7 @@ def build_parser():
         epilog=EPILOG % {"threshold": round(100 * job.MATCH_THRESHOLD),
                          "limits": textwrap.fill(INPUT_LIMITS, 94)},
         formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("html", metavar="PATENT.html", type=path_value,
-                        help="the patent's full-text HTML")
-    parser.add_argument("pdf", metavar="PATENT.pdf", type=path_value,
-                        help="the patent's published PDF")
+    add_patent_inputs(parser, "PATENT.pdf", "the patent's published PDF")
     parser.add_argument("marks", metavar="MARKS.json", type=path_value,
                         help="the marks to draw, a JSON list of mark records (see below)")
     parser.add_argument("-o", "--output", metavar="OUT.pdf", required=True, type=path_value,
