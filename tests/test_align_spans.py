@@ -119,10 +119,9 @@ class TestConvertSpan:
             assert (b[slice(*result[1])] if result else None) == text
 
     def test_replaced_character_maps_onto_its_replacement(self):
-        a, b = "甲乙丙丁戊", "甲乙X丁戊"
+        # a "甲乙丙丁戊" against b "甲乙X丁戊": 丙 is replaced by X.
         pairs = [((0, 2), (0, 2)), ((3, 5), (3, 5))]
         assert quorl.convert_span_a2b((1, 3), pairs) == ((1, 3), (1, 3))
-        assert b[1:3] == "乙X" and a[1:3] == "乙丙"
 
     @given(SPAN_PAIRS, st.integers(0, 70), st.integers(0, 30))
     def test_never_takes_characters_aligned_outside_the_span(self, pairs, start, length):
