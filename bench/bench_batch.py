@@ -13,7 +13,8 @@ throughput of the local pool with as many processes.
 
     python bench/bench_batch.py [--scaling]
 
---scaling measures only the speed-ups, on the large set, with the processes pinned to cores.
+--scaling measures only the speed-ups, on 60 patents of 40-60 pages, with the processes pinned
+to cores, beside the speed-up the machine itself allows two processes.
 """
 import json
 import os
@@ -178,43 +179,92 @@ def memory_table():
 
 
 SCALING_RUNS = 5
+SCALING_SET = ("scaling", 60, SETS["20 patents, 40-60 pages"][2])  # the large set, three times over
 
 
-def pinned(cores, folder, *where):
-    """batch_command with the command and every process it starts on ``cores`` (taskset)."""
+def pinned(cores, work, *args):
+    """``work(*args)`` with this process and every process it starts on ``cores`` (taskset)."""
     os.sched_setaffinity(0, cores)
     try:
-        return batch_command(folder, *where)
+        return work(*args)
     finally:
         os.sched_setaffinity(0, range(os.cpu_count()))
 
 
+def in_process_pinned(folder, core):
+    """A fresh interpreter marking ``folder`` through the API on ``core``: it is started by
+    ``in_process_pair``, one or two at a time."""
+    code = ("import sys; sys.path[:0] = %r; import bench_batch, pathlib; "
+            "print(bench_batch.in_process(pathlib.Path(%r))[0])"
+            % ([str(ROOT / "bench"), str(ROOT / "tests")], str(folder)))
+    return subprocess.Popen(["taskset", "-c", str(core), sys.executable, "-c", code],
+                            stdout=subprocess.PIPE, text=True)
+
+
+def in_process_pair(folder, cores):
+    """Seconds of the slowest of ``len(cores)`` in-process runs over ``folder``, one per core,
+    started at once: the same work with nothing of the batch around it."""
+    runs = [in_process_pinned(folder, core) for core in cores]
+    return max(float(run.communicate()[0]) for run in runs)
+
+
+def dask_api(client, folder):
+    """Wall seconds of mark_batch on ``client``, as a long-running caller holding a connected
+    client runs it (the command's import of distributed and connection are not counted)."""
+    with tempfile.TemporaryDirectory() as out:
+        start = time.perf_counter()
+        for line in mark_batch(folder, out, client=client):
+            assert line["status"] == "ok", line
+        return time.perf_counter() - start
+
+
 def scaling_table():
-    """--jobs 2 against --jobs 1 and Dask against --jobs 2 on the large set, the processes pinned
-    to the cores they may use (one core for --jobs 1), medians of SCALING_RUNS runs taken in
-    turn, so that a change of the machine's load reaches every setting alike."""
+    """--jobs 2 against --jobs 1 and Dask against --jobs 2 on large patents, the processes
+    pinned to the cores they may use (one core for --jobs 1), medians of SCALING_RUNS runs taken
+    in turn, so that a change of the machine's load reaches every setting alike. Beside them the
+    machine's own ceiling: the same marking in process, one run alone on core 0 against two at
+    once on cores 0 and 1, which tells what two processes can gain here at all."""
     import statistics
 
-    from distributed import LocalCluster
+    from distributed import Client, LocalCluster
 
-    folder = corpus(*SETS["20 patents, 40-60 pages"])
-    runs = {key: [] for key in ("jobs1", "jobs2", "dask")}
+    folder = corpus(*SCALING_SET)
+    keys = ("alone", "pair", "jobs1", "jobs2", "dask", "dask_api")
+    runs = {key: [] for key in keys}
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                      dashboard_address=None) as cluster:
+                      dashboard_address=None) as cluster, Client(cluster) as client:
+        dask_api(client, folder)  # the workers' children start once, as in a long-lived cluster
         for _ in range(SCALING_RUNS):
-            runs["jobs1"].append(pinned({0}, folder, "--jobs", "1")[0])
-            runs["jobs2"].append(pinned({0, 1}, folder, "--jobs", "2")[0])
+            runs["alone"].append(in_process_pair(folder, [0]))
+            runs["pair"].append(in_process_pair(folder, [0, 1]))
+            runs["jobs1"].append(pinned({0}, batch_command, folder, "--jobs", "1")[0])
+            runs["jobs2"].append(pinned({0, 1}, batch_command, folder, "--jobs", "2")[0])
             runs["dask"].append(batch_command(folder, "--dask", cluster.scheduler_address)[0])
+            runs["dask_api"].append(dask_api(client, folder))
     median = {key: statistics.median(value) for key, value in runs.items()}
-    print("Large patents (20 of 40-60 pages), wall seconds, median of %d runs taken in turn:"
-          % SCALING_RUNS)
+    print("Large patents (%d of 40-60 pages), wall seconds, median of %d runs taken in turn:"
+          % (SCALING_SET[1], SCALING_RUNS))
     print()
-    print("| --jobs 1 (core 0) | --jobs 2 (cores 0, 1) | --dask, 2 workers | --jobs 2 speed-up "
-          "(>= 1.7) | --dask / --jobs 2 (>= 0.9) |")
-    print("|---|---|---|---|---|")
-    print("| %.2f | %.2f | %.2f | %.2f | %.2f |" % (
-        median["jobs1"], median["jobs2"], median["dask"], median["jobs1"] / median["jobs2"],
-        median["jobs2"] / median["dask"]))
+    print("| in process, alone on core 0 | two at once, cores 0 and 1 | machine ceiling "
+          "(2 x alone / two at once) |")
+    print("|---|---|---|")
+    print("| %.2f | %.2f | %.2f |" % (median["alone"], median["pair"],
+                                      2 * median["alone"] / median["pair"]))
+    print()
+    print("| --jobs 1 (core 0) | --jobs 2 (cores 0, 1) | --jobs 2 speed-up (>= 1.7) | "
+          "of the ceiling |")
+    print("|---|---|---|---|")
+    speed_up = median["jobs1"] / median["jobs2"]
+    print("| %.2f | %.2f | %.2f | %.0f%% |" % (
+        median["jobs1"], median["jobs2"], speed_up,
+        100 * speed_up * median["pair"] / (2 * median["alone"])))
+    print()
+    print("| --dask command, 2 workers | --dask / --jobs 2 (>= 0.9) | mark_batch on a connected "
+          "client | its ratio to --jobs 2 |")
+    print("|---|---|---|---|")
+    print("| %.2f | %.2f | %.2f | %.2f |" % (
+        median["dask"], median["jobs2"] / median["dask"], median["dask_api"],
+        median["jobs2"] / median["dask_api"]))
 
 
 if __name__ == "__main__":

@@ -72,9 +72,11 @@ def kill_later(seconds):
 
 
 def grow_slowly(megabytes):
-    """Takes ``megabytes`` more memory, 20 MB at a time, as a page being rendered does."""
+    """Takes ``megabytes`` more memory, 20 MB at a time, as a page being rendered does, and
+    holds it a second: longer than the pool's look at the memory takes to come round."""
     held = []
     for _ in range(megabytes // 20):
         held.append(bytearray(20 << 20))
         time.sleep(0.05)
+    time.sleep(1.0)
     return len(held)

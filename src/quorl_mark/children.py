@@ -163,12 +163,16 @@ class _Child:
         self._close_pipes()
         return _how_it_ended(returncode)
 
-    def close(self, wait=5.0):
-        """Lets an idle child end by closing its input; killed when it does not."""
+    def hang_up(self):
+        """Closes the child's input, which tells an idle child to end."""
         try:
             self.proc.stdin.close()
         except OSError:
             pass
+
+    def close(self, wait=5.0):
+        """Lets an idle child end by closing its input; killed when it does not."""
+        self.hang_up()
         try:
             self.proc.wait(wait)
         except subprocess.TimeoutExpired:
@@ -393,6 +397,8 @@ class ChildPool:
         """Ends every child; tasks still in flight are interrupted first (see ``stop``)."""
         for _ in self.stop():
             pass
+        for child in self._children:  # all at once: they end side by side
+            child.hang_up()
         for child in list(self._children):
             self._retire(child)
         self._selector.close()

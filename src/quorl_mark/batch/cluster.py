@@ -82,6 +82,18 @@ def _workers(client):
         return 0
 
 
+def _wait_for_one(completed, seconds):
+    """Waits at most ``seconds`` for a future of ``completed`` to finish: woken by as_completed's
+    own condition where it has one (as its blocking iteration is), so that a result is taken
+    and the next task submitted at once rather than at the next look."""
+    condition = getattr(completed, "thread_condition", None)
+    if condition is None:
+        time.sleep(seconds)
+        return
+    with condition:
+        condition.wait(seconds)
+
+
 def run_on_dask(client, work, settings, pool_options, emit, per_task=1, in_flight=None,
                 notify=None):
     """Yields the report lines of ``work`` ((entry, earlier) pairs) marked on the cluster of
@@ -141,7 +153,7 @@ def run_on_dask(client, work, settings, pool_options, emit, per_task=1, in_fligh
                 notify("waiting for Dask workers: none is connected to the scheduler at %s; "
                        "%d task%s queued" % (client.scheduler.address, len(pending),
                                              "" if len(pending) == 1 else "s"))
-            time.sleep(0.1)
+            _wait_for_one(completed, 0.1)
 
     for _ in range(limit):
         submit()
