@@ -15,9 +15,11 @@ import quorl  # noqa: E402
 from ocr_measure import model_page_texts, similarity  # noqa: E402
 from patent_files import write_patent  # noqa: E402
 from quorl_mark.commands import mark as cli  # noqa: E402
-from quorl_mark.ocr import clean as ocr_clean, layout as ocr_layout, running_header  # noqa: E402
-from quorl_mark.ocr.document import ocr_document  # noqa: E402
-from quorl_mark.ocr.hocr import OcrLine, Word, text_of  # noqa: E402
+from quorl_mark.ocr import clean as ocr_clean, layout as ocr_layout, page as ocr_page  # noqa: E402
+from quorl_mark.ocr import running_header  # noqa: E402
+from quorl_mark.ocr.document import ocr_document, tessdata_for, write_text  # noqa: E402
+from quorl_mark.ocr.hocr import OcrLine, Word, parse_pages, text_of  # noqa: E402
+from quorl_mark.ocr.lines import TextLine, text_lines  # noqa: E402
 from real_patents import pdf_path  # noqa: E402
 from scans import office_scan  # noqa: E402
 
@@ -247,3 +249,64 @@ def test_real_bilevel_scan_drawings_and_paragraph_numbers():
     assert texts[2].split() == ["图1", "图2"]
     numbers = re.findall(r"\[\d{4}\](.)", texts[1])
     assert len(numbers) >= 5 and not set(numbers) & set("“”\"'")
+
+
+def cjk_line(text, x0, x1, top, height, confidence=90.0):
+    return OcrLine((x0, top, x1, top + height), top + 0.9 * height,
+                   [Word(text, (x0, top, x1, top + height), confidence)])
+
+
+class TestTextLayer:
+    def test_characters_take_the_printed_em_box(self):
+        """A reader takes a character's box from its font's ascent and descent: the layer's are
+        those of the printed Song typeface, CJK and Latin alike, not the built-in fonts'."""
+        doc = pymupdf.open()
+        write_text(doc.new_page(), [TextLine(100.0, 12.0, [("权", 72.0), ("利", 84.0),
+                                                           ("A", 96.0), ("1", 104.0)])])
+        page = pymupdf.open("pdf", doc.tobytes())[0]
+        chars = [char for block in page.get_text("rawdict")["blocks"]
+                 for line in block["lines"] for span in line["spans"] for char in span["chars"]]
+        assert "".join(char["c"] for char in chars) == "权利A1"
+        for char in chars:
+            assert char["bbox"][1] == pytest.approx(100 - 0.859 * 12, abs=0.01)
+            assert char["bbox"][3] == pytest.approx(100 + 0.141 * 12, abs=0.01)
+
+    @pytest.mark.parametrize("text, right, height, size", [
+        # A paragraph's last line whose box Tesseract stretched to the next line's end.
+        ("日志异常检测模型。", 434.0, 17.0, 12.0),
+        # A heading printed larger: its ink is as tall as its width says.
+        ("发明内容和具体实施方式的说明", 60 + 14 * 16.0, 15.2, 16.0),
+    ])
+    def test_a_long_run_is_set_at_its_size(self, text, right, height, size):
+        lines = [cjk_line("权" * 40, 60.0, 60.0 + 39.9 * 12, 100.0 + 18 * i, 11.4)
+                 for i in range(3)] + [cjk_line(text, 60.0, right, 160.0, height)]
+        run = [line for line in text_lines(lines) if line.text == text][0]
+        assert run.size == pytest.approx(size, rel=0.05)
+        assert run.chars[1][1] - run.chars[0][1] == pytest.approx(size, rel=0.05)
+
+    @pytest.mark.parametrize("words, caption", [
+        (["加", "1"], "图1"), (["图2A"], "图2A"), (["团", "12"], "图12"), (["加"], None),
+        (["说明书"], None), (["11"], None)])
+    def test_a_captions_misread_first_character(self, words, caption):
+        line = OcrLine((0, 0, 10, 10), 9, [Word(w, (0, 0, 10, 10)) for w in words])
+        found = ocr_page.as_caption(line)
+        assert (found and text_of(found)) == caption
+
+    def test_lines_read_again_in_one_run_keep_their_places(self):
+        """Several crops, a blank one among them, read by one Tesseract run: each crop's lines
+        come back for it, moved to where it was cut."""
+        images = []
+        for text in ("图1", "", "说明书附图"):
+            doc = pymupdf.open()
+            page = doc.new_page(width=200, height=40)
+            if text:
+                page.insert_text((10, 30), text, fontname="china-s", fontsize=20)
+            pix = page.get_pixmap(dpi=300, colorspace=pymupdf.csGRAY)
+            pix.set_dpi(300, 300)
+            images.append(pix)
+        hocr_pages = ocr_page._tesseract_each(images, "chi_sim", tessdata_for("chi_sim"),
+                                              ocr_page.LINE_SEGMENTATION)
+        pages = parse_pages(hocr_pages, 72 / 300, [(0, 0), (0, 0), (1000, 2000)])
+        assert [[text_of(line) for line in lines] for lines in pages] == [["图1"], [],
+                                                                         ["说明书附图"]]
+        assert pages[2][0].box[0] == pytest.approx(1000 * 72 / 300 + 10, abs=3)

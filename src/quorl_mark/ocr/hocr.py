@@ -40,16 +40,14 @@ def _box(values, scale, shift):
     return (x0 + dx) * scale, (y0 + dy) * scale, (x1 + dx) * scale, (y1 + dy) * scale
 
 
-def parse(document: bytes, scale: float, shift=(0, 0)) -> List[OcrLine]:
-    """The lines of an hOCR page in Tesseract's reading order, measured in pixels moved by
-    ``shift`` (of an image cut from a larger one) times ``scale``. Lines without any word are
-    left out."""
-    if not document.strip():
-        return []
-    lines = []
+def _page_tree(document: bytes):
     # Tesseract writes UTF-8; said so, as a page without its <meta> would be read as Latin-1.
-    page = html.fromstring(document, parser=html.HTMLParser(encoding="utf-8"))
-    for line in page.xpath("//span[starts-with(@id, 'line_')]"):
+    return html.fromstring(document, parser=html.HTMLParser(encoding="utf-8"))
+
+
+def _lines_in(element, scale, shift) -> List[OcrLine]:
+    lines = []
+    for line in element.xpath(".//span[starts-with(@id, 'line_')]"):
         properties = _properties(line)
         if "bbox" not in properties:
             continue
@@ -67,6 +65,26 @@ def parse(document: bytes, scale: float, shift=(0, 0)) -> List[OcrLine]:
         baseline = box[3] + offset * scale + slope * (box[2] - box[0]) / 2
         lines.append(OcrLine(box, baseline, words))
     return lines
+
+
+def parse(document: bytes, scale: float, shift=(0, 0)) -> List[OcrLine]:
+    """The lines of an hOCR page in Tesseract's reading order, measured in pixels moved by
+    ``shift`` (of an image cut from a larger one) times ``scale``. Lines without any word are
+    left out."""
+    if not document.strip():
+        return []
+    return _lines_in(_page_tree(document), scale, shift)
+
+
+def parse_pages(document: bytes, scale: float, shifts) -> List[List[OcrLine]]:
+    """The lines of each page of an hOCR document of several images (Tesseract given a list of
+    them), as ``parse`` gives them, page i measured from ``shifts[i]``."""
+    pages = [[] for _ in shifts]
+    if document.strip():
+        divs = _page_tree(document).xpath("//div[@class='ocr_page']")
+        for i, (div, shift) in enumerate(zip(divs, shifts)):
+            pages[i] = _lines_in(div, scale, shift)
+    return pages
 
 
 def moved(line: OcrLine, shift, scale: float) -> OcrLine:

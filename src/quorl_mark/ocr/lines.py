@@ -46,6 +46,9 @@ SPLIT_GAP = 2.5
 # A run shorter than this (in em) takes the page's size when its own is this close to it.
 SHORT_RUN = 8
 SAME_SIZE = 0.15
+# A long run more than this share off the page's size is set in it, unless its ink is as tall as
+# its own size says (a heading, a title).
+OFF_SIZE = 0.25
 
 FULL_WIDTH = {"(": "（", ")": "）", ",": "，", ";": "；", ":": "：", "?": "？", "!": "！"}
 # A paragraph number ("[0001]") opening a line: Tesseract reads the blank after it as a
@@ -212,9 +215,15 @@ def page_size(lines: Sequence[OcrLine]) -> Optional[float]:
 
 def _size(text, left, right, line, common):
     own = _run_size(text, left, right)
-    if own is not None and _ems(text) >= SHORT_RUN:
-        return own
     by_height = _height_size(line)
+    if own is not None and _ems(text) >= SHORT_RUN:
+        if common is None or abs(own - common) <= OFF_SIZE * common or \
+                abs(own - by_height) <= SAME_SIZE * by_height:
+            return own
+        # Far from the page's size and from its own ink's height: the run's box took in ink of
+        # the line below or above (Tesseract's box of a short line ending a paragraph often
+        # reaches as far as the next line's), and its ends measure nothing.
+        return common
     if common is not None and abs(by_height - common) <= SAME_SIZE * common:
         return common
     return own if own is not None and abs(own - by_height) <= SAME_SIZE * by_height else by_height

@@ -10,8 +10,10 @@ The command is run rather than PyMuPDF's built-in OCR because its hOCR tells whe
 ink and baseline are; PyMuPDF's OCR spreads characters over guessed boxes and drops some short
 lines.
 """
+import os
 import re
 import subprocess
+import tempfile
 
 import pymupdf
 
@@ -23,6 +25,9 @@ from ..errors import JobError
 OSD_DPI = 150
 # Below this confidence the orientation detection is guessing; the page is read as it is.
 OSD_MIN_CONFIDENCE = 1.0
+# A page read with at least this many characters at this confidence stands upright.
+UPRIGHT_CHARACTERS = 20
+UPRIGHT_CONFIDENCE = 60
 # A page image with fewer pixels per inch than this holds characters a few pixels tall.
 MIN_IMAGE_DPI = 70
 # A rule is at least this share of the page's width long.
@@ -45,7 +50,13 @@ GARBAGE = 25
 # text, and the rest is what Tesseract makes of the figures' strokes.
 DRAWINGS_WORD = "附图"
 CAPTION = re.compile(r"^图\d+[A-Za-z]?$")
+# What Tesseract makes of a caption standing alone ("加1" for "图1"): one Chinese character and
+# a figure's number is, on a drawings page, a caption whose 图 was misread.
+MISREAD_CAPTION = re.compile(r"^[^\x00-\x7f]\d+[A-Za-z]?$")
 SPARSE_SEGMENTATION = 11
+# Images reach Tesseract uncompressed, through a pipe: PNG's compression of a page at 300 dpi
+# costs a third of a second, its decompression in Tesseract more.
+IMAGE_FORMAT = "pnm"
 TESSERACT_TIMEOUT = 300  # seconds; a page at 300 dpi takes about five
 
 
@@ -66,9 +77,9 @@ def image_resolution(page):
 def orientation(page):
     """The degrees (0, 90, 180, 270) the page must turn clockwise to stand upright, as
     Tesseract's orientation detection sees it; 0 when it cannot tell."""
-    png = page.get_pixmap(dpi=OSD_DPI, colorspace=pymupdf.csGRAY).tobytes("png")
+    image = page.get_pixmap(dpi=OSD_DPI, colorspace=pymupdf.csGRAY).tobytes(IMAGE_FORMAT)
     done = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "0", "--dpi", str(OSD_DPI)],
-                          input=png, capture_output=True, timeout=120)
+                          input=image, capture_output=True, timeout=120)
     report = done.stdout.decode("utf-8", "replace")
     turn = re.search(r"Rotate:\s*(\d+)", report)
     confidence = re.search(r"Orientation confidence:\s*([\d.]+)", report)
@@ -79,10 +90,29 @@ def orientation(page):
 
 def _tesseract(pix, language, tessdata, segmentation):
     """Tesseract's hOCR of ``pix`` (its resolution set)."""
+    return _run_tesseract("stdin", pix.tobytes(IMAGE_FORMAT), pix.xres, language, tessdata,
+                          segmentation)
+
+
+def _tesseract_each(pixes, language, tessdata, segmentation):
+    """Tesseract's hOCR of the images ``pixes`` (their resolution set), one page each, in one
+    run: the language model is loaded once for them all."""
+    with tempfile.TemporaryDirectory(prefix="quorl-ocr-") as folder:
+        names = []
+        for i, pix in enumerate(pixes):
+            names.append(os.path.join(folder, "%d.pnm" % i))
+            pix.save(names[-1])
+        listing = os.path.join(folder, "images.txt")
+        with open(listing, "w") as f:
+            f.write("\n".join(names) + "\n")
+        return _run_tesseract(listing, None, pixes[0].xres, language, tessdata, segmentation)
+
+
+def _run_tesseract(source, image, dpi, language, tessdata, segmentation):
     try:
-        done = subprocess.run(["tesseract", "stdin", "stdout", "--tessdata-dir", tessdata,
+        done = subprocess.run(["tesseract", source, "stdout", "--tessdata-dir", tessdata,
                                "-l", language, "--psm", str(segmentation), "--dpi",
-                               str(pix.xres), "hocr"], input=pix.tobytes("png"),
+                               str(dpi), "hocr"], input=image,
                               capture_output=True, timeout=TESSERACT_TIMEOUT)
     except subprocess.TimeoutExpired:
         raise JobError(None, "ocr", "Tesseract did not finish it within %d s"
@@ -100,25 +130,33 @@ def _confidence(words):
     return sum(w.confidence * len(w.text) for w in words) / chars if chars else 0.0
 
 
-def reread(line, pix, language, tessdata, zoom):
-    """``line`` read again on its own, as one line of text, when that reads it with more
-    confidence; else as it was. Tesseract, reading a page, now and then turns part of a line or
-    a lone short line into a few wrong characters with no confidence."""
-    x0, y0, x1, y1 = _pixel_box(line.box, zoom)
-    pad = _pad((x0, y0, x1, y1))
-    area = pymupdf.IRect(x0 - pad, y0 - pad, x1 + pad, y1 + pad) & pymupdf.IRect(
-        0, 0, pix.width, pix.height)
-    if area.is_empty:
-        return line
-    crop = pymupdf.Pixmap(pix.colorspace, area, False)
-    crop.copy(pix, area)
-    crop.set_dpi(pix.xres, pix.yres)
-    again = hocr.parse(_tesseract(crop, language, tessdata, LINE_SEGMENTATION), 1 / zoom,
-                       (area.x0, area.y0))
-    words = [word for found in again for word in found.words]
-    if words and _confidence(words) > _confidence(line.words):
-        return line._replace(words=words)
-    return line
+def reread(lines, pix, language, tessdata, zoom):
+    """``lines`` each read again on its own, as one line of text, and kept as read again when
+    that reads it with more confidence. Tesseract, reading a page, now and then turns part of a
+    line or a lone short line into a few wrong characters with no confidence."""
+    areas, crops = [], []
+    page = pymupdf.IRect(0, 0, pix.width, pix.height)
+    for line in lines:
+        x0, y0, x1, y1 = _pixel_box(line.box, zoom)
+        pad = _pad((x0, y0, x1, y1))
+        area = pymupdf.IRect(x0 - pad, y0 - pad, x1 + pad, y1 + pad) & page
+        areas.append(area)
+        if not area.is_empty:
+            crop = pymupdf.Pixmap(pix.colorspace, area, False)
+            crop.copy(pix, area)
+            crop.set_dpi(pix.xres, pix.yres)
+            crops.append(crop)
+    if not crops:
+        return list(lines)
+    read = iter(hocr.parse_pages(
+        _tesseract_each(crops, language, tessdata, LINE_SEGMENTATION), 1 / zoom,
+        [(area.x0, area.y0) for area in areas if not area.is_empty]))
+    out = []
+    for line, area in zip(lines, areas):
+        words = [] if area.is_empty else [word for again in next(read) for word in again.words]
+        out.append(line._replace(words=words) if words and
+                   _confidence(words) > _confidence(line.words) else line)
+    return out
 
 
 def has_ink(pix):
@@ -189,7 +227,7 @@ def _captions(pix, regions, language, tessdata, read=()):
     block and then as sparse text, and the reading that finds the most is kept: beside a
     figure's strokes Tesseract often loses a caption's 图 or the whole caption, and each way of
     reading finds some that the other loses."""
-    captions = [line for line in read if CAPTION.match(hocr.text_of(line))]
+    captions = [line for line in map(as_caption, read) if line is not None]
     figures = [box for r in regions for box in ocr_layout.each_figure(pix, r, joined=True)]
     # A page left almost blank: Tesseract, thresholding it as a whole, would take the grain
     # of the paper for ink.
@@ -199,12 +237,22 @@ def _captions(pix, regions, language, tessdata, read=()):
     for segmentation in (PAGE_SEGMENTATION, SPARSE_SEGMENTATION):
         if captions and len(captions) >= len(figures):
             break
-        again = [line for _, line in _read_regions(bare, regions, language, tessdata,
-                                                   segmentation)
-                 if CAPTION.match(hocr.text_of(line))]
+        again = [line for line in (as_caption(line) for _, line in _read_regions(
+            bare, regions, language, tessdata, segmentation)) if line is not None]
         if len(again) > len(captions):
             captions = again
     return captions
+
+
+def as_caption(line):
+    """``line`` as a drawings page's caption, its misread 图 read right; None when it is none."""
+    text = hocr.text_of(line)
+    if CAPTION.match(text):
+        return line
+    if not MISREAD_CAPTION.match(text):
+        return None
+    first = line.words[0]
+    return line._replace(words=[first._replace(text="图" + first.text[1:])] + line.words[1:])
 
 
 def _header(pix, region, language, tessdata, head):
@@ -236,8 +284,9 @@ def lines_of(page_hocr, pix, language, tessdata, least_confidence=GARBAGE):
     lines = ink_lines(parsed, pix, zoom)
     doubtful = [i for i, line in enumerate(lines)
                 if min(w.confidence for w in line.words) < DOUBTFUL][:MAX_REREADS]
-    for i in doubtful:
-        lines[i] = reread(lines[i], pix, language, tessdata, zoom)
+    for i, line in zip(doubtful, reread([lines[i] for i in doubtful], pix, language, tessdata,
+                                        zoom)):
+        lines[i] = line
     return [line for line in lines if _confidence(line.words) >= least_confidence]
 
 
@@ -296,8 +345,30 @@ def _rules(pix):
                              min_length=int(pix.width * RULE_SHARE))
 
 
+def _read_turned(page, turn, language, dpi, tessdata, first_page):
+    """The page image turned ``turn`` degrees, cleaned, with its rules and lines."""
+    zoom = dpi / 72
+    pix = page.get_pixmap(matrix=pymupdf.Matrix(zoom, zoom).prerotate(turn),
+                          colorspace=pymupdf.csGRAY, alpha=False)
+    pix.set_dpi(dpi, dpi)
+    pix = cleaned(pix)
+    found_rules = _rules(pix)
+    return pix, found_rules, read_lines(pix, language, tessdata, found_rules, first_page)
+
+
+def reads_upright(lines):
+    """Whether the lines read on a page show that it stands upright: enough characters, read
+    with a confidence a turned page never gets (its strokes read as characters score about 30,
+    upright text 75 to 90)."""
+    words = [word for line in lines for word in line.words]
+    return sum(len(word.text) for word in words) >= UPRIGHT_CHARACTERS and \
+        _confidence(words) >= UPRIGHT_CONFIDENCE
+
+
 def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=True):
-    """The recognised text of the only page of ``page_pdf`` (see the module's docstring)."""
+    """The recognised text of the only page of ``page_pdf`` (see the module's docstring). The
+    page is read as it stands; orientation detection runs only when that reading does not show
+    it upright (most pages are, and the detection costs a fifth of a page's reading)."""
     doc = pymupdf.open("pdf", page_pdf)
     try:
         page = doc[0]
@@ -305,15 +376,15 @@ def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=T
         if image is not None and image[1] < MIN_IMAGE_DPI:
             raise JobError(None, "ocr", "its image is too small to read (%d x %d pixels, "
                            "%d dpi)" % (image[2], image[3], image[1]))
-        turn = orientation(page) if detect_turn else 0
+        turn = 0
+        pix, found_rules, lines = _read_turned(page, 0, language, dpi, tessdata, rules)
+        if detect_turn and not reads_upright(lines):
+            turn = orientation(page)
+            if turn:
+                pix, found_rules, lines = _read_turned(page, turn, language, dpi, tessdata,
+                                                       rules)
         zoom = dpi / 72
-        pix = page.get_pixmap(matrix=pymupdf.Matrix(zoom, zoom).prerotate(turn),
-                              colorspace=pymupdf.csGRAY, alpha=False)
-        pix.set_dpi(dpi, dpi)
-        pix = cleaned(pix)
-        found_rules = _rules(pix)
-        found = {"turn": turn, "size": (pix.width / zoom, pix.height / zoom),
-                 "lines": read_lines(pix, language, tessdata, found_rules, rules)}
+        found = {"turn": turn, "size": (pix.width / zoom, pix.height / zoom), "lines": lines}
         if rules:
             found["rules"] = [(x0 / zoom, center / zoom, x1 / zoom)
                               for x0, _, x1, _, center in found_rules]
