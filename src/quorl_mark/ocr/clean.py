@@ -8,8 +8,9 @@ corner turns into ink or faint strokes into paper, and it reads specks as punctu
 background (each pixel divided by the paper's brightness around it) and its isolated specks are
 painted white, before Tesseract, the rule finder and the ink search look at it. Ink near other
 ink is never removed: a full stop or a comma stands next to the characters it follows. A page a
-degree or more off level is turned level about its middle, where a crooked sheet's text was
-printed: its lines would otherwise run into one another and its columns' gutter close up.
+fifth of a degree or more off level is turned level about its middle: its lines would otherwise
+run into one another and its columns' gutter close up, and the text layer is then laid where a
+level sheet prints its text, on the page shown level (document.py).
 """
 import pymupdf
 
@@ -29,11 +30,9 @@ COARSE_STEP = 0.5
 SKEW_STEP = 0.1
 # ... on the page shrunk to this width in pixels ...
 SKEW_WIDTH = 600
-# ... and turned level when it is at least this far off: Tesseract reads a line a little
-# crooked well, and the text layer then keeps the places of the image as it is shown. A page
-# turned level has its text where a level sheet prints it, which is where the crooked image
-# shows it to within the skew's sine times the distance from the page's middle.
-LEAST_SKEW = 1.0
+# ... and turned level when it is at least this far off: below it a line's ends are less than a
+# point off where a level sheet prints them.
+LEAST_SKEW = 0.2
 
 
 def _array(pix):
@@ -131,7 +130,9 @@ def level(gray, angle):
     import cv2
 
     turn = cv2.getRotationMatrix2D((gray.shape[1] / 2, gray.shape[0] / 2), -angle, 1.0)
-    return cv2.warpAffine(gray, turn, (gray.shape[1], gray.shape[0]), flags=cv2.INTER_LINEAR,
+    # Each pixel is taken, not blended: a blend blurs thin strokes, and Tesseract then misreads
+    # the letter-spaced words of a running header far more often.
+    return cv2.warpAffine(gray, turn, (gray.shape[1], gray.shape[0]), flags=cv2.INTER_NEAREST,
                           borderValue=255)
 
 
@@ -139,11 +140,19 @@ def cleaned(pix):
     """A grey pixmap of ``pix`` (grey, its resolution set) with a white background and no
     isolated specks, turned level when it is LEAST_SKEW or more off, at the same size and
     resolution."""
+    return cleaned_level(pix)[0]
+
+
+def cleaned_level(pix):
+    """``cleaned(pix)`` and the degrees it was turned clockwise to stand level (0.0 when it was
+    not turned)."""
     dpi = pix.xres or 300
     gray = without_specks(white_background(_array(pix), dpi), dpi)
     angle = skew_angle(gray)
     if abs(angle) >= LEAST_SKEW:
         gray = level(gray, angle)
+    else:
+        angle = 0.0
     out = pymupdf.Pixmap(pymupdf.csGRAY, pix.width, pix.height, gray.tobytes(), False)
     out.set_dpi(pix.xres, pix.yres)
-    return out
+    return out, angle

@@ -4,7 +4,9 @@ added to the pages that carry no text, so that the rest of quorl reads them as i
 ``ocr_pdf(pdf)`` returns the new PDF's bytes; the input is never modified. Every recognised
 character is written at its place in text render mode 3 (invisible) with a CJK font, the
 characters of one printed line on one baseline (lines.py). A page scanned sideways or upside
-down is shown upright, its image unchanged inside. The first page's horizontal rule, which a
+down is shown upright, and a sheet fed crooked is shown level (the page image, unchanged
+inside, turned about the page's middle), so that the text layer, laid where the text stands on
+the page as it is read, lies on the printed text as the page is shown. The first page's horizontal rule, which a
 scan carries only as pixels, is found in the page image and written as two invisible vector lines:
 the rule under the header and the next one as long below it, as publications print them, or the
 one rule twice (the document model takes the first page's second drawing for the rule above its
@@ -18,6 +20,7 @@ what the recognised text then lies on.
 Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread. A page that cannot be read is left without text and reported.
 """
 import dataclasses
+import math
 import os
 import shutil
 import statistics
@@ -28,6 +31,7 @@ from typing import Callable, Dict, List, Optional
 import pymupdf
 
 from ..errors import JobError
+from . import running_header
 from .lines import CJK_FONT, LATIN_FONT, font_of, page_size, text_lines
 
 LANGUAGE = "chi_sim"
@@ -37,8 +41,11 @@ PAGE_TIMEOUT = 600  # seconds; a page at 300 dpi takes about ten
 # The first page's rule lies between these shares of the page's height, below the header.
 RULE_BAND = (0.12, 0.6)
 MODES = ("auto", "all")
-# SimSun's ascent and descent, in thousandths of an em (see set_printed_metrics).
-PRINTED_ASCENT_DESCENT = (859, -141)
+# The text layer's fonts' ascent and descent, in thousandths of an em (see set_layer_metrics):
+# a box 1.06 em tall that overlaps by nine tenths or more both the em square of the Song
+# typeface publications are printed in (SimSun: 859, -141) and the taller box other CJK fonts
+# give (1000, -200), since a scan does not tell which font printed it.
+LAYER_ASCENT_DESCENT = (900, -160)
 # Tesseract's own threads in each child, also when there is one child: with its OpenMP threads
 # a page takes more than twice as long on two cores as with one (bench/bench_ocr.py). None
 # leaves them to Tesseract.
@@ -144,15 +151,26 @@ def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress):
     return found
 
 
-def _upright(doc, number, size, turn):
-    """Replaces a page that does not stand upright by an upright page showing it turned."""
+def _upright(doc, number, size, turn, skew=0.0):
+    """Replaces a page that does not stand upright and level by an upright page of ``size``
+    showing it turned ``turn`` and then ``skew`` degrees clockwise about its middle, at its
+    own scale (a crooked sheet's corners leave the page)."""
     page = doc[number]
-    if not turn and not page.rotation:
+    if not turn and not skew and not page.rotation:
         return page
     source = pymupdf.open()
     source.insert_pdf(doc, from_page=number, to_page=number)
     upright = doc.new_page(number, width=size[0], height=size[1])
-    upright.show_pdf_page(upright.rect, source, 0, rotate=-turn)
+    # show_pdf_page fits the turned page's bounding box into the rectangle given: the box of
+    # the whole page turned by the skew, about the middle, keeps its scale.
+    angle = math.radians(skew)
+    width, height = size
+    wide = width * abs(math.cos(angle)) + height * abs(math.sin(angle))
+    tall = width * abs(math.sin(angle)) + height * abs(math.cos(angle))
+    middle = upright.rect.tl + (width / 2, height / 2)
+    upright.show_pdf_page(pymupdf.Rect(middle.x - wide / 2, middle.y - tall / 2,
+                                       middle.x + wide / 2, middle.y + tall / 2),
+                          source, 0, rotate=-(turn + skew))
     doc.delete_page(number + 1)
     return doc[number]
 
@@ -164,17 +182,17 @@ def write_text(page, lines):
             shape.insert_text((x, line.baseline), char, fontname=font_of(char),
                               fontsize=line.size, render_mode=3)
     shape.commit()
-    set_printed_metrics(page)
+    set_layer_metrics(page)
 
 
-def set_printed_metrics(page):
-    """Gives the text layer's fonts the ascent and descent of the Song typeface publications are
-    printed in (Latin included): a reader takes a character's box from them, and the built-in
-    fonts' own (1.2 em tall for CJK, 1.37 em for Helvetica) would make every recognised character
-    taller than the printed one. A font descriptor's metrics are what readers use; the widths
-    stay the fonts' own."""
+def set_layer_metrics(page):
+    """Gives the text layer's fonts (Latin included) the ascent and descent LAYER_ASCENT_DESCENT:
+    a reader takes a character's box from them, and the built-in fonts' own (1.2 em tall for
+    CJK, 1.37 em for Helvetica) would make every recognised character much taller than the
+    printed one. A font descriptor's metrics are what readers use; the widths stay the fonts'
+    own."""
     doc = page.parent
-    ascent, descent = PRINTED_ASCENT_DESCENT
+    ascent, descent = LAYER_ASCENT_DESCENT
     metrics = {"Ascent": str(ascent), "Descent": str(descent),
                "FontBBox": "[0 %d 1000 %d]" % (descent, ascent)}
     for xref, _, _, _, resource_name, _ in page.get_fonts():
@@ -230,6 +248,24 @@ def read_input(pdf):
         raise JobError(path, "read", "cannot read it: %s" % (e.strerror or e)) from None
 
 
+def named_headers(found, pages):
+    """page -> its recognised lines, a later page's header given the part's name it lost to
+    misreading where the pages around it tell (running_header.names_from_neighbours)."""
+    lines = {n: f["lines"] for n, f in found.items() if isinstance(f, dict)}
+
+    def header(n):
+        f = found.get(n)
+        return f["lines"][:f.get("header", 0)] if isinstance(f, dict) and f.get("header") \
+            else None
+
+    later = list(range(1, pages))
+    for n, name in zip(later, running_header.names_from_neighbours([header(n) for n in later])):
+        if name is not None:
+            lines[n] = running_header.with_name(header(n), name) + \
+                found[n]["lines"][found[n]["header"]:]
+    return lines
+
+
 def add_text_layers(doc, numbers, found, dpi=300):
     """Writes the recognised text (``found``: page -> recognise_page's data, or why the page
     failed) onto ``doc``'s pages ``numbers``, replacing any text they carry (an image of a
@@ -239,17 +275,19 @@ def add_text_layers(doc, numbers, found, dpi=300):
     sizes = [page_size(f["lines"]) for f in found.values() if isinstance(f, dict)]
     sizes = [size for size in sizes if size is not None]
     document_size = statistics.median(sizes) if sizes else None
+    page_lines = named_headers(found, doc.page_count)
     for number in numbers:
         page_found = found.get(number)
         if not isinstance(page_found, dict):
             unreadable[number] = page_found or "not recognised"
             continue
-        lines = text_lines(page_found["lines"], document_size)
+        lines = text_lines(page_lines[number], document_size)
         if not lines:  # left as it was: a turn detected on a blank page is noise
             unreadable[number] = "no text was recognised on it (a blank page?)"
             continue
         without_text(doc, number, dpi)
-        page = _upright(doc, number, page_found["size"], page_found["turn"])
+        page = _upright(doc, number, page_found["size"], page_found["turn"],
+                        page_found.get("skew", 0.0))
         if number == 0 and not page.get_drawings():
             found_rules = first_rules(page, page_found.get("rules", ()))
             if found_rules is not None:

@@ -38,7 +38,7 @@ PUNCTUATION_INK = {
 }
 # The baseline of a line of CJK text lies this far (in em) above the one Tesseract reports,
 # which runs along the bottom of the characters' ink.
-CJK_BASELINE_RISE = 0.095
+CJK_BASELINE_RISE = 0.06
 # The height of a line's box, in em, when its characters are CJK.
 CJK_LINE_HEIGHT = 0.95
 # A gap between two words wider than this (in em) splits a line into runs set apart.
@@ -46,6 +46,10 @@ SPLIT_GAP = 2.5
 # A run shorter than this (in em) takes the page's size when its own is this close to it.
 SHORT_RUN = 8
 SAME_SIZE = 0.15
+# A line's box reaching further than this (in em) past its last word took in ink of the line
+# below or above (Tesseract's box of a paragraph's short last line often reaches as far as the
+# next line's): the run ends where its words do.
+OVERREACH = 2.0
 # A long run more than this share off the page's size is set in it, unless its ink is as tall as
 # its own size says (a heading, a title).
 OFF_SIZE = 0.25
@@ -190,7 +194,8 @@ def _runs(line: OcrLine, size: float):
     for i, group in enumerate(groups):
         left, right = _group_ends(group, size)
         left = line.box[0] if i == 0 else left
-        right = line.box[2] if i == len(groups) - 1 else right
+        if i == len(groups) - 1 and line.box[2] - right <= OVERREACH * size:
+            right = line.box[2]
         text = paragraph_number(full_width(_joined(group)))
         if text:
             runs.append((text, left, right))
@@ -220,11 +225,11 @@ def _size(text, left, right, line, common):
         if common is None or abs(own - common) <= OFF_SIZE * common or \
                 abs(own - by_height) <= SAME_SIZE * by_height:
             return own
-        # Far from the page's size and from its own ink's height: the run's box took in ink of
-        # the line below or above (Tesseract's box of a short line ending a paragraph often
-        # reaches as far as the next line's), and its ends measure nothing.
+        # Far from the page's size and from its own ink's height: its ends measure nothing
+        # (see OVERREACH).
         return common
-    if common is not None and abs(by_height - common) <= SAME_SIZE * common:
+    if common is not None and (abs(by_height - common) <= SAME_SIZE * common or (
+            own is not None and abs(own - common) <= SAME_SIZE * common)):
         return common
     return own if own is not None and abs(own - by_height) <= SAME_SIZE * by_height else by_height
 

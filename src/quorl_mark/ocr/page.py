@@ -1,10 +1,12 @@
 """One scanned page recognised, as a child process of quorl_mark.ocr does it.
 
 ``recognise_page`` gets the page as a one-page PDF and returns plain data: the page's turn (the
-quarter turns Tesseract's orientation detection asks for), the size of the upright page and the
-lines the tesseract command recognised on it (hocr.OcrLine, in the upright page's points, each
-box set to the line's ink); with ``rules`` also the horizontal rules of the page image. A page
-that cannot be read raises JobError with the reason (the page's warning).
+quarter turns Tesseract's orientation detection asks for), the degrees it was then turned to
+stand level (clean.py), the size of the upright page, the lines the tesseract command
+recognised on it (hocr.OcrLine, in the upright page's points, each box set to the line's ink,
+the header's first) and how many of them are the header's; with ``rules`` also the horizontal
+rules of the page image. A page that cannot be read raises JobError with the reason (the
+page's warning).
 
 The command is run rather than PyMuPDF's built-in OCR because its hOCR tells where each line's
 ink and baseline are; PyMuPDF's OCR spreads characters over guessed boxes and drops some short
@@ -18,7 +20,7 @@ import tempfile
 import pymupdf
 
 from . import hocr, layout as ocr_layout, running_header
-from .clean import cleaned
+from .clean import cleaned_level
 from ..errors import JobError
 
 # Tesseract's orientation detection reads a page well at this resolution, in a second.
@@ -170,15 +172,16 @@ def has_ink(pix):
 
 def read_lines(pix, language, tessdata, rules=(), first_page=False):
     """The lines Tesseract's command reads in ``pix`` (its resolution set, cleaned), in page
-    points, each set to its ink; the doubtful ones read again, the garbage left out. The page
+    points, each set to its ink; the doubtful ones read again, the garbage left out: the
+    header's lines and the others, apart. The page
     is read by the regions of its layout (layout.py; ``rules`` as _find_rules gives them),
     a drawings page for its captions only."""
     if not has_ink(pix):
-        return []
+        return [], []
     found = ocr_layout.regions(pix, rules, first_page)
     if len(found) == 1:
-        return lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix, language,
-                        tessdata)
+        return [], lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix,
+                            language, tessdata)
     clean = ocr_layout.without_rules(pix, rules)
     if first_page:  # the abstract's figure: what Tesseract reads in it is garbage
         pix = ocr_layout.painted_out(pix, ocr_layout.figure_boxes(pix, found))
@@ -201,10 +204,10 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False):
 
 
 def _finished(head, body, pix, language, tessdata):
-    """lines_of the header's lines and the others: a header's words stand alone, each with a
+    """lines_of the header's lines and of the others: a header's words stand alone, each with a
     confidence of its own, and none is garbage."""
-    return (lines_of(head, pix, language, tessdata, least_confidence=0)
-            + lines_of(body, pix, language, tessdata))
+    return (lines_of(head, pix, language, tessdata, least_confidence=0),
+            lines_of(body, pix, language, tessdata))
 
 
 def _read_regions(pix, found, language, tessdata, segmentation=PAGE_SEGMENTATION):
@@ -346,14 +349,16 @@ def _rules(pix):
 
 
 def _read_turned(page, turn, language, dpi, tessdata, first_page):
-    """The page image turned ``turn`` degrees, cleaned, with its rules and lines."""
+    """The page image turned ``turn`` degrees, cleaned and levelled, with the degrees it was
+    levelled by, its rules, its header's lines and its other lines."""
     zoom = dpi / 72
     pix = page.get_pixmap(matrix=pymupdf.Matrix(zoom, zoom).prerotate(turn),
                           colorspace=pymupdf.csGRAY, alpha=False)
     pix.set_dpi(dpi, dpi)
-    pix = cleaned(pix)
+    pix, skew = cleaned_level(pix)
     found_rules = _rules(pix)
-    return pix, found_rules, read_lines(pix, language, tessdata, found_rules, first_page)
+    return (pix, skew, found_rules) + read_lines(pix, language, tessdata, found_rules,
+                                                 first_page)
 
 
 def reads_upright(lines):
@@ -377,14 +382,16 @@ def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=T
             raise JobError(None, "ocr", "its image is too small to read (%d x %d pixels, "
                            "%d dpi)" % (image[2], image[3], image[1]))
         turn = 0
-        pix, found_rules, lines = _read_turned(page, 0, language, dpi, tessdata, rules)
-        if detect_turn and not reads_upright(lines):
+        pix, skew, found_rules, head, body = _read_turned(page, 0, language, dpi, tessdata,
+                                                          rules)
+        if detect_turn and not reads_upright(head + body):
             turn = orientation(page)
             if turn:
-                pix, found_rules, lines = _read_turned(page, turn, language, dpi, tessdata,
-                                                       rules)
+                pix, skew, found_rules, head, body = _read_turned(page, turn, language, dpi,
+                                                                  tessdata, rules)
         zoom = dpi / 72
-        found = {"turn": turn, "size": (pix.width / zoom, pix.height / zoom), "lines": lines}
+        found = {"turn": turn, "skew": skew, "size": (pix.width / zoom, pix.height / zoom),
+                 "lines": head + body, "header": len(head)}
         if rules:
             found["rules"] = [(x0 / zoom, center / zoom, x1 / zoom)
                               for x0, _, x1, _, center in found_rules]

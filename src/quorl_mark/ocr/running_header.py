@@ -11,10 +11,12 @@ a line of its own, set at its own height.
 Tesseract now and then misreads one character of the spaced name ("权 -- 利要求书", "说明书附，"),
 and the page is then lost to its part. A header holds only the number, one of a few names and
 the page count, so a name read with a character or two wrong is set right: the words it spans
-are replaced by the name.
+are replaced by the name. A header read with more of its name wrong takes its part from the
+pages around it (names_from_neighbours), as parts follow one another.
 """
 import difflib
-from typing import List, Sequence
+import re
+from typing import List, Optional, Sequence
 
 from .hocr import OcrLine, Word, text_of
 
@@ -91,3 +93,49 @@ def words_apart(lines: Sequence[OcrLine]) -> List[OcrLine]:
 def header_lines(lines: Sequence[OcrLine]) -> List[OcrLine]:
     """The header lines as the text layer sets them (see the module's docstring)."""
     return words_apart(named(lines))
+
+
+PAGE_COUNT = re.compile(r"(\d+)/(\d+)页")
+
+
+def page_count(lines: Sequence[OcrLine]):
+    """(page, pages) of the count a header prints ("2/3页"), None when it is not read."""
+    found = PAGE_COUNT.search("".join(text_of(line) for line in lines))
+    return (int(found.group(1)), int(found.group(2))) if found else None
+
+
+def names_from_neighbours(headers: Sequence[Optional[Sequence[OcrLine]]]) -> List[Optional[str]]:
+    """For each later page in order (its header's lines, None without a header), the part's name
+    its header lost to misreading, where the pages around it tell: the part of the page before
+    it when the page after it is of that part too, or when its own count goes on from there
+    (a part's first page counts 1); else the part of the page after it when its count is 1.
+    None for a page whose header names its part, or that cannot be told."""
+    names = [None if lines is None else (part_name(lines) or (None,))[0] for lines in headers]
+    out = []
+    for i, lines in enumerate(headers):
+        if lines is None or names[i] is not None:
+            out.append(None)
+            continue
+        before = names[i - 1] if i > 0 else None
+        after = names[i + 1] if i + 1 < len(names) else None
+        count = page_count(lines)
+        if before is not None and (before == after or (count is not None and count[0] > 1)):
+            out.append(before)
+        elif after is not None and count is not None and count[0] == 1:
+            out.append(after)
+        else:
+            out.append(None)
+    return out
+
+
+def with_name(lines: Sequence[OcrLine], name: str) -> List[OcrLine]:
+    """Header lines (one word each, as header_lines gives them) with the misread words between
+    the publication number and the page count (those not in ASCII, and not the count's 页)
+    replaced by ``name``, spanning them."""
+    misread = [line for line in lines if not text_of(line).isascii() and "页" not in text_of(line)]
+    if not misread:
+        return list(lines)
+    box = _union([line.box for line in misread])
+    kept = [line for line in lines if line not in misread]
+    named_line = OcrLine(box, misread[0].baseline, [Word(name, box, 0.0)])
+    return sorted(kept + [named_line], key=lambda line: line.box[0])
