@@ -230,7 +230,9 @@ HEADERS = {"claims 1": ("CN", "110532550", "A", "权利要求书", "1/2页"),
            "description 2": ("CN", "110532550", "A", "说明书", "2/5页"),
            "lost 2": ("CN", "110532550", "A", "收取", "二", "韦", "2/2页"),
            "lost 1": ("CN", "110532550", "A", "收取", "二", "韦", "1/5页"),
-           "lost, no count": ("CN", "110532550", "A", "收取", "二", "韦")}
+           "lost, no count": ("CN", "110532550", "A", "收取", "二", "韦"),
+           "drawings 1": ("CN", "110532550", "A", "说明书附图", "1/2页"),
+           "drawings read as description": ("CN", "110532550", "A", "说明书几", "2/2页")}
 
 
 @pytest.mark.parametrize("pages, name", [
@@ -239,12 +241,14 @@ HEADERS = {"claims 1": ("CN", "110532550", "A", "权利要求书", "1/2页"),
     (("description 2", "lost, no count", "description 2"), "说明书"),
     (("claims 2", "lost, no count", "description 2"), None),
     ((None, "lost 2", "claims 2"), None),
+    (("drawings 1", "drawings read as description", None), "说明书附图"),
+    (("description 2", "description 2", "drawings 1"), None),
 ])
 def test_a_header_lost_to_misreading_takes_its_part_from_the_pages_around_it(pages, name):
     headers = [None if page is None else running_header.header_lines([header_line(*HEADERS[page])])
                for page in pages]
     assert running_header.names_from_neighbours(headers) == [None, name, None]
-    if name is not None:
+    if name is not None and running_header.part_name(headers[1]) is None:
         named = running_header.with_name(headers[1], name)
         assert [text_of(line) for line in named] == ["CN", "110532550", "A", name,
                                                      HEADERS[pages[1]][-1]][:len(named)]
@@ -269,7 +273,8 @@ def test_office_scan_of_a_real_publication_keeps_every_part(tmp_path):
     assert "图1" in found_texts[2]
     # The crooked sheet is shown level, its text layer where the publication prints its text.
     shown = pymupdf.open("pdf", result.pdf)[1]
-    assert abs(ocr_clean.skew_angle(pixels(shown.get_pixmap(dpi=100, colorspace=pymupdf.csGRAY)))) < 0.15
+    tilt = ocr_clean.skew_angle(pixels(shown.get_pixmap(dpi=100, colorspace=pymupdf.csGRAY)))
+    assert abs(tilt) < 0.15
     def by_start(page):  # lines by their first ten characters, where those are unique
         lines = [(words[:10], box) for words, box in line_boxes(page) if len(words) >= 10]
         starts = [start for start, _ in lines]

@@ -2,22 +2,24 @@
 added to the pages that carry no text, so that the rest of quorl reads them as it reads a text PDF.
 
 ``ocr_pdf(pdf)`` returns the new PDF's bytes; the input is never modified. Every recognised
-character is written at its place in text render mode 3 (invisible) with a CJK font, the
-characters of one printed line on one baseline (lines.py). A page scanned sideways or upside
-down is shown upright, and a sheet fed crooked is shown level (the page image, unchanged
-inside, turned about the page's middle), so that the text layer, laid where the text stands on
-the page as it is read, lies on the printed text as the page is shown. The first page's horizontal rule, which a
-scan carries only as pixels, is found in the page image and written as two invisible vector lines:
-the rule under the header and the next one as long below it, as publications print them, or the
-one rule twice (the document model takes the first page's second drawing for the rule above its
-text).
+character is written at its place in text render mode 3 (invisible) with a CJK font, the characters
+of one printed line on one baseline (lines.py). A page scanned sideways or upside down is shown
+upright, and a sheet fed crooked is shown level (the page image, unchanged inside, turned about the
+page's middle), so that the text layer, laid where the text stands on the page as it is read, lies
+on the printed text as the page is shown. The first page's horizontal rule, which a scan carries
+only as pixels, is found in the page image and written as two invisible vector lines: the rule
+under the header and the next one as long below it, as publications print them, or the one rule
+twice (the document model takes the first page's second drawing for the rule above its text).
 
 A page read that already carries text (``pages="all"``) has that text replaced, never doubled:
 an invisible text layer (an earlier OCR) is removed, the page's images and drawings kept; a page
 whose text is printed (a born-digital page) is replaced by its image at the OCR resolution,
 what the recognised text then lies on.
 
-Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread. A page that cannot be read is left without text and reported.
+Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread. A
+page that cannot be read is left without text and reported. A page whose header misread the
+drawings' name is known as one of the drawings from the pages around it only, and read again as
+such once every page is read.
 """
 import dataclasses
 import math
@@ -133,13 +135,14 @@ def _page_pdf(doc, number):
     return single.tobytes()
 
 
-def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress):
-    """page -> recognised data or the reason it failed, pages run in ChildPool children."""
+def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress, drawings=False):
+    """page -> recognised data or the reason it failed, pages run in ChildPool children (read
+    as drawings pages with ``drawings``)."""
     from ..children import ChildPool
 
     env = {"OMP_THREAD_LIMIT": str(TESSERACT_THREADS)} if TESSERACT_THREADS else {}
-    tasks = ((n, PAGE_TARGET, (_page_pdf(doc, n), language, dpi, tessdata, n == 0))
-             for n in numbers)
+    tasks = ((n, PAGE_TARGET, (_page_pdf(doc, n), language, dpi, tessdata, n == 0, True,
+                               drawings)) for n in numbers)
     found = {}
     with ChildPool(min(jobs, len(numbers)), timeout=PAGE_TIMEOUT, env=env,
                    preload=("quorl_mark.ocr.page",)) as pool:
@@ -248,21 +251,26 @@ def read_input(pdf):
         raise JobError(path, "read", "cannot read it: %s" % (e.strerror or e)) from None
 
 
+def _header_of(found, n):
+    f = found.get(n)
+    return f["lines"][:f["header"]] if isinstance(f, dict) and f.get("header") else None
+
+
+def context_names(found, pages):
+    """later page -> the part's name its header lost to misreading, where the pages around it
+    tell (running_header.names_from_neighbours)."""
+    later = list(range(1, pages))
+    return {n: name for n, name in zip(later, running_header.names_from_neighbours(
+        [_header_of(found, n) for n in later])) if name is not None}
+
+
 def named_headers(found, pages):
     """page -> its recognised lines, a later page's header given the part's name it lost to
-    misreading where the pages around it tell (running_header.names_from_neighbours)."""
+    misreading where the pages around it tell."""
     lines = {n: f["lines"] for n, f in found.items() if isinstance(f, dict)}
-
-    def header(n):
-        f = found.get(n)
-        return f["lines"][:f.get("header", 0)] if isinstance(f, dict) and f.get("header") \
-            else None
-
-    later = list(range(1, pages))
-    for n, name in zip(later, running_header.names_from_neighbours([header(n) for n in later])):
-        if name is not None:
-            lines[n] = running_header.with_name(header(n), name) + \
-                found[n]["lines"][found[n]["header"]:]
+    for n, name in context_names(found, pages).items():
+        lines[n] = running_header.with_name(_header_of(found, n), name) + \
+            found[n]["lines"][found[n]["header"]:]
     return lines
 
 
@@ -317,6 +325,11 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     jobs = max(1, jobs or os.cpu_count() or 1)
     step = progress(len(numbers)) if progress is not None else None
     found = _recognise(doc, numbers, language, dpi, tessdata, jobs, step)
+    # Drawings pages whose header was misread are known only from the pages around them.
+    again = [n for n, name in context_names(found, doc.page_count).items()
+             if name == running_header.DRAWINGS]
+    if again:
+        found.update(_recognise(doc, again, language, dpi, tessdata, jobs, None, drawings=True))
     done, unreadable, rule = add_text_layers(doc, numbers, found, dpi)
     out = doc.tobytes(garbage=1, deflate=True)
     doc.close()

@@ -56,6 +56,9 @@ CAPTION = re.compile(r"^图\d+[A-Za-z]?$")
 # a figure's number is, on a drawings page, a caption whose 图 was misread.
 MISREAD_CAPTION = re.compile(r"^[^\x00-\x7f]\d+[A-Za-z]?$")
 SPARSE_SEGMENTATION = 11
+WORD_SEGMENTATION = 8
+# A line of at most this many characters may be a misread caption.
+CAPTION_CHARS = 5
 # Images reach Tesseract uncompressed, through a pipe: PNG's compression of a page at 300 dpi
 # costs a third of a second, its decompression in Tesseract more.
 IMAGE_FORMAT = "pnm"
@@ -132,10 +135,9 @@ def _confidence(words):
     return sum(w.confidence * len(w.text) for w in words) / chars if chars else 0.0
 
 
-def reread(lines, pix, language, tessdata, zoom):
-    """``lines`` each read again on its own, as one line of text, and kept as read again when
-    that reads it with more confidence. Tesseract, reading a page, now and then turns part of a
-    line or a lone short line into a few wrong characters with no confidence."""
+def read_each(lines, pix, language, tessdata, zoom, segmentation=LINE_SEGMENTATION):
+    """The words Tesseract reads in each of ``lines``' boxes (a little around them) on its own,
+    in one run for them all; an empty list for a box off the page."""
     areas, crops = [], []
     page = pymupdf.IRect(0, 0, pix.width, pix.height)
     for line in lines:
@@ -149,16 +151,21 @@ def reread(lines, pix, language, tessdata, zoom):
             crop.set_dpi(pix.xres, pix.yres)
             crops.append(crop)
     if not crops:
-        return list(lines)
+        return [[] for _ in lines]
     read = iter(hocr.parse_pages(
-        _tesseract_each(crops, language, tessdata, LINE_SEGMENTATION), 1 / zoom,
+        _tesseract_each(crops, language, tessdata, segmentation), 1 / zoom,
         [(area.x0, area.y0) for area in areas if not area.is_empty]))
-    out = []
-    for line, area in zip(lines, areas):
-        words = [] if area.is_empty else [word for again in next(read) for word in again.words]
-        out.append(line._replace(words=words) if words and
-                   _confidence(words) > _confidence(line.words) else line)
-    return out
+    return [[] if area.is_empty else [word for again in next(read) for word in again.words]
+            for area in areas]
+
+
+def reread(lines, pix, language, tessdata, zoom):
+    """``lines`` each read again on its own, as one line of text, and kept as read again when
+    that reads it with more confidence. Tesseract, reading a page, now and then turns part of a
+    line or a lone short line into a few wrong characters with no confidence."""
+    return [line._replace(words=words) if words and
+            _confidence(words) > _confidence(line.words) else line
+            for line, words in zip(lines, read_each(lines, pix, language, tessdata, zoom))]
 
 
 def has_ink(pix):
@@ -170,44 +177,70 @@ def has_ink(pix):
                             [(0, 0, pix.width, pix.height)])[0] is not None
 
 
-def read_lines(pix, language, tessdata, rules=(), first_page=False):
+def read_lines(pix, language, tessdata, rules=(), first_page=False, drawings=False):
     """The lines Tesseract's command reads in ``pix`` (its resolution set, cleaned), in page
     points, each set to its ink; the doubtful ones read again, the garbage left out: the
     header's lines and the others, apart. The page
     is read by the regions of its layout (layout.py; ``rules`` as _find_rules gives them),
-    a drawings page for its captions only."""
+    a drawings page (or any page, with ``drawings``) for its captions only."""
     if not has_ink(pix):
         return [], []
     found = ocr_layout.regions(pix, rules, first_page)
     if len(found) == 1:
-        return [], lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix,
-                            language, tessdata)
+        lines = lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix, language,
+                         tessdata)
+        captioned = any(CAPTION.match(hocr.text_of(line)) for line in lines)
+        if first_page or not (drawings or captioned or ocr_layout.mostly_figure(pix, found)):
+            return [], lines
+        # A drawings page without a rule under its header: its lines as read, and the
+        # captions Tesseract lost beside the figures.
+        known = {_place(line) for line in lines}
+        return [], lines + [line for line in _caption_lines(_captions(
+            pix, found, language, tessdata, lines), pix, language, tessdata)
+            if _place(line) not in known]
     clean = ocr_layout.without_rules(pix, rules)
     if first_page:  # the abstract's figure: what Tesseract reads in it is garbage
         pix = ocr_layout.painted_out(pix, ocr_layout.figure_boxes(pix, found))
-    if not first_page and found[0].header and ocr_layout.mostly_figure(pix, found[1:]):
+    if first_page or not found[0].header:
+        read = _read_regions(pix, found, language, tessdata)
+        # A header's words stand alone, each with a confidence of its own: none is garbage.
+        return (lines_of([line for i, line in read if found[i].header], clean, language,
+                         tessdata, least_confidence=0),
+                lines_of([line for i, line in read if not found[i].header], clean, language,
+                         tessdata))
+    if drawings:
+        return (_header(pix, clean, found[0], language, tessdata, _read_head(
+                    pix, found, language, tessdata), running_header.DRAWINGS),
+                _caption_lines(_captions(pix, found[1:], language, tessdata), clean, language,
+                               tessdata))
+    if ocr_layout.mostly_figure(pix, found[1:]):
         # Most likely a drawings page: its header read first, its figures never read when
         # it names the drawings (Tesseract takes long over a drawing, for garbage).
-        head = _header(pix, found[0], language, tessdata,
-                       [line for _, line in _read_regions(pix, found[:1], language, tessdata)])
-        if is_drawings(head):
-            return _finished(head, _captions(pix, found[1:], language, tessdata), clean,
-                             language, tessdata)
+        read_head = _read_head(pix, found, language, tessdata)
+        head = _header(pix, clean, found[0], language, tessdata, read_head)
+        # A description's page is never mostly figure: a misread name read as the
+        # description's is the drawings' name with its last characters lost.
+        if is_drawings(head) or running_header.misread_name(read_head) == "说明书":
+            return (running_header.header_lines(head, running_header.DRAWINGS),
+                    _caption_lines(_captions(pix, found[1:], language, tessdata), clean,
+                                   language, tessdata))
     read = _read_regions(pix, found, language, tessdata)
-    head = [line for i, line in read if found[i].header]
+    head = _header(pix, clean, found[0], language, tessdata,
+                   [line for i, line in read if found[i].header])
     body = [line for i, line in read if not found[i].header]
-    if not first_page and found[0].header:
-        head = _header(pix, found[0], language, tessdata, head)
-        if is_drawings(head):
-            body = _captions(pix, found[1:], language, tessdata, body)
-    return _finished(head, body, clean, language, tessdata)
+    if is_drawings(head):
+        return head, _caption_lines(_captions(pix, found[1:], language, tessdata, body), clean,
+                                    language, tessdata)
+    return head, lines_of(body, clean, language, tessdata)
 
 
-def _finished(head, body, pix, language, tessdata):
-    """lines_of the header's lines and of the others: a header's words stand alone, each with a
-    confidence of its own, and none is garbage."""
-    return (lines_of(head, pix, language, tessdata, least_confidence=0),
-            lines_of(body, pix, language, tessdata))
+def _read_head(pix, found, language, tessdata):
+    return [line for _, line in _read_regions(pix, found[:1], language, tessdata)]
+
+
+def _caption_lines(captions, pix, language, tessdata):
+    """lines_of a drawings page's captions: each is a caption as read, none is read again."""
+    return lines_of(captions, pix, language, tessdata, least_confidence=0, doubtful=0)
 
 
 def _read_regions(pix, found, language, tessdata, segmentation=PAGE_SEGMENTATION):
@@ -237,14 +270,30 @@ def _captions(pix, regions, language, tessdata, read=()):
     bare = ocr_layout.painted_out(pix, figures, paper=ocr_layout.FIGURE_INK)
     if not ocr_layout.has_ink_in(bare, regions):
         return captions
+    short = {}
     for segmentation in (PAGE_SEGMENTATION, SPARSE_SEGMENTATION):
         if captions and len(captions) >= len(figures):
-            break
-        again = [line for line in (as_caption(line) for _, line in _read_regions(
-            bare, regions, language, tessdata, segmentation)) if line is not None]
+            return captions
+        lines = [line for _, line in _read_regions(bare, regions, language, tessdata,
+                                                   segmentation)]
+        again = [line for line in map(as_caption, lines) if line is not None]
         if len(again) > len(captions):
             captions = again
-    return captions
+        short.update((_place(line), line) for line in lines
+                     if len(hocr.text_of(line)) <= CAPTION_CHARS and as_caption(line) is None)
+    # Short lines that are no caption as read: read again each as one word, as which
+    # Tesseract reads an isolated caption right far more often ("图2", read "败2" in a block).
+    taken = {_place(line) for line in captions}
+    short = [line for place, line in short.items() if place not in taken]
+    words = read_each(short, bare, language, tessdata, bare.xres / 72, WORD_SEGMENTATION)
+    found = [as_caption(line._replace(words=w)) for line, w in zip(short, words) if w]
+    return sorted(captions + [line for line in found if line is not None],
+                  key=lambda line: (line.box[1], line.box[0]))
+
+
+def _place(line):
+    """Where a line stands, to a few points: the same caption read twice stands in one place."""
+    return round(line.box[0] / 8), round(line.box[1] / 8)
 
 
 def as_caption(line):
@@ -258,16 +307,22 @@ def as_caption(line):
     return line._replace(words=[first._replace(text="图" + first.text[1:])] + line.words[1:])
 
 
-def _header(pix, region, language, tessdata, head):
-    """The header's lines ``head`` as the text layer sets them (running_header.py), read again
-    as sparse text when they hold no part's name: Tesseract, reading a line, misreads the
-    letter-spaced words of a running header ("权 利 要 求 书") that it reads right one by one."""
-    if running_header.part_name(head) is None:
+def _header(pix, clean, region, language, tessdata, head, name=None):
+    """A later page's header lines ``head`` as the text layer sets them (running_header.py),
+    its part's name ``name`` when given. They are read again as sparse text when they hold no
+    part's name (Tesseract, reading a line, misreads the letter-spaced words of a running
+    header, "权 利 要 求 书", that it reads right one by one), and each word with little
+    confidence again on its own (in ``clean``), before the name is looked for once more."""
+    if name is None and running_header.part_name(head) is None:
         again = [line for _, line in _read_regions(pix, [region], language, tessdata,
                                                    SPARSE_SEGMENTATION)]
         if running_header.part_name(again) is not None:
             head = again
-    return running_header.header_lines(head)
+    finished = running_header.header_lines(lines_of(
+        running_header.header_lines(head), clean, language, tessdata, least_confidence=0), name)
+    if name is not None and running_header.part_name(finished) is None:
+        finished = running_header.with_name(finished, name)
+    return finished
 
 
 def is_drawings(header_lines):
@@ -279,16 +334,16 @@ def is_drawings(header_lines):
         found is not None and found[0].endswith(DRAWINGS_WORD))
 
 
-def lines_of(page_hocr, pix, language, tessdata, least_confidence=GARBAGE):
+def lines_of(page_hocr, pix, language, tessdata, least_confidence=GARBAGE, doubtful=DOUBTFUL):
     """read_lines's lines from Tesseract's hOCR of the whole page (or its lines, in points),
-    those read with less than ``least_confidence`` left out."""
+    those with a word read with less than ``doubtful`` confidence read again, those read with
+    less than ``least_confidence`` left out."""
     zoom = pix.xres / 72
     parsed = hocr.parse(page_hocr, 1 / zoom) if isinstance(page_hocr, bytes) else page_hocr
     lines = ink_lines(parsed, pix, zoom)
-    doubtful = [i for i, line in enumerate(lines)
-                if min(w.confidence for w in line.words) < DOUBTFUL][:MAX_REREADS]
-    for i, line in zip(doubtful, reread([lines[i] for i in doubtful], pix, language, tessdata,
-                                        zoom)):
+    again = [i for i, line in enumerate(lines)
+             if min(w.confidence for w in line.words) < doubtful][:MAX_REREADS]
+    for i, line in zip(again, reread([lines[i] for i in again], pix, language, tessdata, zoom)):
         lines[i] = line
     return [line for line in lines if _confidence(line.words) >= least_confidence]
 
@@ -348,7 +403,7 @@ def _rules(pix):
                              min_length=int(pix.width * RULE_SHARE))
 
 
-def _read_turned(page, turn, language, dpi, tessdata, first_page):
+def _read_turned(page, turn, language, dpi, tessdata, first_page, drawings):
     """The page image turned ``turn`` degrees, cleaned and levelled, with the degrees it was
     levelled by, its rules, its header's lines and its other lines."""
     zoom = dpi / 72
@@ -358,7 +413,7 @@ def _read_turned(page, turn, language, dpi, tessdata, first_page):
     pix, skew = cleaned_level(pix)
     found_rules = _rules(pix)
     return (pix, skew, found_rules) + read_lines(pix, language, tessdata, found_rules,
-                                                 first_page)
+                                                 first_page, drawings)
 
 
 def reads_upright(lines):
@@ -370,10 +425,12 @@ def reads_upright(lines):
         _confidence(words) >= UPRIGHT_CONFIDENCE
 
 
-def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=True):
-    """The recognised text of the only page of ``page_pdf`` (see the module's docstring). The
-    page is read as it stands; orientation detection runs only when that reading does not show
-    it upright (most pages are, and the detection costs a fifth of a page's reading)."""
+def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=True,
+                   drawings=False):
+    """The recognised text of the only page of ``page_pdf`` (see the module's docstring), read
+    as a drawings page with ``drawings``. The page is read as it stands; orientation detection
+    runs only when that reading does not show it upright (most pages are, and the detection
+    costs a fifth of a page's reading)."""
     doc = pymupdf.open("pdf", page_pdf)
     try:
         page = doc[0]
@@ -383,12 +440,12 @@ def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=T
                            "%d dpi)" % (image[2], image[3], image[1]))
         turn = 0
         pix, skew, found_rules, head, body = _read_turned(page, 0, language, dpi, tessdata,
-                                                          rules)
+                                                          rules, drawings)
         if detect_turn and not reads_upright(head + body):
             turn = orientation(page)
             if turn:
                 pix, skew, found_rules, head, body = _read_turned(page, turn, language, dpi,
-                                                                  tessdata, rules)
+                                                                  tessdata, rules, drawings)
         zoom = dpi / 72
         found = {"turn": turn, "skew": skew, "size": (pix.width / zoom, pix.height / zoom),
                  "lines": head + body, "header": len(head)}

@@ -23,6 +23,7 @@ from .hocr import OcrLine, Word, text_of
 # The parts' names as headers print them, with how many of their characters may be misread;
 # tried in this order (the drawings' name holds the description's).
 NAMES = (("说明书附图", 1), ("权利要求书", 2), ("序列表", 0), ("说明书", 1))
+DRAWINGS = NAMES[0][0]
 # The characters a misread name may spread over beyond its own.
 SPREAD = 2
 
@@ -57,13 +58,24 @@ def _union(boxes):
             max(b[2] for b in boxes), max(b[3] for b in boxes))
 
 
-def named(lines: Sequence[OcrLine]) -> List[OcrLine]:
-    """The header lines with the words that hold a misread part's name replaced by the name,
-    spanning their boxes; as they are when the name is read right or not found."""
+def misread_name(lines: Sequence[OcrLine]) -> Optional[str]:
+    """The part's name the header lines hold with a character or two misread; None when they
+    hold it exactly or hold none."""
+    found = part_name(lines)
+    if found is None:
+        return None
+    name, start, end = found
+    return None if "".join(text_of(line) for line in lines)[start:end] == name else name
+
+
+def named(lines: Sequence[OcrLine], name: Optional[str] = None) -> List[OcrLine]:
+    """The header lines with the words that hold a misread part's name replaced by the name
+    (or by ``name``), spanning their boxes; as they are when the name is read right or not
+    found."""
     found = part_name(lines)
     if found is None:
         return list(lines)
-    name, start, end = found
+    name, start, end = (name or found[0],) + found[1:]
     out, at, placed = [], 0, False
     for line in lines:
         words, replaced = [], []
@@ -90,9 +102,10 @@ def words_apart(lines: Sequence[OcrLine]) -> List[OcrLine]:
     return [OcrLine(word.box, line.baseline, [word]) for line in lines for word in line.words]
 
 
-def header_lines(lines: Sequence[OcrLine]) -> List[OcrLine]:
-    """The header lines as the text layer sets them (see the module's docstring)."""
-    return words_apart(named(lines))
+def header_lines(lines: Sequence[OcrLine], name: Optional[str] = None) -> List[OcrLine]:
+    """The header lines as the text layer sets them (see the module's docstring), the name
+    they hold set to ``name`` when given."""
+    return words_apart(named(lines, name))
 
 
 PAGE_COUNT = re.compile(r"(\d+)/(\d+)页")
@@ -109,17 +122,21 @@ def names_from_neighbours(headers: Sequence[Optional[Sequence[OcrLine]]]) -> Lis
     its header lost to misreading, where the pages around it tell: the part of the page before
     it when the page after it is of that part too, or when its own count goes on from there
     (a part's first page counts 1); else the part of the page after it when its count is 1.
-    None for a page whose header names its part, or that cannot be told."""
+    A page read as the description's after a drawings page is one of the drawings (its name's
+    附图 lost), since the drawings come last. None for a page whose header names its part, or
+    that cannot be told."""
     names = [None if lines is None else (part_name(lines) or (None,))[0] for lines in headers]
-    out = []
+    out: List[Optional[str]] = []
     for i, lines in enumerate(headers):
-        if lines is None or names[i] is not None:
-            out.append(None)
-            continue
-        before = names[i - 1] if i > 0 else None
+        before = (out[i - 1] or names[i - 1]) if i > 0 else None
         after = names[i + 1] if i + 1 < len(names) else None
-        count = page_count(lines)
-        if before is not None and (before == after or (count is not None and count[0] > 1)):
+        count = None if lines is None else page_count(lines)
+        if lines is None or (names[i] is not None and not (
+                names[i] == "说明书" and before == DRAWINGS)):
+            out.append(None)
+        elif names[i] is not None:
+            out.append(DRAWINGS)
+        elif before is not None and (before == after or (count is not None and count[0] > 1)):
             out.append(before)
         elif after is not None and count is not None and count[0] == 1:
             out.append(after)
