@@ -57,6 +57,9 @@ CAPTION = re.compile(r"^图\d+[A-Za-z]?$")
 MISREAD_CAPTION = re.compile(r"^[^\x00-\x7f]\d+[A-Za-z]?$")
 SPARSE_SEGMENTATION = 11
 WORD_SEGMENTATION = 8
+# A page without a header's rule that shows a figure and no more characters than this is a
+# drawings page.
+FEW_CHARACTERS = 40
 # A line of at most this many characters may be a misread caption.
 CAPTION_CHARS = 5
 # Images reach Tesseract uncompressed, through a pipe: PNG's compression of a page at 300 dpi
@@ -188,9 +191,8 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, drawings=Fal
     found = ocr_layout.regions(pix, rules, first_page)
     if len(found) == 1:
         lines = lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix, language,
-                         tessdata)
-        captioned = any(CAPTION.match(hocr.text_of(line)) for line in lines)
-        if first_page or not (drawings or captioned or ocr_layout.mostly_figure(pix, found)):
+                         tessdata, doubtful=_doubtful(first_page))
+        if first_page or not (drawings or _drawings_alone(pix, found[0], lines)):
             return [], lines
         # A drawings page without a rule under its header: its lines as read, and the
         # captions Tesseract lost beside the figures.
@@ -207,7 +209,7 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, drawings=Fal
         return (lines_of([line for i, line in read if found[i].header], clean, language,
                          tessdata, least_confidence=0),
                 lines_of([line for i, line in read if not found[i].header], clean, language,
-                         tessdata))
+                         tessdata, doubtful=_doubtful(first_page)))
     if drawings:
         return (_header(pix, clean, found[0], language, tessdata, _read_head(
                     pix, found, language, tessdata), running_header.DRAWINGS),
@@ -231,7 +233,27 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, drawings=Fal
     if is_drawings(head):
         return head, _caption_lines(_captions(pix, found[1:], language, tessdata, body), clean,
                                     language, tessdata)
-    return head, lines_of(body, clean, language, tessdata)
+    return head, lines_of(body, clean, language, tessdata, doubtful=_doubtful(first_page))
+
+
+def _doubtful(first_page):
+    """The confidence below which a word's line of a page's text is read again: on the first
+    page only. On later pages, of long lines of running text, reading again changed less than
+    a thousandth of the characters of real publications, for a sixth of the page's time; their
+    headers are read again all the same (_header)."""
+    return DOUBTFUL if first_page else 0
+
+
+def _drawings_alone(pix, region, lines):
+    """Whether a page without a header's rule, read as ``lines``, is a drawings page: one with
+    a caption, mostly figure, or with a figure and hardly any text (its header, a page number).
+    """
+    if any(CAPTION.match(hocr.text_of(line)) for line in lines):
+        return True
+    if ocr_layout.mostly_figure(pix, [region]):
+        return True
+    return sum(len(hocr.text_of(line)) for line in lines) <= FEW_CHARACTERS and bool(
+        ocr_layout.each_figure(pix, region, joined=True))
 
 
 def _read_head(pix, found, language, tessdata):
