@@ -182,8 +182,8 @@ def has_ink(pix):
 
 def read_lines(pix, language, tessdata, rules=(), first_page=False, drawings=False):
     """The lines Tesseract's command reads in ``pix`` (its resolution set, cleaned), in page
-    points, each set to its ink; the doubtful ones read again, the garbage left out: the
-    header's lines and the others, apart. The page
+    points, each set to its ink; the doubtful ones of the first page and of the header read
+    again (_doubtful), the garbage left out: the header's lines and the others, apart. The page
     is read by the regions of its layout (layout.py; ``rules`` as _find_rules gives them),
     a drawings page (or any page, with ``drawings``) for its captions only."""
     if not has_ink(pix):

@@ -119,26 +119,35 @@ def page_count(lines: Sequence[OcrLine]):
 
 def names_from_neighbours(headers: Sequence[Optional[Sequence[OcrLine]]]) -> List[Optional[str]]:
     """For each later page in order (its header's lines, None without a header), the part's name
-    its header lost to misreading, where the pages around it tell: the part of the page before
-    it when the page after it is of that part too, or when its own count goes on from there
-    (a part's first page counts 1); else the part of the page after it when its count is 1.
-    A page read as the description's after a drawings page is one of the drawings (its name's
-    附图 lost), since the drawings come last. None for a page whose header names its part, or
-    that cannot be told."""
+    its header lost to misreading, where the pages around it tell, as a part's pages are counted
+    from 1 in its headers ("2/5页"): the part of the page before it when the page after it is of
+    that part too, or when a count says the part goes on (this page's own count is not its
+    part's first or, unread, the page before counts fewer than all its part's pages); else the
+    part of the page after it when this page counts 1 or, unread, the page after counts 2. A page
+    read as the description's after a drawings page is one of the drawings (its name's 附图
+    lost), since the drawings come last. None for a page whose header names its part, or that
+    cannot be told."""
     names = [None if lines is None else (part_name(lines) or (None,))[0] for lines in headers]
+    counts = [None if lines is None else page_count(lines) for lines in headers]
     out: List[Optional[str]] = []
     for i, lines in enumerate(headers):
         before = (out[i - 1] or names[i - 1]) if i > 0 else None
         after = names[i + 1] if i + 1 < len(names) else None
-        count = None if lines is None else page_count(lines)
+        count = counts[i]
+        before_goes_on = i > 0 and counts[i - 1] is not None and \
+            counts[i - 1][0] < counts[i - 1][1]
+        after_second = i + 1 < len(counts) and counts[i + 1] is not None and \
+            counts[i + 1][0] == 2
         if lines is None or (names[i] is not None and not (
                 names[i] == "说明书" and before == DRAWINGS)):
             out.append(None)
         elif names[i] is not None:
             out.append(DRAWINGS)
-        elif before is not None and (before == after or (count is not None and count[0] > 1)):
+        elif before is not None and (before == after or (count is None and before_goes_on) or (
+                count is not None and count[0] > 1)):
             out.append(before)
-        elif after is not None and count is not None and count[0] == 1:
+        elif after is not None and ((count is None and after_second) or (
+                count is not None and count[0] == 1)):
             out.append(after)
         else:
             out.append(None)
