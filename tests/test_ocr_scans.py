@@ -20,7 +20,7 @@ from quorl_mark.ocr import running_header  # noqa: E402
 from quorl_mark.ocr.document import (  # noqa: E402
     LAYER_ASCENT_DESCENT, ocr_document, tessdata_for, write_text)
 from quorl_mark.ocr.hocr import OcrLine, Word, parse_pages, text_of  # noqa: E402
-from quorl_mark.ocr.lines import TextLine, text_lines  # noqa: E402
+from quorl_mark.ocr.lines import TextLine, full_width, text_lines  # noqa: E402
 from real_patents import pdf_path  # noqa: E402
 from scans import office_scan  # noqa: E402
 
@@ -337,6 +337,14 @@ class TestTextLayer:
         run = [line for line in text_lines(lines) if line.text == text][0]
         assert run.size == pytest.approx(size, rel=0.05)
         assert run.chars[1][1] - run.chars[0][1] == pytest.approx(size, rel=0.05)
+
+    @pytest.mark.parametrize("read, printed", [
+        ("领域知识.已有的工作", "领域知识。已有的工作"), ("处理方法.", "处理方法。"),
+        ("申请日2019.08.18", "申请日2019.08.18"), ("(51)Int.Cl.", "(51)Int.Cl."),
+        ("如图1.5所示", "如图1.5所示"), ("(如图2)", "（如图2）"), ("(21)申请号", "(21)申请号"),
+        ("异常`正常\\异常", "异常、正常、异常"), ("集合M1,M2,⋯Mn", "集合M1,M2,…Mn")])
+    def test_punctuation_of_chinese_text_is_full_width(self, read, printed):
+        assert full_width(read) == printed
 
     @pytest.mark.parametrize("words, caption", [
         (["加", "1"], "图1"), (["图2A"], "图2A"), (["团", "12"], "图12"), (["加"], None),

@@ -55,6 +55,12 @@ OVERREACH = 2.0
 OFF_SIZE = 0.25
 
 FULL_WIDTH = {"(": "（", ")": "）", ",": "，", ";": "；", ":": "：", "?": "？", "!": "！"}
+# Tesseract reads the ellipsis as the midline one, and the enumeration comma between two Chinese
+# characters as a grave accent or a backslash.
+ELLIPSIS = {"⋯": "…"}
+ENUMERATION_COMMA = "`\\"
+# Punctuation of lists of Latin symbols ("S1,S2,…,SN"): beside it a comma stays a comma.
+LIST_MARKS = "…"
 # A paragraph number ("[0001]") opening a line: Tesseract reads the blank after it as a
 # quotation mark now and then (a paragraph never opens with one), and on fax-mode scans some of
 # its digits as the letters they resemble.
@@ -124,8 +130,10 @@ def _joined(words: Sequence[Word]) -> str:
 
 def full_width(text):
     """``text`` with the ASCII punctuation Tesseract reads in Chinese text made full width, as
-    it is printed there: brackets around Chinese characters, and other punctuation and
-    unpaired brackets next to one. Brackets around ASCII text alone ("(21)", "(2006.01)") stay."""
+    it is printed there: brackets around Chinese characters, other punctuation and unpaired
+    brackets next to one, a full stop after one that ends the line or stands before another, an
+    enumeration comma between two, and the ellipsis. Brackets around ASCII text alone ("(21)",
+    "(2006.01)") stay."""
     chars = list(text)
     open_at, paired = [], set()
     for i, ch in enumerate(chars):
@@ -136,11 +144,19 @@ def full_width(text):
             paired.update((start, i))
             if not all(c.isascii() for c in chars[start + 1:i]):
                 chars[start], chars[i] = FULL_WIDTH[chars[start]], FULL_WIDTH[ch]
+    chars = [ELLIPSIS.get(ch, ch) for ch in chars]
+
+    def chinese(at):
+        return 0 <= at < len(chars) and not chars[at].isascii() and chars[at] not in LIST_MARKS
+
     for i, ch in enumerate(chars):
         if ch in FULL_WIDTH and i not in paired:
-            beside = chars[max(0, i - 1):i] + chars[i + 1:i + 2]
-            if any(not c.isascii() for c in beside):
+            if chinese(i - 1) or chinese(i + 1):
                 chars[i] = FULL_WIDTH[ch]
+        elif ch == "." and chinese(i - 1) and (i + 1 == len(chars) or chinese(i + 1)):
+            chars[i] = "。"  # never a decimal point or an abbreviation's between Chinese text
+        elif ch in ENUMERATION_COMMA and chinese(i - 1) and chinese(i + 1):
+            chars[i] = "、"
     return "".join(chars)
 
 
