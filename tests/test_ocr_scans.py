@@ -246,6 +246,8 @@ HEADERS = {"claims 1": ("CN", "110532550", "A", "权利要求书", "1/2页"),
     ((None, "lost 2", "claims 2"), None),
     (("drawings 1", "drawings read as description", None), "说明书附图"),
     (("description 2", "description 2", "drawings 1"), None),
+    (("description 2", "drawings 1", "description 3"), "说明书"),
+    (("drawings 1", "description 3", "description 3"), None),
 ])
 def test_a_header_lost_to_misreading_takes_its_part_from_the_pages_around_it(pages, name):
     headers = [None if page is None else running_header.header_lines([header_line(*HEADERS[page])])

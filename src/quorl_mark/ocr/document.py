@@ -135,14 +135,14 @@ def _page_pdf(doc, number):
     return single.tobytes()
 
 
-def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress, drawings=False):
-    """page -> recognised data or the reason it failed, pages run in ChildPool children (read
-    as drawings pages with ``drawings``)."""
+def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress, parts=None):
+    """page -> recognised data or the reason it failed, pages run in ChildPool children (each
+    read as a page of the part ``parts`` gives it, if any)."""
     from ..children import ChildPool
 
     env = {"OMP_THREAD_LIMIT": str(TESSERACT_THREADS)} if TESSERACT_THREADS else {}
     tasks = ((n, PAGE_TARGET, (_page_pdf(doc, n), language, dpi, tessdata, n == 0, True,
-                               drawings)) for n in numbers)
+                               (parts or {}).get(n))) for n in numbers)
     found = {}
     with ChildPool(min(jobs, len(numbers)), timeout=PAGE_TIMEOUT, env=env,
                    preload=("quorl_mark.ocr.page",)) as pool:
@@ -256,6 +256,13 @@ def _header_of(found, n):
     return f["lines"][:f["header"]] if isinstance(f, dict) and f.get("header") else None
 
 
+def _read_as_drawings(page_found):
+    """Whether a page was read as a drawings page: its header names the drawings."""
+    header = _header_of({0: page_found}, 0)
+    return header is not None and running_header.part_name(header) is not None and \
+        running_header.part_name(header)[0] == running_header.DRAWINGS
+
+
 def context_names(found, pages):
     """later page -> the part's name its header lost to misreading, where the pages around it
     tell (running_header.names_from_neighbours)."""
@@ -325,11 +332,12 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     jobs = max(1, jobs or os.cpu_count() or 1)
     step = progress(len(numbers)) if progress is not None else None
     found = _recognise(doc, numbers, language, dpi, tessdata, jobs, step)
-    # Drawings pages whose header was misread are known only from the pages around them.
-    again = [n for n, name in context_names(found, doc.page_count).items()
-             if name == running_header.DRAWINGS]
+    # A page whose header misread its part is known from the pages around it only; one read as
+    # a drawings page that is not, or the other way round, is read again as what it is.
+    again = {n: name for n, name in context_names(found, doc.page_count).items()
+             if (name == running_header.DRAWINGS) != _read_as_drawings(found.get(n))}
     if again:
-        found.update(_recognise(doc, again, language, dpi, tessdata, jobs, None, drawings=True))
+        found.update(_recognise(doc, list(again), language, dpi, tessdata, jobs, None, again))
     done, unreadable, rule = add_text_layers(doc, numbers, found, dpi)
     out = doc.tobytes(garbage=1, deflate=True)
     doc.close()

@@ -180,19 +180,22 @@ def has_ink(pix):
                             [(0, 0, pix.width, pix.height)])[0] is not None
 
 
-def read_lines(pix, language, tessdata, rules=(), first_page=False, drawings=False):
+def read_lines(pix, language, tessdata, rules=(), first_page=False, part=None):
     """The lines Tesseract's command reads in ``pix`` (its resolution set, cleaned), in page
     points, each set to its ink; the doubtful ones of the first page and of the header read
     again (_doubtful), the garbage left out: the header's lines and the others, apart. The page
     is read by the regions of its layout (layout.py; ``rules`` as _find_rules gives them),
-    a drawings page (or any page, with ``drawings``) for its captions only."""
+    a drawings page for its captions only. ``part`` names a later page's part as the pages
+    around it tell, whatever its header reads."""
+    drawings = part == running_header.DRAWINGS
+    text_part = part is not None and not drawings
     if not has_ink(pix):
         return [], []
     found = ocr_layout.regions(pix, rules, first_page)
     if len(found) == 1:
         lines = lines_of(_tesseract(pix, language, tessdata, PAGE_SEGMENTATION), pix, language,
                          tessdata, doubtful=_doubtful(first_page))
-        if first_page or not (drawings or _drawings_alone(pix, found[0], lines)):
+        if first_page or text_part or not (drawings or _drawings_alone(pix, found[0], lines)):
             return [], lines
         # A drawings page without a rule under its header: its lines as read, and the
         # captions Tesseract lost beside the figures.
@@ -215,7 +218,7 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, drawings=Fal
                     pix, found, language, tessdata), running_header.DRAWINGS),
                 _caption_lines(_captions(pix, found[1:], language, tessdata), clean, language,
                                tessdata))
-    if ocr_layout.mostly_figure(pix, found[1:]):
+    if not text_part and ocr_layout.mostly_figure(pix, found[1:]):
         # Most likely a drawings page: its header read first, its figures never read when
         # it names the drawings (Tesseract takes long over a drawing, for garbage).
         read_head = _read_head(pix, found, language, tessdata)
@@ -228,9 +231,9 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, drawings=Fal
                                    language, tessdata))
     read = _read_regions(pix, found, language, tessdata)
     head = _header(pix, clean, found[0], language, tessdata,
-                   [line for i, line in read if found[i].header])
+                   [line for i, line in read if found[i].header], part)
     body = [line for i, line in read if not found[i].header]
-    if is_drawings(head):
+    if not text_part and is_drawings(head):
         return head, _caption_lines(_captions(pix, found[1:], language, tessdata, body), clean,
                                     language, tessdata)
     return head, lines_of(body, clean, language, tessdata, doubtful=_doubtful(first_page))
@@ -425,7 +428,7 @@ def _rules(pix):
                              min_length=int(pix.width * RULE_SHARE))
 
 
-def _read_turned(page, turn, language, dpi, tessdata, first_page, drawings):
+def _read_turned(page, turn, language, dpi, tessdata, first_page, part):
     """The page image turned ``turn`` degrees, cleaned and levelled, with the degrees it was
     levelled by, its rules, its header's lines and its other lines."""
     zoom = dpi / 72
@@ -435,7 +438,7 @@ def _read_turned(page, turn, language, dpi, tessdata, first_page, drawings):
     pix, skew = cleaned_level(pix)
     found_rules = _rules(pix)
     return (pix, skew, found_rules) + read_lines(pix, language, tessdata, found_rules,
-                                                 first_page, drawings)
+                                                 first_page, part)
 
 
 def reads_upright(lines):
@@ -448,9 +451,9 @@ def reads_upright(lines):
 
 
 def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=True,
-                   drawings=False):
+                   part=None):
     """The recognised text of the only page of ``page_pdf`` (see the module's docstring), read
-    as a drawings page with ``drawings``. The page is read as it stands; orientation detection
+    as a page of ``part`` when given (see read_lines). The page is read as it stands; orientation detection
     runs only when that reading does not show it upright (most pages are, and the detection
     costs a fifth of a page's reading)."""
     doc = pymupdf.open("pdf", page_pdf)
@@ -462,12 +465,12 @@ def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=T
                            "%d dpi)" % (image[2], image[3], image[1]))
         turn = 0
         pix, skew, found_rules, head, body = _read_turned(page, 0, language, dpi, tessdata,
-                                                          rules, drawings)
+                                                          rules, part)
         if detect_turn and not reads_upright(head + body):
             turn = orientation(page)
             if turn:
                 pix, skew, found_rules, head, body = _read_turned(page, turn, language, dpi,
-                                                                  tessdata, rules, drawings)
+                                                                  tessdata, rules, part)
         zoom = dpi / 72
         found = {"turn": turn, "skew": skew, "size": (pix.width / zoom, pix.height / zoom),
                  "lines": head + body, "header": len(head)}

@@ -119,38 +119,51 @@ def page_count(lines: Sequence[OcrLine]):
 
 def names_from_neighbours(headers: Sequence[Optional[Sequence[OcrLine]]]) -> List[Optional[str]]:
     """For each later page in order (its header's lines, None without a header), the part's name
-    its header lost to misreading, where the pages around it tell, as a part's pages are counted
-    from 1 in its headers ("2/5页"): the part of the page before it when the page after it is of
-    that part too, or when a count says the part goes on (this page's own count is not its
-    part's first or, unread, the page before counts fewer than all its part's pages); else the
-    part of the page after it when this page counts 1 or, unread, the page after counts 2. A page
-    read as the description's after a drawings page is one of the drawings (its name's 附图
-    lost), since the drawings come last. None for a page whose header names its part, or that
-    cannot be told."""
+    its header lost or misread, where the pages around it tell; None where its own name stands
+    or nothing can be told. A part's pages are counted from 1 in its headers ("2/5页"), and the
+    drawings come last:
+
+    - a page without a name takes the part of the page before it when the page after it is of
+      that part too, or when a count says the part goes on (its own count is not its part's
+      first or, unread, the page before counts fewer than all its part's pages); else the part
+      of the page after it when it counts 1 or, unread, the page after counts 2;
+    - a page named the description's after a drawings page is one of the drawings (its name's
+      附图 lost) when its count goes on from that page's, or, unread, when it is the last page
+      or the page after it is of the drawings too;
+    - a page named the drawings' between two of the description is of the description.
+    """
     names = [None if lines is None else (part_name(lines) or (None,))[0] for lines in headers]
     counts = [None if lines is None else page_count(lines) for lines in headers]
+    last = len(headers) - 1
     out: List[Optional[str]] = []
     for i, lines in enumerate(headers):
-        before = (out[i - 1] or names[i - 1]) if i > 0 else None
-        after = names[i + 1] if i + 1 < len(names) else None
-        count = counts[i]
-        before_goes_on = i > 0 and counts[i - 1] is not None and \
-            counts[i - 1][0] < counts[i - 1][1]
-        after_second = i + 1 < len(counts) and counts[i + 1] is not None and \
-            counts[i + 1][0] == 2
-        if lines is None or (names[i] is not None and not (
-                names[i] == "说明书" and before == DRAWINGS)):
+        before = names[i - 1] if i > 0 else None
+        after = names[i + 1] if i < last else None
+        count, count_before = counts[i], counts[i - 1] if i > 0 else None
+        count_after = counts[i + 1] if i < last else None
+        if lines is None:
             out.append(None)
+        elif names[i] == "说明书" and before == DRAWINGS:
+            goes_on = count is not None and count_before is not None and \
+                count == (count_before[0] + 1, count_before[1])
+            out.append(DRAWINGS if goes_on or (count is None and (
+                i == last or after == DRAWINGS)) else None)
+        elif names[i] == DRAWINGS and before == after == "说明书":
+            out.append("说明书")
         elif names[i] is not None:
-            out.append(DRAWINGS)
-        elif before is not None and (before == after or (count is None and before_goes_on) or (
-                count is not None and count[0] > 1)):
-            out.append(before)
-        elif after is not None and ((count is None and after_second) or (
-                count is not None and count[0] == 1)):
-            out.append(after)
-        else:
             out.append(None)
+        else:
+            before = out[i - 1] or before if i > 0 else None  # a run of unnamed pages
+            if before is not None and (before == after or (count is None and (
+                    count_before is not None and count_before[0] < count_before[1])) or (
+                    count is not None and count[0] > 1)):
+                out.append(before)
+            elif after is not None and ((count is None and count_after is not None and
+                                         count_after[0] == 2) or (
+                                            count is not None and count[0] == 1)):
+                out.append(after)
+            else:
+                out.append(None)
     return out
 
 
