@@ -55,7 +55,12 @@ def kill_readers(path, times):
             for pid in pids:
                 os.kill(pid, signal.SIGKILL)
                 killed.append(pid)
-            time.sleep(0.2)
+            # The write end goes as soon as the killed readers are gone, well before the next
+            # attempt's child has started: that reader must wait for the next round, not find
+            # this writer and then an end.
+            deadline = time.monotonic() + 10
+            while readers_of(path, 0) & pids and time.monotonic() < deadline:
+                time.sleep(0.01)
             os.close(fd)
 
     thread = threading.Thread(target=work, daemon=True)
