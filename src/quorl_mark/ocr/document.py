@@ -251,16 +251,17 @@ def read_input(pdf):
         raise JobError(path, "read", "cannot read it: %s" % (e.strerror or e)) from None
 
 
-def _header_of(found, n):
-    f = found.get(n)
-    return f["lines"][:f["header"]] if isinstance(f, dict) and f.get("header") else None
+def _header_of(page_found):
+    """A page's header lines as recognise_page found them, None without a header."""
+    if isinstance(page_found, dict) and page_found.get("header"):
+        return page_found["lines"][:page_found["header"]]
+    return None
 
 
 def _read_as_drawings(page_found):
     """Whether a page was read as a drawings page: its header names the drawings."""
-    header = _header_of({0: page_found}, 0)
-    return header is not None and running_header.part_name(header) is not None and \
-        running_header.part_name(header)[0] == running_header.DRAWINGS
+    name = running_header.part_name(_header_of(page_found) or [])
+    return name is not None and name[0] == running_header.DRAWINGS
 
 
 def context_names(found, pages):
@@ -268,7 +269,7 @@ def context_names(found, pages):
     tell (running_header.names_from_neighbours)."""
     later = list(range(1, pages))
     return {n: name for n, name in zip(later, running_header.names_from_neighbours(
-        [_header_of(found, n) for n in later])) if name is not None}
+        [_header_of(found.get(n)) for n in later])) if name is not None}
 
 
 def named_headers(found, pages):
@@ -276,7 +277,7 @@ def named_headers(found, pages):
     misreading where the pages around it tell."""
     lines = {n: f["lines"] for n, f in found.items() if isinstance(f, dict)}
     for n, name in context_names(found, pages).items():
-        lines[n] = running_header.with_name(_header_of(found, n), name) + \
+        lines[n] = running_header.with_name(_header_of(found[n]), name) + \
             found[n]["lines"][found[n]["header"]:]
     return lines
 
