@@ -5,6 +5,7 @@ import os
 import re
 import sys
 
+import cv2
 import numpy
 import pymupdf
 import pytest
@@ -21,6 +22,7 @@ from quorl_mark.ocr.document import (  # noqa: E402
     LAYER_ASCENT_DESCENT, ocr_document, tessdata_for, write_text)
 from quorl_mark.ocr.hocr import OcrLine, Word, parse_pages, text_of  # noqa: E402
 from quorl_mark.ocr.lines import TextLine, full_width, text_lines  # noqa: E402
+from quorl_mark.ocr.specks import without_specks  # noqa: E402
 from real_patents import pdf_path  # noqa: E402
 from scans import office_scan  # noqa: E402
 
@@ -291,8 +293,9 @@ def test_office_scan_of_a_real_publication_keeps_every_part(tmp_path):
 
 
 def test_real_bilevel_scan_drawings_and_paragraph_numbers():
-    """Pages 1, 3 and 7 of a real fax-mode scan (CCITT G4): a drawings page is found by its header and keeps its two
-    captions only, and a description page's paragraph numbers come without a quotation mark."""
+    """Pages 1, 3 and 7 of a real fax-mode scan (CCITT G4): a drawings page is found by its
+    header and keeps its two captions only, and a description page's paragraph numbers come
+    without a quotation mark."""
     scan = os.path.join(os.path.dirname(__file__), "real_scans", "CN102521584B-pages-1-3-7.pdf")
     result = ocr_document(scan, dpi=DPI, jobs=2)
     found = quorl.PdfDocument(pymupdf.open("pdf", result.pdf))
@@ -316,11 +319,13 @@ class TestTextLayer:
         fonts' 1.2 and 1.37 em."""
         doc = pymupdf.open()
         write_text(doc.new_page(), [TextLine(100.0, 12.0, [("权", 72.0), ("利", 84.0),
-                                                           ("A", 96.0), ("1", 104.0)])])
+                                                           ("A", 96.0), ("1", 104.0),
+                                                           ("…", 112.0), ("S", 124.0)])])
         page = pymupdf.open("pdf", doc.tobytes())[0]
         chars = [char for block in page.get_text("rawdict")["blocks"]
                  for line in block["lines"] for span in line["spans"] for char in span["chars"]]
-        assert "".join(char["c"] for char in chars) == "权利A1"
+        assert "".join(char["c"] for char in chars) == "权利A1…S"
+        assert chars[4]["bbox"][2] - chars[4]["bbox"][0] == pytest.approx(12, abs=0.01)
         ascent, descent = (value / 1000 * 12 for value in LAYER_ASCENT_DESCENT)
         assert ascent - descent <= 1.1 * 12
         for char in chars:
@@ -344,9 +349,45 @@ class TestTextLayer:
         ("领域知识.已有的工作", "领域知识。已有的工作"), ("处理方法.", "处理方法。"),
         ("申请日2019.08.18", "申请日2019.08.18"), ("(51)Int.Cl.", "(51)Int.Cl."),
         ("如图1.5所示", "如图1.5所示"), ("(如图2)", "（如图2）"), ("(21)申请号", "(21)申请号"),
-        ("异常`正常\\异常", "异常、正常、异常"), ("集合M1,M2,⋯Mn", "集合M1,M2,…Mn")])
+        ("异常`正常\\异常", "异常、正常、异常"), ("集合M1,M2,⋯Mn", "集合M1,M2,…Mn"),
+        ("[0005](3)类型", "[0005]（3）类型"), ("网络(LSTM)进行", "网络（LSTM）进行"),
+        ("窗口G(z)。判别", "窗口G(z)。判别"), ("学习\"正确”模板", "学习“正确”模板"),
+        ("节点\"Interface\"的", "节点“Interface”的"), ("“在……时\"或", "“在……时”或"),
+        ("值为\"1\".", "值为“1”。"), ('"(12)"', '"(12)"')])
     def test_punctuation_of_chinese_text_is_full_width(self, read, printed):
         assert full_width(read) == printed
+
+    def test_specks_read_as_punctuation_are_left_out(self):
+        """A full stop read where a speck lies beside a Chinese line goes; a printed full stop
+        (its ink a quarter of an em across, past a box cut too small) and a Latin decimal point
+        stay."""
+        image = numpy.full((200, 900), 255, dtype=numpy.uint8)
+        image[50:90, 100:140] = 0  # 字
+        image[82:85, 160:163] = 0  # a speck after it
+        image[50:90, 300:340] = 0  # 字
+        image[78:90, 344:356] = 0  # its full stop
+        image[80:84, 500:504] = 0  # a decimal point between digits
+        zoom = 300 / 72
+
+        def word(text, x0, x1, y0=50, y1=90):
+            return Word(text, (x0 / zoom, y0 / zoom, x1 / zoom, y1 / zoom), 50.0)
+
+        lines = [OcrLine((0, 0, 100, 30), 20, [word("字", 100, 140), word(".", 160, 163, 82, 85)]),
+                 OcrLine((0, 0, 100, 30), 20, [word("字", 300, 340), word("。", 345, 347, 80, 82)]),
+                 OcrLine((0, 0, 100, 30), 20, [word("1", 480, 495), word(".", 500, 504, 80, 84),
+                                               word("5", 510, 525)]),
+                 OcrLine((0, 0, 100, 30), 20, [word(".", 160, 163, 82, 85)])]
+        kept = without_specks(lines, gray_pixmap(image), zoom)
+        assert [text_of(line) for line in kept] == ["字", "字。", "1.5"]
+
+    @pytest.mark.parametrize("black_and_white", [True, False])
+    def test_a_black_and_white_page_reaches_tesseract_as_a_bitmap(self, black_and_white):
+        image = numpy.full((30, 40), 255, dtype=numpy.uint8)
+        image[10:20, 5:35] = 0 if black_and_white else 90
+        data = ocr_clean.encoded(gray_pixmap(image))
+        assert data.startswith(b"P4" if black_and_white else b"P5")
+        assert (cv2.imdecode(numpy.frombuffer(data, numpy.uint8), cv2.IMREAD_GRAYSCALE)
+                == image).all()
 
     @pytest.mark.parametrize("words, caption", [
         (["加", "1"], "图1"), (["图2A"], "图2A"), (["团", "12"], "图12"), (["加"], None),

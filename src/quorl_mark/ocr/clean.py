@@ -136,6 +136,18 @@ def level(gray, angle):
                           borderValue=255)
 
 
+def encoded(pix):
+    """``pix`` (grey) as the bytes of an image file for Tesseract: a bitmap (PBM) when it is
+    black and white only, as a fax-mode scan is, which spares Tesseract its thresholding (a
+    tenth of its time on a page, for the same reading); grey (PNM) otherwise."""
+    import cv2
+
+    gray = _array(pix)
+    if cv2.countNonZero(cv2.inRange(gray, 1, 254)):
+        return pix.tobytes("pnm")
+    return cv2.imencode(".pbm", gray)[1].tobytes()
+
+
 def cleaned(pix):
     """A grey pixmap of ``pix`` (grey, its resolution set) with a white background and no
     isolated specks, turned level when it is LEAST_SKEW or more off, at the same size and

@@ -34,7 +34,7 @@ import pymupdf
 
 from ..errors import JobError
 from . import running_header
-from .lines import CJK_FONT, LATIN_FONT, font_of, page_size, text_lines
+from .lines import CJK_FONT, ELLIPSIS_FONT, LATIN_FONT, font_of, page_size, text_lines
 
 LANGUAGE = "chi_sim"
 PACKAGES = "tesseract-ocr and tesseract-ocr-chi-sim"
@@ -199,7 +199,7 @@ def set_layer_metrics(page):
     metrics = {"Ascent": str(ascent), "Descent": str(descent),
                "FontBBox": "[0 %d 1000 %d]" % (descent, ascent)}
     for xref, _, _, _, resource_name, _ in page.get_fonts():
-        if resource_name == CJK_FONT:
+        if resource_name in (CJK_FONT, ELLIPSIS_FONT):
             kind, descendants = doc.xref_get_key(xref, "DescendantFonts")
             kind, descriptor = doc.xref_get_key(int(descendants.strip("[]").split()[0]),
                                                 "FontDescriptor")

@@ -24,6 +24,9 @@ from .hocr import OcrLine, Word
 # The fonts of the text layer: PyMuPDF's built-in ones, not embedded.
 CJK_FONT = "china-s"
 LATIN_FONT = "helv"
+# The ellipsis in CJK_FONT reads back as the midline one ("⋯"); this CJK font's reads back
+# as itself, a full em wide all the same.
+ELLIPSIS_FONT = "japan"
 # Where the ink of a CJK character starts after its origin and ends before its advance, in em;
 # measured on generated scans against their text PDFs.
 CJK_BEARING = 0.05
@@ -59,6 +62,9 @@ FULL_WIDTH = {"(": "（", ")": "）", ",": "，", ";": "；", ":": "：", "?": "
 # characters as a grave accent or a backslash.
 ELLIPSIS = {"⋯": "…"}
 ENUMERATION_COMMA = "`\\"
+QUOTATION_MARKS = '"“”'
+# A bibliographic field's code on the first page, printed in ASCII brackets beside its name.
+FIELD_CODE = re.compile(r"^\d\d$")
 # Punctuation of lists of Latin symbols ("S1,S2,…,SN"): beside it a comma stays a comma.
 LIST_MARKS = "…"
 # A paragraph number ("[0001]") opening a line: Tesseract reads the blank after it as a
@@ -76,6 +82,8 @@ _LATIN = {}
 
 
 def font_of(ch):
+    if ch == "…":
+        return ELLIPSIS_FONT
     return LATIN_FONT if ch.isascii() else CJK_FONT
 
 
@@ -130,11 +138,17 @@ def _joined(words: Sequence[Word]) -> str:
 
 def full_width(text):
     """``text`` with the ASCII punctuation Tesseract reads in Chinese text made full width, as
-    it is printed there: brackets around Chinese characters, other punctuation and unpaired
-    brackets next to one, a full stop after one that ends the line or stands before another, an
-    enumeration comma between two, and the ellipsis. Brackets around ASCII text alone ("(21)",
-    "(2006.01)") stay."""
-    chars = list(text)
+    it is printed there: brackets around Chinese characters or beside one (not a function's,
+    "G(z)"), other punctuation and unpaired brackets next to one, a full stop after one that
+    ends the line or stands before another, an enumeration comma between two, quotation marks
+    beside one, and the ellipsis.
+    Brackets around ASCII text with none beside them ("(2006.01)") stay, and so do those of a
+    bibliographic field's code ("(21)申请号")."""
+    chars = [ELLIPSIS.get(ch, ch) for ch in text]
+
+    def chinese(at):
+        return 0 <= at < len(chars) and not chars[at].isascii() and chars[at] not in LIST_MARKS
+
     open_at, paired = [], set()
     for i, ch in enumerate(chars):
         if ch == "(":
@@ -142,12 +156,12 @@ def full_width(text):
         elif ch == ")" and open_at:
             start = open_at.pop()
             paired.update((start, i))
-            if not all(c.isascii() for c in chars[start + 1:i]):
+            inside = "".join(chars[start + 1:i])
+            function = start > 0 and is_latin(chars[start - 1])  # "G(z)"
+            if not inside.isascii() or (not FIELD_CODE.match(inside) and not function and (
+                    chinese(start - 1) or chinese(i + 1))):
                 chars[start], chars[i] = FULL_WIDTH[chars[start]], FULL_WIDTH[ch]
-    chars = [ELLIPSIS.get(ch, ch) for ch in chars]
-
-    def chinese(at):
-        return 0 <= at < len(chars) and not chars[at].isascii() and chars[at] not in LIST_MARKS
+    _quotation_marks(chars, chinese)
 
     for i, ch in enumerate(chars):
         if ch in FULL_WIDTH and i not in paired:
@@ -158,6 +172,25 @@ def full_width(text):
         elif ch in ENUMERATION_COMMA and chinese(i - 1) and chinese(i + 1):
             chars[i] = "、"
     return "".join(chars)
+
+
+def _quotation_marks(chars, chinese):
+    """Turns each ASCII quotation mark beside a Chinese character of ``chars``, or after an
+    opening one, into the opening or closing one: the other of the quotation mark nearest it
+    on the line (the first of two ASCII ones opens), or, with none, opening before Chinese
+    text and closing after it."""
+    marks = [i for i, ch in enumerate(chars) if ch in QUOTATION_MARKS]
+    for n, i in enumerate(marks):
+        before = chars[marks[n - 1]] if n > 0 else None
+        after = chars[marks[n + 1]] if n + 1 < len(marks) else None
+        if chars[i] != '"' or not (chinese(i - 1) or chinese(i + 1) or before == "“"):
+            continue
+        if before == "“" or after == "“":
+            chars[i] = "”"
+        elif before == "”" or after in ("”", '"'):
+            chars[i] = "“"
+        else:
+            chars[i] = "“" if chinese(i + 1) and not chinese(i - 1) else "”"
 
 
 def _ems(text):

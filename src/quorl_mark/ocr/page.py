@@ -20,7 +20,8 @@ import tempfile
 import pymupdf
 
 from . import hocr, layout as ocr_layout, running_header
-from .clean import cleaned_level
+from .clean import cleaned_level, encoded
+from .specks import without_specks
 from ..errors import JobError
 
 # Tesseract's orientation detection reads a page well at this resolution, in a second.
@@ -98,8 +99,7 @@ def orientation(page):
 
 def _tesseract(pix, language, tessdata, segmentation):
     """Tesseract's hOCR of ``pix`` (its resolution set)."""
-    return _run_tesseract("stdin", pix.tobytes(IMAGE_FORMAT), pix.xres, language, tessdata,
-                          segmentation)
+    return _run_tesseract("stdin", encoded(pix), pix.xres, language, tessdata, segmentation)
 
 
 def _tesseract_each(pixes, language, tessdata, segmentation):
@@ -109,7 +109,8 @@ def _tesseract_each(pixes, language, tessdata, segmentation):
         names = []
         for i, pix in enumerate(pixes):
             names.append(os.path.join(folder, "%d.pnm" % i))
-            pix.save(names[-1])
+            with open(names[-1], "wb") as f:
+                f.write(encoded(pix))
         listing = os.path.join(folder, "images.txt")
         with open(listing, "w") as f:
             f.write("\n".join(names) + "\n")
@@ -365,7 +366,7 @@ def lines_of(page_hocr, pix, language, tessdata, least_confidence=GARBAGE, doubt
     less than ``least_confidence`` left out."""
     zoom = pix.xres / 72
     parsed = hocr.parse(page_hocr, 1 / zoom) if isinstance(page_hocr, bytes) else page_hocr
-    lines = ink_lines(parsed, pix, zoom)
+    lines = ink_lines(without_specks(parsed, pix, zoom), pix, zoom)
     again = [i for i, line in enumerate(lines)
              if min(w.confidence for w in line.words) < doubtful][:MAX_REREADS]
     for i, line in zip(again, reread([lines[i] for i in again], pix, language, tessdata, zoom)):
@@ -453,9 +454,9 @@ def reads_upright(lines):
 def recognise_page(page_pdf, language, dpi, tessdata, rules=False, detect_turn=True,
                    part=None):
     """The recognised text of the only page of ``page_pdf`` (see the module's docstring), read
-    as a page of ``part`` when given (see read_lines). The page is read as it stands; orientation detection
-    runs only when that reading does not show it upright (most pages are, and the detection
-    costs a fifth of a page's reading)."""
+    as a page of ``part`` when given (see read_lines). The page is read as it stands;
+    orientation detection runs only when that reading does not show it upright (most pages
+    are, and the detection costs a fifth of a page's reading)."""
     doc = pymupdf.open("pdf", page_pdf)
     try:
         page = doc[0]
