@@ -22,7 +22,7 @@ from quorl_mark.ocr.document import (  # noqa: E402
     LAYER_ASCENT_DESCENT, ocr_document, tessdata_for, write_text)
 from quorl_mark.ocr.hocr import OcrLine, Word, parse_pages, text_of  # noqa: E402
 from quorl_mark.ocr.lines import TextLine, full_width, text_lines  # noqa: E402
-from quorl_mark.ocr.specks import without_specks  # noqa: E402
+from quorl_mark.ocr.specks import words_without_specks  # noqa: E402
 from real_patents import pdf_path  # noqa: E402
 from scans import office_scan  # noqa: E402
 
@@ -54,9 +54,10 @@ class TestCleaning:
         image[100:140, 100:140] = 0  # a character
         image[135:139, 146:150] = 0  # a full stop after it
         image[400:403, 400:403] = 0  # a speck far from any ink
+        image[95:97, 120:122] = 0  # a tiny speck just above the character
         out = pixels(ocr_clean.cleaned(gray_pixmap(image)))
-        assert out[401, 401] == 255
-        assert out[137, 148] < 80 and out[120, 120] < 80
+        assert out[401, 401] == 255 and out[95, 120] == 255
+        assert out[137, 148] < 80 and out[120, 120] < 80 and out[100, 120] < 80
 
 
     @pytest.mark.parametrize("skew", [2.5, -3.0, 0.5, 0.1])
@@ -377,7 +378,7 @@ class TestTextLayer:
                  OcrLine((0, 0, 100, 30), 20, [word("1", 480, 495), word(".", 500, 504, 80, 84),
                                                word("5", 510, 525)]),
                  OcrLine((0, 0, 100, 30), 20, [word(".", 160, 163, 82, 85)])]
-        kept = without_specks(lines, gray_pixmap(image), zoom)
+        kept = words_without_specks(lines, gray_pixmap(image), zoom)
         assert [text_of(line) for line in kept] == ["字", "字。", "1.5"]
 
     @pytest.mark.parametrize("black_and_white", [True, False])

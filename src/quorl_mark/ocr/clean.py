@@ -14,8 +14,6 @@ level sheet prints its text, on the page shown level (document.py).
 """
 import pymupdf
 
-# Nearness to ink is measured on the page shrunk this many times.
-NEAR_SHRINK = 4
 # The paper's brightness is measured over this window (in inches), wider than any stroke.
 BACKGROUND_WINDOW = 0.12
 # Darker than this share of the paper's brightness is ink.
@@ -24,6 +22,9 @@ INK_SHARE = 0.6
 SPECK_AREA = 1.2
 # ... with no larger ink within this distance (in points; a character is about 10 wide).
 SPECK_ISOLATION = 6.0
+# A blot smaller than this (in square points) is a speck wherever it lies: the smallest printed
+# mark, a Latin full stop or the dot of an i, is about 0.8.
+TINY_SPECK_AREA = 0.4
 # A sheet fed crooked is looked for up to this many degrees off level, in these steps ...
 MAX_SKEW = 5.0
 COARSE_STEP = 0.5
@@ -59,44 +60,36 @@ def white_background(gray, dpi):
     return cv2.divide(gray, paper, scale=255)
 
 
-def _near(mask, distance):
-    """The pixels within about ``distance`` pixels of ``mask``'s, found on the mask shrunk by
-    NEAR_SHRINK: a speck's isolation needs no finer measure, and a dilation by a disc of the
-    full size costs a quarter of a second on a page."""
-    import cv2
-
-    height, width = mask.shape
-    shrunk = ((width + NEAR_SHRINK - 1) // NEAR_SHRINK, (height + NEAR_SHRINK - 1) // NEAR_SHRINK)
-    # Scaled to 255 first: one pixel of ink still counts in the mean of its block.
-    small = cv2.resize(mask * 255, shrunk, interpolation=cv2.INTER_AREA)
-    reach = _odd(2 * distance / NEAR_SHRINK + 1)
-    small = cv2.dilate((small > 0).astype(mask.dtype),
-                       cv2.getStructuringElement(cv2.MORPH_ELLIPSE, (reach, reach)))
-    return cv2.resize(small, (width, height), interpolation=cv2.INTER_NEAREST)
-
-
 def without_specks(gray, dpi):
-    """``gray`` with its isolated specks painted white."""
+    """``gray`` with its specks painted white: each tiny blot, and each small blot with no
+    larger ink in the square of SPECK_ISOLATION around its box. Only the neighbourhoods of the
+    small blots are looked at (a page has a few hundred), never the whole page again."""
     import cv2
     import numpy
 
     ink = (gray < int(255 * INK_SHARE)).astype(numpy.uint8)
-    count, labels, stats, _ = cv2.connectedComponentsWithStats(ink, connectivity=8)
-    small = stats[:, cv2.CC_STAT_AREA] < SPECK_AREA * (dpi / 72) ** 2
+    _, labels, stats, _ = cv2.connectedComponentsWithStats(ink, connectivity=8)
+    areas = stats[:, cv2.CC_STAT_AREA]
+    small = areas < SPECK_AREA * (dpi / 72) ** 2
     small[0] = False  # the background
-    if not small.any():
-        return gray
-    large = (~small[labels] & (ink > 0)).astype(numpy.uint8)
-    near = _near(large, SPECK_ISOLATION * dpi / 72)
-    # A small blot is kept when any of its pixels lies near larger ink.
-    kept = numpy.zeros(count, dtype=bool)
-    kept[labels[(near > 0) & (ink > 0)]] = True
-    specks = small & ~kept
-    out = gray.copy()
-    out[specks[labels]] = 255
-    # The specks' lighter halo (JPEG, blur) goes with them.
-    halo = cv2.dilate(specks[labels].astype(numpy.uint8), numpy.ones((3, 3), numpy.uint8))
-    out[halo > 0] = 255
+    larger = ~small
+    larger[0] = False
+    tiny = TINY_SPECK_AREA * (dpi / 72) ** 2
+    reach = int(SPECK_ISOLATION * dpi / 72)
+    out = gray
+    for label in numpy.flatnonzero(small):
+        x, y, width, height, area = stats[label]
+        around = labels[max(0, y - reach):y + height + reach, max(0, x - reach):x + width + reach]
+        isolated = not larger[around].any()
+        if area >= tiny and not isolated:
+            continue
+        if out is gray:
+            out = gray.copy()
+        if isolated:  # its lighter halo (JPEG, blur) goes with it
+            out[max(0, y - 1):y + height + 1, max(0, x - 1):x + width + 1] = 255
+        else:  # beside a character: its own pixels only
+            box = out[y:y + height, x:x + width]
+            box[labels[y:y + height, x:x + width] == label] = 255
     return out
 
 
@@ -143,9 +136,16 @@ def encoded(pix):
     import cv2
 
     gray = _array(pix)
-    if cv2.countNonZero(cv2.inRange(gray, 1, 254)):
+    if not black_and_white(gray):
         return pix.tobytes("pnm")
     return cv2.imencode(".pbm", gray)[1].tobytes()
+
+
+def black_and_white(gray):
+    """Whether ``gray`` holds no grey between black and white."""
+    import cv2
+
+    return not cv2.countNonZero(cv2.inRange(gray, 1, 254))
 
 
 def cleaned(pix):
@@ -159,7 +159,10 @@ def cleaned_level(pix):
     """``cleaned(pix)`` and the degrees it was turned clockwise to stand level (0.0 when it was
     not turned)."""
     dpi = pix.xres or 300
-    gray = without_specks(white_background(_array(pix), dpi), dpi)
+    gray = _array(pix)
+    if not black_and_white(gray):  # a fax-mode scan's paper is white already
+        gray = white_background(gray, dpi)
+    gray = without_specks(gray, dpi)
     angle = skew_angle(gray)
     if abs(angle) >= LEAST_SKEW:
         gray = level(gray, angle)

@@ -37,6 +37,9 @@ STACK_GAP = 0.3
 FIGURE_PART = 0.45
 # A page whose figures cover this share of the area below its header is most likely drawings.
 FIGURE_PAGE = 0.2
+# A page whose figures cover this share of it or more may be a drawings page: a formula set as
+# an image in a description covers less.
+SOME_FIGURE = 0.05
 # A figure's thin lines come out of a scanner light grey: darker than this is their ink.
 FIGURE_INK = 200
 # On a drawings page, ink this close (inches) is one blot: the dashes of a line, a figure's
@@ -233,8 +236,13 @@ def painted_out(pix, boxes, paper=None):
     return out
 
 
-def mostly_figure(pix, found: List[Region]):
-    """Whether the figures (each_figure) cover FIGURE_PAGE of the regions or more."""
+def figure_share(pix, found: List[Region]):
+    """The share of the regions the figures (each_figure) cover, 0.0 for no regions."""
     area = sum((r.x1 - r.x0) * (r.y1 - r.y0) for r in found)
     covered = sum((x1 - x0) * (y1 - y0) for r in found for x0, y0, x1, y1 in each_figure(pix, r))
-    return area > 0 and covered >= FIGURE_PAGE * area
+    return covered / area if area > 0 else 0.0
+
+
+def mostly_figure(pix, found: List[Region]):
+    """Whether the figures (each_figure) cover FIGURE_PAGE of the regions or more."""
+    return figure_share(pix, found) >= FIGURE_PAGE

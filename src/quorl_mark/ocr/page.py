@@ -21,7 +21,7 @@ import pymupdf
 
 from . import hocr, layout as ocr_layout, running_header
 from .clean import cleaned_level, encoded
-from .specks import without_specks
+from .specks import words_without_specks
 from ..errors import JobError
 
 # Tesseract's orientation detection reads a page well at this resolution, in a second.
@@ -219,14 +219,16 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, part=None):
                     pix, found, language, tessdata), running_header.DRAWINGS),
                 _caption_lines(_captions(pix, found[1:], language, tessdata), clean, language,
                                tessdata))
-    if not text_part and ocr_layout.mostly_figure(pix, found[1:]):
-        # Most likely a drawings page: its header read first, its figures never read when
-        # it names the drawings (Tesseract takes long over a drawing, for garbage).
+    share = 0.0 if text_part else ocr_layout.figure_share(pix, found[1:])
+    if share >= ocr_layout.SOME_FIGURE:
+        # Perhaps a drawings page: its header read first, its figures never read when it
+        # names the drawings (Tesseract takes long over a drawing, for garbage).
         read_head = _read_head(pix, found, language, tessdata)
         head = _header(pix, clean, found[0], language, tessdata, read_head)
         # A description's page is never mostly figure: a misread name read as the
         # description's is the drawings' name with its last characters lost.
-        if is_drawings(head) or running_header.misread_name(read_head) == "说明书":
+        if is_drawings(head) or (share >= ocr_layout.FIGURE_PAGE and
+                                 running_header.misread_name(read_head) == "说明书"):
             return (running_header.header_lines(head, running_header.DRAWINGS),
                     _caption_lines(_captions(pix, found[1:], language, tessdata), clean,
                                    language, tessdata))
@@ -366,7 +368,7 @@ def lines_of(page_hocr, pix, language, tessdata, least_confidence=GARBAGE, doubt
     less than ``least_confidence`` left out."""
     zoom = pix.xres / 72
     parsed = hocr.parse(page_hocr, 1 / zoom) if isinstance(page_hocr, bytes) else page_hocr
-    lines = ink_lines(without_specks(parsed, pix, zoom), pix, zoom)
+    lines = ink_lines(words_without_specks(parsed, pix, zoom), pix, zoom)
     again = [i for i, line in enumerate(lines)
              if min(w.confidence for w in line.words) < doubtful][:MAX_REREADS]
     for i, line in zip(again, reread([lines[i] for i in again], pix, language, tessdata, zoom)):

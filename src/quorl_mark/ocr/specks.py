@@ -24,7 +24,7 @@ def _latin_beside(words, i):
     return any(ch.isascii() and ch.isalnum() for ch in before + after)
 
 
-def without_specks(lines, pix, zoom):
+def words_without_specks(lines, pix, zoom):
     """``lines`` (in page points, read from ``pix`` at ``zoom`` pixels per point) without the
     words that are specks; a line left without words is left out."""
     import quorl
