@@ -22,6 +22,7 @@ drawings' name is known as one of the drawings from the pages around it only, an
 such once every page is read.
 """
 import dataclasses
+import itertools
 import math
 import os
 import shutil
@@ -179,11 +180,16 @@ def _upright(doc, number, size, turn, skew=0.0):
 
 
 def write_text(page, lines):
+    """Writes ``lines`` (lines.TextLine) onto ``page`` as invisible text. The characters of a
+    line that follow one another in one font are written at once: the layout sets them by that
+    font's own advances, and PyMuPDF looks through the page's fonts on every call (a call for
+    each character took a quarter of a second a page)."""
     shape = page.new_shape()
     for line in lines:
-        for char, x in line.chars:
-            shape.insert_text((x, line.baseline), char, fontname=font_of(char),
-                              fontsize=line.size, render_mode=3)
+        for font, stretch in itertools.groupby(line.chars, key=lambda char: font_of(char[0])):
+            stretch = list(stretch)
+            shape.insert_text((stretch[0][1], line.baseline), "".join(c for c, _ in stretch),
+                              fontname=font, fontsize=line.size, render_mode=3)
     shape.commit()
     set_layer_metrics(page)
 
