@@ -392,11 +392,20 @@ class TestTextLayer:
 
     @pytest.mark.parametrize("words, caption", [
         (["加", "1"], "图1"), (["图2A"], "图2A"), (["团", "12"], "图12"), (["加"], None),
-        (["说明书"], None), (["11"], None)])
+        (["说明书"], None), (["11"], None), (["图", "1!"], "图1"), (["加", "3", "|"], "图3"),
+        (["!"], None)])
     def test_a_captions_misread_first_character(self, words, caption):
         line = OcrLine((0, 0, 10, 10), 9, [Word(w, (0, 0, 10, 10)) for w in words])
         found = ocr_page.as_caption(line)
         assert (found and text_of(found)) == caption
+
+    @pytest.mark.parametrize("text, box, confidence, stroke", [
+        ("上", (171.8, 601.2, 410.9, 616.1), 30.0, True),  # a figure's line read as 上
+        ("图1", (289.7, 337.0, 303.1, 346.1), 30.0, False),
+        ("上", (171.8, 601.2, 410.9, 616.1), 90.0, False)])
+    def test_a_drawings_pages_strokes_read_as_characters(self, text, box, confidence, stroke):
+        line = OcrLine(box, box[3], [Word(text, box, confidence)])
+        assert ocr_page._a_stroke(line) == stroke
 
     def test_lines_read_again_in_one_run_keep_their_places(self):
         """Several crops, a blank one among them, read by one Tesseract run: each crop's lines

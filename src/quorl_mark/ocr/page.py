@@ -56,6 +56,12 @@ CAPTION = re.compile(r"^图\d+[A-Za-z]?$")
 # What Tesseract makes of a caption standing alone ("加1" for "图1"): one Chinese character and
 # a figure's number is, on a drawings page, a caption whose 图 was misread.
 MISREAD_CAPTION = re.compile(r"^[^\x00-\x7f]\d+[A-Za-z]?$")
+# What Tesseract reads after a caption where a speck or a figure's stroke stands beside it.
+STRAY_MARKS = "!|.,'`:;"
+# A line of a drawings page read with less confidence than this, in a box this many times as
+# wide as its characters are tall, is what Tesseract makes of a figure's stroke.
+STROKE_CONFIDENCE = 50
+STROKE_WIDTH = 4
 SPARSE_SEGMENTATION = 11
 WORD_SEGMENTATION = 8
 # A page without a header's rule that shows a figure and no more characters than this is a
@@ -198,8 +204,10 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, part=None):
                          tessdata, doubtful=_doubtful(first_page))
         if first_page or text_part or not (drawings or _drawings_alone(pix, found[0], lines)):
             return [], lines
-        # A drawings page without a rule under its header: its lines as read, and the
-        # captions Tesseract lost beside the figures.
+        # A drawings page without a rule under its header: its lines as read, captions read
+        # right and a figure's strokes left out, and the captions Tesseract lost beside the
+        # figures.
+        lines = [as_caption(line) or line for line in lines if not _a_stroke(line)]
         known = {_place(line) for line in lines}
         return [], lines + [line for line in _caption_lines(_captions(
             pix, found, language, tessdata, lines), pix, language, tessdata)
@@ -325,7 +333,15 @@ def _place(line):
 
 
 def as_caption(line):
-    """``line`` as a drawings page's caption, its misread 图 read right; None when it is none."""
+    """``line`` as a drawings page's caption, its misread 图 read right and a stray mark after
+    it ("图1!", a speck or a stroke beside it) left out; None when it is none."""
+    words = list(line.words)
+    while words and words[-1].text.rstrip(STRAY_MARKS) != words[-1].text:
+        kept = words[-1].text.rstrip(STRAY_MARKS)
+        words[-1:] = [words[-1]._replace(text=kept)] if kept else []
+    if not words:
+        return None
+    line = line._replace(words=words)
     text = hocr.text_of(line)
     if CAPTION.match(text):
         return line
@@ -333,6 +349,15 @@ def as_caption(line):
         return None
     first = line.words[0]
     return line._replace(words=[first._replace(text="图" + first.text[1:])] + line.words[1:])
+
+
+def _a_stroke(line):
+    """Whether a line read on a drawings page is a figure's stroke: a character or two read with
+    little confidence in a box many times as wide as they are."""
+    chars = len(hocr.text_of(line))
+    height = line.box[3] - line.box[1]
+    return chars <= 2 and _confidence(line.words) < STROKE_CONFIDENCE and \
+        line.box[2] - line.box[0] > STROKE_WIDTH * chars * height
 
 
 def _header(pix, clean, region, language, tessdata, head, name=None):
