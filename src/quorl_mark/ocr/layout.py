@@ -215,6 +215,8 @@ def each_figure(pix, region: Region, joined=False):
     dpi = pix.xres or 300
     margin = int(FIGURE_MARGIN * dpi)
     large = _figure_parts(_array(pix), region, dpi, int(FIGURE_JOIN * dpi) if joined else 0)
+    if not len(large):
+        return []
     mask = numpy.zeros((region.y1 - region.y0, region.x1 - region.x0), dtype=numpy.uint8)
     for x, y, w, h, _ in large:
         mask[max(0, y - margin):y + h + margin, max(0, x - margin):x + w + margin] = 1
