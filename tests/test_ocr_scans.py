@@ -399,6 +399,23 @@ class TestTextLayer:
         found = ocr_page.as_caption(line)
         assert (found and text_of(found)) == caption
 
+    def test_a_formula_printed_as_an_image_keeps_only_its_paragraph_number(self):
+        def line(words, top, height, confidence):
+            box = (60.0, top, 500.0, top + height)
+            return OcrLine(box, top + height - 2, [Word(w, (60.0 + 40 * i, top, 90.0 + 40 * i,
+                                                             top + height), confidence)
+                                                        for i, w in enumerate(words)])
+
+        text = [line(["其中", "L", "为"], 100 + 14 * i, 11.0, 90.0) for i in range(4)]
+        formula = line(["[0099]", "尼一JOg了", "(z)站"], 170.0, 40.0, 30.0)
+        heading = line(["发明内容"], 220.0, 24.0, 92.0)  # printed large, read well
+        address = line(["IP=111.43.122.194"], 250.0, 11.0, 23.0)  # read poorly, as tall as text
+        kept = ocr_page._without_formulas(text + [formula, heading, address])
+        assert [text_of(found) for found in kept[4:]] == ["[0099]", "发明内容",
+                                                          "IP=111.43.122.194"]
+        assert kept[4].box == formula.words[0].box and kept[4].baseline == formula.baseline
+        assert kept[:4] == text
+
     @pytest.mark.parametrize("text, box, confidence, stroke", [
         ("上", (171.8, 601.2, 410.9, 616.1), 30.0, True),  # a figure's line read as 上
         ("图1", (289.7, 337.0, 303.1, 346.1), 30.0, False),

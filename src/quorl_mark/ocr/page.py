@@ -14,6 +14,7 @@ lines.
 """
 import os
 import re
+import statistics
 import subprocess
 import tempfile
 
@@ -49,6 +50,10 @@ MAX_REREADS = 30
 # A line read with less confidence than this, read again or not, is what Tesseract makes of a
 # figure's strokes or of specks.
 GARBAGE = 25
+# A line read with less confidence than this, in a box this many times as tall as the page's
+# lines usually are, is a formula printed as an image.
+FORMULA_CONFIDENCE = 40
+FORMULA_HEIGHT = 1.7
 # A drawings page's header names them; on it only the figures' captions ("图1", "图2A") are
 # text, and the rest is what Tesseract makes of the figures' strokes.
 DRAWINGS_WORD = "附图"
@@ -398,7 +403,29 @@ def lines_of(page_hocr, pix, language, tessdata, least_confidence=GARBAGE, doubt
              if min(w.confidence for w in line.words) < doubtful][:MAX_REREADS]
     for i, line in zip(again, reread([lines[i] for i in again], pix, language, tessdata, zoom)):
         lines[i] = line
+    if least_confidence > 0:
+        lines = _without_formulas(lines)
     return [line for line in lines if _confidence(line.words) >= least_confidence]
+
+
+def _without_formulas(lines):
+    """``lines`` with what Tesseract read in a formula printed as an image left out (a line of
+    little confidence much taller than the others: a fraction, a sum), its paragraph number
+    kept."""
+    if len(lines) < 3:
+        return lines
+    usual = statistics.median(line.box[3] - line.box[1] for line in lines)
+    out = []
+    for line in lines:
+        number = line.words[:1] if line.words[0].text.startswith("[") else []
+        rest = line.words[len(number):]
+        if rest and _confidence(rest) < FORMULA_CONFIDENCE and \
+                line.box[3] - line.box[1] > FORMULA_HEIGHT * usual:
+            if number:  # on the formula's baseline, in its own box
+                out.append(line._replace(box=number[0].box, words=number))
+            continue
+        out.append(line)
+    return out
 
 
 def _pixel_box(box, zoom):
