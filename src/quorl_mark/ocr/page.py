@@ -214,9 +214,8 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, part=None):
         # figures.
         lines = [as_caption(line) or line for line in lines if not _a_stroke(line)]
         known = {_place(line) for line in lines}
-        return [], lines + [line for line in _caption_lines(_captions(
-            pix, found, language, tessdata, lines), pix, language, tessdata)
-            if _place(line) not in known]
+        lost = _caption_lines(pix, pix, found, language, tessdata, lines)
+        return [], lines + [line for line in lost if _place(line) not in known]
     clean = ocr_layout.without_rules(pix, rules)
     if first_page:  # the abstract's figure: what Tesseract reads in it is garbage
         pix = ocr_layout.painted_out(pix, ocr_layout.figure_boxes(pix, found))
@@ -230,8 +229,7 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, part=None):
     if drawings:
         return (_header(pix, clean, found[0], language, tessdata, _read_head(
                     pix, found, language, tessdata), running_header.DRAWINGS),
-                _caption_lines(_captions(pix, found[1:], language, tessdata), clean, language,
-                               tessdata))
+                _caption_lines(pix, clean, found[1:], language, tessdata))
     share = 0.0 if text_part else ocr_layout.figure_share(pix, found[1:])
     if share >= ocr_layout.SOME_FIGURE:
         # Perhaps a drawings page: its header read first, its figures never read when it
@@ -243,15 +241,13 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, part=None):
         if is_drawings(head) or (share >= ocr_layout.FIGURE_PAGE and
                                  running_header.misread_name(read_head) == "说明书"):
             return (running_header.header_lines(head, running_header.DRAWINGS),
-                    _caption_lines(_captions(pix, found[1:], language, tessdata), clean,
-                                   language, tessdata))
+                    _caption_lines(pix, clean, found[1:], language, tessdata))
     read = _read_regions(pix, found, language, tessdata)
     head = _header(pix, clean, found[0], language, tessdata,
                    [line for i, line in read if found[i].header], part)
     body = [line for i, line in read if not found[i].header]
     if not text_part and is_drawings(head):
-        return head, _caption_lines(_captions(pix, found[1:], language, tessdata, body), clean,
-                                    language, tessdata)
+        return head, _caption_lines(pix, clean, found[1:], language, tessdata, body)
     return head, lines_of(body, clean, language, tessdata, doubtful=_doubtful(first_page))
 
 
@@ -279,9 +275,11 @@ def _read_head(pix, found, language, tessdata):
     return [line for _, line in _read_regions(pix, found[:1], language, tessdata)]
 
 
-def _caption_lines(captions, pix, language, tessdata):
-    """lines_of a drawings page's captions: each is a caption as read, none is read again."""
-    return lines_of(captions, pix, language, tessdata, least_confidence=0, doubtful=0)
+def _caption_lines(pix, clean, regions, language, tessdata, read=()):
+    """lines_of the captions of a drawings page's ``regions`` (_captions), their ink looked for
+    in ``clean``: each is a caption as read, none is read again."""
+    return lines_of(_captions(pix, regions, language, tessdata, read), clean, language,
+                    tessdata, least_confidence=0, doubtful=0)
 
 
 def _read_regions(pix, found, language, tessdata, segmentation=PAGE_SEGMENTATION):
@@ -315,13 +313,13 @@ def _captions(pix, regions, language, tessdata, read=()):
     for segmentation in (PAGE_SEGMENTATION, SPARSE_SEGMENTATION):
         if captions and len(captions) >= len(figures):
             return captions
-        lines = [line for _, line in _read_regions(bare, regions, language, tessdata,
-                                                   segmentation)]
-        again = [line for line in map(as_caption, lines) if line is not None]
+        lines = [(line, as_caption(line)) for _, line in _read_regions(
+            bare, regions, language, tessdata, segmentation)]
+        again = [caption for _, caption in lines if caption is not None]
         if len(again) > len(captions):
             captions = again
-        short.update((_place(line), line) for line in lines
-                     if len(hocr.text_of(line)) <= CAPTION_CHARS and as_caption(line) is None)
+        short.update((_place(line), line) for line, caption in lines
+                     if caption is None and len(hocr.text_of(line)) <= CAPTION_CHARS)
     # Short lines that are no caption as read: read again each as one word, as which
     # Tesseract reads an isolated caption right far more often ("图2", read "败2" in a block).
     taken = {_place(line) for line in captions}

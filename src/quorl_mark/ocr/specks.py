@@ -9,6 +9,7 @@ points), and its ink reaches past a box Tesseract cut too small. A Latin full st
 small as a speck, so the punctuation of Latin text (a neighbour a Latin letter or digit) stays.
 """
 from .hocr import OcrLine
+from .lines import is_latin
 
 # What Tesseract reads a speck as.
 SPECK_READINGS = set(".,。，、'`·")
@@ -21,7 +22,7 @@ SPECK_SEARCH = 0.6
 def _latin_beside(words, i):
     before = words[i - 1].text[-1] if i > 0 else ""
     after = words[i + 1].text[0] if i + 1 < len(words) else ""
-    return any(ch.isascii() and ch.isalnum() for ch in before + after)
+    return any(is_latin(ch) for ch in before + after)
 
 
 def words_without_specks(lines, pix, zoom):
