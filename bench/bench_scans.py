@@ -16,10 +16,11 @@ vector rule on its first page. For quorl the document model's own text is compar
 with the share of marks (those the text PDF places) whose rectangles overlap the text PDF's
 with an IoU of at least 0.7. With ``--deskew`` ocrmypdf is timed once more with that option:
 quorl levels every crooked sheet (its document model reads level lines), ocrmypdf only when
-told to.
+told to. quorl reads as quorl-mark does, its text layer proofread against the patent's HTML
+(for a real publication the stand-in, made of its own text); ``--ocr-alone`` leaves that out.
 
     .venv/bin/python bench/bench_scans.py [--patents 2] [--real 2] [--bilevel] [--deskew]
-        [--real-folder F]
+        [--ocr-alone] [--real-folder F]
 """
 import argparse
 import os
@@ -122,10 +123,16 @@ def model_texts(pdf, name, who):
     return [text.replace(IMAGE, "") for text in model_page_texts(pdfdoc)]
 
 
-def measure(name, text_pdf, html, bilevel, seed, deskew=False):
+def patent_text(html):
+    return quorl.HtmlDocument(html, parserlist=[{"name": ["img", "div", "h2"]}]).text
+
+
+def measure(name, text_pdf, html, bilevel, seed, deskew=False, proofread=True):
     scan = office_scan(text_pdf, DPI, skew=(0.4 if seed % 2 else -0.6), seed=seed,
                        bilevel=bilevel)
-    ours, our_wall, our_cpu = timed(lambda: ocr_document(scan, dpi=DPI, jobs=2))
+    reference = patent_text(html) if proofread and html is not None else None
+    ours, our_wall, our_cpu = timed(lambda: ocr_document(scan, dpi=DPI, jobs=2,
+                                                         reference=reference))
     theirs, their_wall, their_cpu = timed(lambda: ocrmypdf(scan))
     # ocrmypdf leaves a crooked sheet crooked unless told to level it, as quorl always does.
     levelled = timed(lambda: ocrmypdf(scan, "--deskew"))[1:] if deskew else None
@@ -196,6 +203,8 @@ def main():
     parser.add_argument("--bilevel", action="store_true")
     parser.add_argument("--deskew", action="store_true",
                         help="time ocrmypdf --deskew as well (it levels crooked sheets)")
+    parser.add_argument("--ocr-alone", action="store_true",
+                        help="quorl's text layer as read, not proofread against the HTML")
     parser.add_argument("--real-folder", default=None,
                         help="read the real publications from this folder (scans in it, "
                              "without text, are left out)")
@@ -210,12 +219,12 @@ def main():
     for seed in range(1, args.patents + 1):
         patent = generate_patent(seed)
         rows.append(measure("patent %d" % seed, patent.pdf, patent.html, args.bilevel, seed,
-                            args.deskew))
+                            args.deskew, not args.ocr_alone))
         print(rows[-1]["name"], "done", flush=True)
     for i, name in enumerate(names[:args.real]):
         with open(real_patents.pdf_path(name), "rb") as f:
             rows.append(measure(name, f.read(), real_patents.standin_html(name), args.bilevel,
-                                i, args.deskew))
+                                i, args.deskew, not args.ocr_alone))
         print(name, "done", flush=True)
     report(rows)
 

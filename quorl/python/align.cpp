@@ -258,7 +258,8 @@ void bind_conversions(py::module_& m) {
 }
 
 // The converter's realignment of one section, for the diff view and benchmarks: the opcodes
-// that replace a PositionMapper's own, given its `spandiff`, or None when they stand.
+// that replace a PositionMapper's own, given its `spandiff`, or None when they stand. And the
+// plain alignment of two texts.
 void bind_realignment(py::module_& m) {
   m.def(
       "_realigned_opcodes",
@@ -269,6 +270,21 @@ void bind_realignment(py::module_& m) {
         return opcode_list(opcodes_from_blocks(*blocks));
       },
       py::arg("a_text"), py::arg("b_text"), py::arg("spandiff"));
+  // The alignment PositionMapper.compare makes, of two texts, without its log line: for
+  // proofreading a recognised text against the patent's.
+  m.def(
+      "_opcodes",
+      [](py::object a_text, py::object b_text) -> py::object {
+        const std::u32string a = to_u32(a_text, "a_text");
+        const std::u32string b = to_u32(b_text, "b_text");
+        std::vector<Opcode> ops;
+        {
+          py::gil_scoped_release unlocked;
+          ops = diff_opcodes(a, b);
+        }
+        return opcode_list(ops);
+      },
+      py::arg("a_text"), py::arg("b_text"));
 }
 
 void bind_position_mapper(py::module_& m) {

@@ -301,7 +301,7 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
             prepared = converter_with_text(
                 pdf_bytes, pdf_path, ocr,
                 lambda pdf: load_converter(html_text, pdf, html_path, pdf_path), ocr_jobs,
-                ocr_progress)
+                ocr_progress, lambda: load_html(html_text, html_path).text)
             converter, warnings = prepared.converter, prepared.warnings
             doc = converter.pdfdoc.doc
             refuse_damaged(reports, pdf_path, doc)

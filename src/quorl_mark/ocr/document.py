@@ -16,6 +16,10 @@ an invisible text layer (an earlier OCR) is removed, the page's images and drawi
 whose text is printed (a born-digital page) is replaced by its image at the OCR resolution,
 what the recognised text then lies on.
 
+Given the patent's own text (``reference``, its full-text HTML's), the text layer is proofread
+against it: a short stretch Tesseract misread between characters that agree with the patent's
+takes the patent's characters (proofread.py).
+
 Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread. A
 page that cannot be read is left without text and reported. A page whose header misread the
 drawings' name is known as one of the drawings from the pages around it only, and read again as
@@ -36,6 +40,7 @@ import pymupdf
 from ..errors import JobError
 from . import running_header
 from .lines import CJK_FONT, ELLIPSIS_FONT, LATIN_FONT, font_of, page_size, text_lines
+from .proofread import proofread
 
 LANGUAGE = "chi_sim"
 PACKAGES = "tesseract-ocr and tesseract-ocr-chi-sim"
@@ -288,22 +293,34 @@ def named_headers(found, pages):
     return lines
 
 
-def add_text_layers(doc, numbers, found, dpi=300):
-    """Writes the recognised text (``found``: page -> recognise_page's data, or why the page
-    failed) onto ``doc``'s pages ``numbers``, replacing any text they carry (an image of a
-    printed page at ``dpi``); returns the pages done, the unreadable pages with their reasons
-    and the y of the rule written onto the first page (or None)."""
-    done, unreadable, rule = [], {}, None
+def layer_lines(doc, numbers, found, reference=None):
+    """page -> the lines of its text layer, for the pages of ``numbers`` recognised in
+    ``found``, proofread against ``reference`` (the patent's text) when given."""
     sizes = [page_size(f["lines"]) for f in found.values() if isinstance(f, dict)]
     sizes = [size for size in sizes if size is not None]
     document_size = statistics.median(sizes) if sizes else None
     page_lines = named_headers(found, doc.page_count)
+    layers = {number: text_lines(page_lines[number], document_size) for number in numbers
+              if isinstance(found.get(number), dict)}
+    if reference:
+        proofread(list(layers.values()), reference)
+    return layers
+
+
+def add_text_layers(doc, numbers, found, dpi=300, reference=None):
+    """Writes the recognised text (``found``: page -> recognise_page's data, or why the page
+    failed) onto ``doc``'s pages ``numbers``, replacing any text they carry (an image of a
+    printed page at ``dpi``), proofread against ``reference`` when given (proofread.py);
+    returns the pages done, the unreadable pages with their reasons and the y of the rule
+    written onto the first page (or None)."""
+    done, unreadable, rule = [], {}, None
+    layers = layer_lines(doc, numbers, found, reference)
     for number in numbers:
         page_found = found.get(number)
         if not isinstance(page_found, dict):
             unreadable[number] = page_found or "not recognised"
             continue
-        lines = text_lines(page_lines[number], document_size)
+        lines = layers[number]
         if not lines:  # left as it was: a turn detected on a blank page is noise
             unreadable[number] = "no text was recognised on it (a blank page?)"
             continue
@@ -321,7 +338,8 @@ def add_text_layers(doc, numbers, found, dpi=300):
 
 
 def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, name=None,
-                 progress: Optional[Callable[[int], Callable[[], None]]] = None):
+                 progress: Optional[Callable[[int], Callable[[], None]]] = None,
+                 reference: Optional[str] = None):
     """``ocr_pdf``'s work, with what it did: an OcrResult. ``progress(total)``, when given, is
     called once the pages to read are known and returns what to call after each page."""
     start = time.perf_counter()
@@ -329,6 +347,8 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     name = name or default_name
     if not 72 <= dpi <= 1200:
         raise ValueError("dpi must be between 72 and 1200")
+    if reference is not None and not isinstance(reference, str):
+        raise TypeError("reference must be str, not %s" % type(reference).__name__)
     from ..inputs import open_pdf
 
     doc = open_pdf(pymupdf, data, name, read_pages=False)
@@ -345,19 +365,22 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
              if (name == running_header.DRAWINGS) != _read_as_drawings(found.get(n))}
     if again:
         found.update(_recognise(doc, list(again), language, dpi, tessdata, jobs, None, again))
-    done, unreadable, rule = add_text_layers(doc, numbers, found, dpi)
+    done, unreadable, rule = add_text_layers(doc, numbers, found, dpi, reference)
     out = doc.tobytes(garbage=1, deflate=True)
     doc.close()
     return OcrResult(out, done, unreadable, rule, time.perf_counter() - start)
 
 
-def ocr_pdf(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None):
+def ocr_pdf(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, reference=None):
     """The bytes of ``pdf`` (bytes or a path) with an invisible OCR text layer on every page
     that has no text (``pages="auto"``) or on all pages (``"all"``); see the module's
-    docstring. ``jobs`` child processes recognise pages (None: one per core). A page that
-    cannot be read is left without text and named in an OcrWarning; a PDF that cannot be
-    opened, or Tesseract missing, raises JobError."""
-    result = ocr_document(pdf, language=language, dpi=dpi, pages=pages, jobs=jobs)
+    docstring. ``jobs`` child processes recognise pages (None: one per core). ``reference``,
+    the patent's own text (its full-text HTML's, ``HtmlDocument.text``), corrects what
+    Tesseract misread (proofread.py). A page that cannot be read is left without text and
+    named in an OcrWarning; a PDF that cannot be opened, or Tesseract missing, raises
+    JobError."""
+    result = ocr_document(pdf, language=language, dpi=dpi, pages=pages, jobs=jobs,
+                          reference=reference)
     for message in result.warnings("PDF" if not isinstance(pdf, (str, os.PathLike)) else
                                    os.fspath(pdf)):
         warnings.warn(message, OcrWarning, stacklevel=2)
@@ -369,10 +392,11 @@ def ocr_pdf(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None):
 OPTIONS = {"auto": "auto", "always": "all"}  # --ocr value -> pages; "never" reads no page
 
 
-def for_job(pdf_bytes, name, mode, jobs=None, progress=None):
+def for_job(pdf_bytes, name, mode, jobs=None, progress=None, patent_text=None):
     """The PDF a job goes on with and the warnings for its message: ``pdf_bytes`` with a text
-    layer on the pages ``mode`` (the --ocr value) asks for. A PDF the job would refuse (not a
-    PDF, encrypted, empty, damaged) raises the job's own JobError first."""
+    layer on the pages ``mode`` (the --ocr value) asks for, proofread against
+    ``patent_text()`` when given. A PDF the job would refuse (not a PDF, encrypted, empty,
+    damaged) raises the job's own JobError first."""
     if mode == "never":
         return pdf_bytes, []
     if mode not in OPTIONS:
@@ -384,7 +408,8 @@ def for_job(pdf_bytes, name, mode, jobs=None, progress=None):
         if not pages_to_read(doc, OPTIONS[mode]):
             return pdf_bytes, []
     result = ocr_document(pdf_bytes, pages=OPTIONS[mode], jobs=jobs, name=name,
-                          progress=progress)
+                          progress=progress,
+                          reference=patent_text() if patent_text is not None else None)
     return result.pdf, result.warnings(name)
 
 
@@ -411,9 +436,11 @@ class Prepared:
     ocr_seconds: float
 
 
-def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None):
+def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None,
+                        patent_text=None):
     """``build(pdf)``'s converter of the PDF a job goes on with: ``pdf_bytes`` with a text layer
-    on the pages ``mode`` (the --ocr value) asks for (see for_job).
+    on the pages ``mode`` (the --ocr value) asks for, proofread against ``patent_text()`` (see
+    for_job).
 
     With "auto" the PDF is first built as it is, since a text PDF, by far the most common,
     needs no OCR: a page on which the document model read characters has text, so only the
@@ -443,7 +470,7 @@ def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None):
             if all(n in read or has_text(doc[n]) for n in range(doc.page_count)):
                 return Prepared(converter, pdf_bytes, [], 0.0)
     start = time.perf_counter()
-    pdf, warnings = for_job(pdf_bytes, name, mode, jobs, progress)
+    pdf, warnings = for_job(pdf_bytes, name, mode, jobs, progress, patent_text)
     seconds = time.perf_counter() - start
     if first_error is not None and pdf is pdf_bytes:
         raise first_error  # nothing was read: the PDF stays what could not be built
