@@ -262,4 +262,7 @@ def _realigned_opcodes(
     a_text: str, b_text: str, spandiff: Sequence[Tuple[Tuple[int, int], Tuple[int, int]]]
 ) -> Optional[List[Tuple[str, int, int, int, int]]]: ...
 
+# The sequence matcher's opcodes of two texts (difflib's, autojunk off), without a log line.
+def _opcodes(a_text: str, b_text: str) -> List[Tuple[str, int, int, int, int]]: ...
+
 __test__: Dict[str, Any]

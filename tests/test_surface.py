@@ -231,7 +231,8 @@ def parameters(function):
 # Helpers of the quorl_mark package, bound after the published names under underscore names.
 PACKAGE_HELPERS = ["_find_rules", "_ink_boxes",  # quorl_mark.ocr.page
                    "_raw_text_of_page",  # tests/test_pdf_raw_text.py
-                   "_realigned_opcodes"]  # quorl_mark.review.views
+                   "_realigned_opcodes",  # quorl_mark.review.views
+                   "_opcodes"]  # quorl_mark.ocr.proofread
 
 
 def public_names():

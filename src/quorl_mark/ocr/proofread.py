@@ -6,7 +6,9 @@ several characters before and after a short stretch and disagree inside it, by a
 characters on each side, the stretch is a misreading and takes the patent's characters, at the
 places the recognised ones had. Nothing is inserted or removed, and a stretch that the two texts
 do not both enclose in agreeing characters (a running header, a page number, a formula the HTML
-gives another way) is left as read.
+gives another way) is left as read. A text that agrees with the patent's in less than
+AGREEMENT of its characters is another patent's and left as read: between two patents, short
+stretches of agreeing boilerplate are many.
 """
 from typing import List, Sequence
 
@@ -41,7 +43,8 @@ def _misreadings(opcodes):
         inside = opcodes[start + 1:end]
         if inside and inside[-1][2] - inside[0][1] <= WINDOW and all(
                 max(i2 - i1, j2 - j1) <= LONGEST for _, i1, i2, j1, j2 in inside):
-            yield from (op for op in inside if op[0] == "replace" and op[2] - op[1] == op[4] - op[3])
+            yield from (op for op in inside
+                        if op[0] == "replace" and op[2] - op[1] == op[4] - op[3])
 
 
 def proofread(pages: Sequence[List[TextLine]], reference: str) -> int:
