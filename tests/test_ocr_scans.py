@@ -19,7 +19,7 @@ from quorl_mark.commands import mark as cli  # noqa: E402
 from quorl_mark.ocr import clean as ocr_clean, layout as ocr_layout, page as ocr_page  # noqa: E402
 from quorl_mark.ocr import running_header  # noqa: E402
 from quorl_mark.ocr.document import (  # noqa: E402
-    LAYER_ASCENT_DESCENT, ocr_document, tessdata_for, write_text)
+    LAYER_ASCENT_DESCENT, counted_as_drawings, ocr_document, tessdata_for, write_text)
 from quorl_mark.ocr.hocr import OcrLine, Word, parse_pages, text_of  # noqa: E402
 from quorl_mark.ocr.lines import TextLine, full_width, text_lines  # noqa: E402
 from quorl_mark.ocr.specks import words_without_specks  # noqa: E402
@@ -221,6 +221,17 @@ class TestRunningHeader:
         line = header_line(*texts)
         assert running_header.part_name([line]) is None
         assert [one.words[0] for one in running_header.header_lines([line])] == line.words
+
+
+@pytest.mark.parametrize("header, counted", [
+    (("CN", "110532550", "A", "说明书附图", "1/3页"), [False, True, True, False]),
+    (("CN", "110532550", "A", "说明书附图", "3/3页"), [False, False, False, False]),
+    (("CN", "110532550", "A", "说明书附图"), [False, False, False, False]),  # no count read
+    (("CN", "110532550", "A", "说明书", "1/3页"), [False, False, False, False]),
+])
+def test_a_drawings_page_counts_the_drawings_after_it(header, counted):
+    found = {7: {"lines": [header_line(*header)], "header": 1}, 8: "Tesseract failed on it"}
+    assert [counted_as_drawings(found, n) for n in (7, 8, 9, 10)] == counted
 
 
 def line_boxes(page):

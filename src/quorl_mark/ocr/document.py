@@ -141,15 +141,37 @@ def _page_pdf(doc, number):
     return single.tobytes()
 
 
+def counted_as_drawings(found, number):
+    """Whether page ``number`` is one of the drawings by the header of a drawings page before it
+    in ``found``: its name and its count ("1/4页": three more follow), as the drawings come
+    last. Such a page is read for its captions only, its figures never read (Tesseract takes
+    seconds over a figure whose strokes a bilevel scan broke into specks, too small to be told
+    from text)."""
+    for m, page_found in found.items():
+        if m < number and _read_as_drawings(page_found):
+            count = running_header.page_count(_header_of(page_found))
+            if count is not None and 1 <= count[0] <= count[1] and \
+                    number - m <= count[1] - count[0]:
+                return True
+    return False
+
+
 def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress, parts=None):
     """page -> recognised data or the reason it failed, pages run in ChildPool children (each
-    read as a page of the part ``parts`` gives it, if any)."""
+    read as a page of the part ``parts`` gives it, or, when it gives none, of the drawings when
+    a drawings page read before it counts it among them)."""
     from ..children import ChildPool
 
     env = {"OMP_THREAD_LIMIT": str(TESSERACT_THREADS)} if TESSERACT_THREADS else {}
-    tasks = ((n, PAGE_TARGET, (_page_pdf(doc, n), language, dpi, tessdata, n == 0, True,
-                               (parts or {}).get(n))) for n in numbers)
     found = {}
+
+    def part(n):
+        if parts and n in parts:
+            return parts[n]
+        return running_header.DRAWINGS if counted_as_drawings(found, n) else None
+    # Taken as the pool starts each page: the pages read by then tell.
+    tasks = ((n, PAGE_TARGET, (_page_pdf(doc, n), language, dpi, tessdata, n == 0, True,
+                               part(n))) for n in numbers)
     with ChildPool(min(jobs, len(numbers)), timeout=PAGE_TIMEOUT, env=env,
                    preload=("quorl_mark.ocr.page",)) as pool:
         for outcome in pool.run(tasks):
