@@ -163,6 +163,8 @@ def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress, parts=None
     from ..children import ChildPool
 
     env = {"OMP_THREAD_LIMIT": str(TESSERACT_THREADS)} if TESSERACT_THREADS else {}
+    # OpenCV's threads too: the page's cores are the other children's.
+    env["OPENCV_FOR_THREADS_NUM"] = "1"
     found = {}
 
     def part(n):

@@ -16,7 +16,7 @@ from typing import List, NamedTuple, Tuple
 
 import pymupdf
 
-from .clean import _array
+from .clean import _array, blots
 
 # A rule under a later page's running header lies in this top share of the page.
 HEADER_SHARE = 0.15
@@ -173,7 +173,7 @@ def _figure_parts(gray, r: Region, dpi, reach=0):
     ink = (gray[r.y0:r.y1, r.x0:r.x1] < FIGURE_INK).astype(numpy.uint8)
     if reach > 1:
         ink = cv2.dilate(ink, numpy.ones((reach, reach), numpy.uint8))
-    stats = cv2.connectedComponentsWithStats(ink, connectivity=8)[2][1:]
+    stats = blots(ink)[2][1:]
     return stats[(stats[:, cv2.CC_STAT_WIDTH] >= least) | (stats[:, cv2.CC_STAT_HEIGHT] >= least)]
 
 
@@ -220,7 +220,7 @@ def each_figure(pix, region: Region, joined=False):
     mask = numpy.zeros((region.y1 - region.y0, region.x1 - region.x0), dtype=numpy.uint8)
     for x, y, w, h, _ in large:
         mask[max(0, y - margin):y + h + margin, max(0, x - margin):x + w + margin] = 1
-    stats = cv2.connectedComponentsWithStats(mask, connectivity=8)[2][1:]
+    stats = blots(mask)[2][1:]
     return [(region.x0 + int(x), region.y0 + int(y), region.x0 + int(x + w),
              region.y0 + int(y + h)) for x, y, w, h, _ in stats]
 
