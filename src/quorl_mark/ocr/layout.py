@@ -209,7 +209,6 @@ def each_figure(pix, region: Region, joined=False):
     parts are blots of ink less than FIGURE_JOIN apart (a dashed line, a figure's labels), as
     on a drawings page, whose lines of text are captions only. The captions stand apart from
     the figures, between them."""
-    import cv2
     import numpy
 
     dpi = pix.xres or 300
