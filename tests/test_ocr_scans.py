@@ -41,6 +41,16 @@ def pixels(pix):
 
 
 class TestCleaning:
+    @pytest.mark.parametrize("step", [4, 3])  # 3: more dots than 16-bit labels count
+    def test_blots_are_labelled_as_in_32_bits(self, step):
+        ink = numpy.zeros((1000, 1000), dtype=numpy.uint8)
+        ink[::step, ::step] = 1
+        ink[500:520, 100:900] = 1  # a rule across the dots
+        count, labels, stats = ocr_clean.blots(ink)
+        expected = cv2.connectedComponentsWithStats(ink, connectivity=8, ltype=cv2.CV_32S)
+        assert count == expected[0] and (stats == expected[2]).all()
+        assert (labels.astype(numpy.int32) == expected[1]).all()
+
     def test_grey_shaded_paper_turns_white_and_ink_stays_dark(self):
         shade = numpy.linspace(200, 240, 600).astype(numpy.uint8)
         image = numpy.tile(shade, (400, 1))
