@@ -14,16 +14,22 @@ parts below it (tests/test_package_layout.py holds it to that):
   ``diagnostics``, and ``children`` with ``worker`` (the child processes batch and OCR run in);
 - below them all, the quorl module.
 """
-from quorl_mark.commands.mark import main
-from quorl_mark.extract.marks import pdf_annotations_to_marks
+import importlib
 
 __all__ = ["main", "ocr_pdf", "pdf_annotations_to_marks"]
 
+# Each is imported when first asked for: the child processes that read a scan's pages or mark
+# patents import this package, and need none of them (the commands' import alone costs a child
+# a sixteenth of a second); ocr_pdf loads PyMuPDF.
+_HOMES = {"main": "quorl_mark.commands.mark", "ocr_pdf": "quorl_mark.ocr.document",
+          "pdf_annotations_to_marks": "quorl_mark.extract.marks"}
+
 
 def __getattr__(name):
-    # ocr_pdf loads PyMuPDF; the commands import this package before they know they need it.
-    if name == "ocr_pdf":
-        from quorl_mark.ocr.document import ocr_pdf
-
-        return ocr_pdf
+    if name in _HOMES:
+        return getattr(importlib.import_module(_HOMES[name]), name)
     raise AttributeError("module %r has no attribute %r" % (__name__, name))
+
+
+def __dir__():
+    return sorted(list(globals()) + list(_HOMES))
