@@ -1,13 +1,14 @@
 """Scans as office scanners leave them, read by quorl's OCR and by ocrmypdf side by side.
 
 Each text PDF (generated patents, and the real publications of tests/real_pdfs, whose own text
-is the truth, and a stand-in full-text HTML is made of it for the marks) is scanned as an office scanner leaves it (tests/scans.py's office_scan: 300 dpi
-grey JPEG at quality 70 on shaded paper with specks, a small skew) or in black and white
-(CCITT G4, ``--bilevel``). Both tools then read the same scan on the machine's 2 cores:
-``ocr_document(jobs=2)`` and ``ocrmypdf -l chi_sim -j 2``. Printed: character similarity of
-each page's text against the text PDF's (1 - edit distance / length, whitespace and figure
-placeholders left out, never below 0), by page kind, and the seconds each took (wall, and CPU of
-the benchmark's process and its children). The texts compared are those the document model reads: for both tools and the
+is the truth, and a stand-in full-text HTML is made of it for the marks) is scanned as an
+office scanner leaves it (tests/scans.py's office_scan: 300 dpi grey JPEG at quality 70 on
+shaded paper with specks, a small skew) or in black and white (CCITT G4, ``--bilevel``). Both
+tools then read the same scan on the machine's 2 cores: ``ocr_document(jobs=2)`` and
+``ocrmypdf -l chi_sim -j 2``. Printed: character similarity of each page's text against the
+text PDF's (1 - edit distance / length, whitespace and figure placeholders left out, never
+below 0), by page kind, and the seconds each took (wall, and CPU of the benchmark's process and
+its children). The texts compared are those the document model reads: for both tools and the
 text PDF, PyMuPDF's lines inside the regions the document model reads each page of the text PDF
 in (page 1's columns, the text area of later pages: no running header, page number or number in
 the margin), in rows top to bottom and left to right, so that the order a tool wrote its lines

@@ -15,33 +15,22 @@ from scans import office_scan
 PATENT = "根据权利要求1所述的方法，其特征在于，所述步骤S1包括：对所述日志进行扫描。"
 
 
-def layer(*texts):
-    return [[TextLine(700.0, 10.0, [(ch, 72.0 + 10 * k) for k, ch in enumerate(text)])]
-            for text in texts]
-
-
 @pytest.mark.parametrize("read, corrected", [
-    ("所述的方法，其特征在于，所述步又S1包括：对", "所述的方法，其特征在于，所述步骤S1包括：对"),
-    ("其特征在于，所述步骤$1包括：对所述日志进行", "其特征在于，所述步骤S1包括：对所述日志进行"),
-    ("根据权利要求1所述的方法，其特征在于", None),  # agrees already
-    ("所述步又S1", None),  # too little agrees around the stretch
-    ("在于，所述步骤S1包括：对所述日志进行扫描。页码", None),  # more read than printed
-    ("在于，所述S1包括：对所述日志", None),  # less read than printed: nothing is inserted
-    ("其特征在于，所又又又又S1包括：对", None),  # a stretch too long to be a misreading
-    ("一种车辆的悬架，包括弹簧和减振器，所述弹又连接车架", None),  # another patent's text
+    (["所述的方法，其特征在于，所述步又S1包括：对"], ["所述的方法，其特征在于，所述步骤S1包括：对"]),
+    (["其特征在于，所述步又$1包括：A所述日志"], ["其特征在于，所述步骤S1包括：对所述日志"]),
+    (["所述步又S1"], None),  # too little agrees around the stretch
+    (["在于，所述S1包括：对所述日志"], None),  # less read than printed: nothing is inserted
+    (["其特征在于，所又又又又S1包括：对"], None),  # a stretch too long to be a misreading
+    (["其特征在于，所述步又", "$1包括：对所述日志进行扫描。"], None),  # across two lines
+    (["一种车辆的悬架，包括弹簧和减振器，所述弹又连接车架"], None),  # another patent's text
 ])
 def test_a_short_misreading_between_agreeing_text_takes_the_patents_characters(read, corrected):
-    pages = layer(read)
-    places = [x for _, x in pages[0][0].chars]
+    pages = [[TextLine(700.0 + 20 * i, 10.0, [(ch, 72.0 + 10 * k) for k, ch in enumerate(text)])
+              for i, text in enumerate(read)]]
     changed = proofread(pages, PATENT)
-    assert pages[0][0].text == (corrected or read)
-    assert changed == sum(a != b for a, b in zip(read, corrected or read))
-    assert [x for _, x in pages[0][0].chars] == places
-
-
-def test_a_stretch_across_two_lines_is_left_as_read():
-    pages = layer("根据权利要求1所述的方法，其特征在于，所述步又", "$1包括：对所述日志进行扫描。")
-    assert proofread(pages, PATENT) == 0
+    assert [line.text for line in pages[0]] == (corrected or read)
+    assert changed == sum(a != b for a, b in zip("".join(read), "".join(corrected or read)))
+    assert all(x == 72.0 + 10 * k for line in pages[0] for k, (_, x) in enumerate(line.chars))
 
 
 @pytest.mark.parametrize("a, b", [(b"x", "y"), ("x", None)])
@@ -59,8 +48,9 @@ def test_a_real_description_page_reads_the_patents_words():
     text.select([4])
     pdf = text.tobytes()
     # The page's part only: the claims say much of it again, and a page alone would align there.
-    reference = quorl.HtmlDocument(standin_html("CN110532550A"),
-                                   parserlist=[{"name": ["img", "div", "h2"]}]).get_text("description")
+    html = quorl.HtmlDocument(standin_html("CN110532550A"),
+                              parserlist=[{"name": ["img", "div", "h2"]}])
+    reference = html.get_text("description")
     result = ocr_document(office_scan(pdf, 300, skew=0.4, seed=1), jobs=2, reference=reference)
     printed, read = ("".join(pymupdf.open("pdf", out)[0].get_text().split())
                      for out in (pdf, result.pdf))
