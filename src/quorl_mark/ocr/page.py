@@ -222,10 +222,11 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, part=None):
     if first_page or not found[0].header:
         read = _read_regions(pix, found, language, tessdata)
         # A header's words stand alone, each with a confidence of its own: none is garbage.
-        return (lines_of([line for i, line in read if found[i].header], clean, language,
-                         tessdata, least_confidence=0),
-                lines_of([line for i, line in read if not found[i].header], clean, language,
-                         tessdata, doubtful=_doubtful(first_page)))
+        head, body = lines_of_each(
+            [([line for i, line in read if found[i].header], 0, DOUBTFUL),
+             ([line for i, line in read if not found[i].header], GARBAGE, _doubtful(first_page))],
+            clean, language, tessdata)
+        return head, body
     if drawings:
         return (_header(pix, clean, found[0], language, tessdata, _read_head(
                     pix, found, language, tessdata), running_header.DRAWINGS),
@@ -394,16 +395,29 @@ def lines_of(page_hocr, pix, language, tessdata, least_confidence=GARBAGE, doubt
     """read_lines's lines from Tesseract's hOCR of the whole page (or its lines, in points),
     those with a word read with less than ``doubtful`` confidence read again, those read with
     less than ``least_confidence`` left out."""
+    return lines_of_each([(page_hocr, least_confidence, doubtful)], pix, language, tessdata)[0]
+
+
+def lines_of_each(groups, pix, language, tessdata):
+    """lines_of for each group (page_hocr, least_confidence, doubtful) of one page's lines, the
+    doubtful lines of them all read again in one Tesseract run (its model loaded once)."""
     zoom = pix.xres / 72
-    parsed = hocr.parse(page_hocr, 1 / zoom) if isinstance(page_hocr, bytes) else page_hocr
-    lines = ink_lines(words_without_specks(parsed, pix, zoom), pix, zoom)
-    again = [i for i, line in enumerate(lines)
-             if min(w.confidence for w in line.words) < doubtful][:MAX_REREADS]
-    for i, line in zip(again, reread([lines[i] for i in again], pix, language, tessdata, zoom)):
-        lines[i] = line
-    if least_confidence > 0:
-        lines = _without_formulas(lines)
-    return [line for line in lines if _confidence(line.words) >= least_confidence]
+    found = []
+    for page_hocr, _, doubtful in groups:
+        parsed = hocr.parse(page_hocr, 1 / zoom) if isinstance(page_hocr, bytes) else page_hocr
+        lines = ink_lines(words_without_specks(parsed, pix, zoom), pix, zoom)
+        found.append((lines, [i for i, line in enumerate(lines)
+                              if min(w.confidence for w in line.words) < doubtful][:MAX_REREADS]))
+    read = iter(reread([lines[i] for lines, again in found for i in again], pix, language,
+                       tessdata, zoom))
+    out = []
+    for (lines, again), (_, least_confidence, _) in zip(found, groups):
+        for i in again:
+            lines[i] = next(read)
+        if least_confidence > 0:
+            lines = _without_formulas(lines)
+        out.append([line for line in lines if _confidence(line.words) >= least_confidence])
+    return out
 
 
 def _without_formulas(lines):
