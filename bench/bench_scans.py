@@ -43,6 +43,7 @@ from bench_ocr import mark_rects  # noqa: E402
 from ocr_measure import mark_ious, model_page_texts, similarity  # noqa: E402
 from patent_files import spread_marks  # noqa: E402
 from patents import generate_patent  # noqa: E402
+from quorl_mark.job import load_html  # noqa: E402
 from quorl_mark.ocr.document import ocr_document  # noqa: E402
 import real_patents  # noqa: E402
 from scans import office_scan  # noqa: E402
@@ -126,14 +127,10 @@ def model_texts(pdf, name, who):
     return [text.replace(IMAGE, "") for text in model_page_texts(pdfdoc)]
 
 
-def patent_text(html):
-    return quorl.HtmlDocument(html, parserlist=[{"name": ["img", "div", "h2"]}]).text
-
-
 def measure(name, text_pdf, html, bilevel, seed, deskew=False, proofread=True):
     scan = office_scan(text_pdf, DPI, skew=(0.4 if seed % 2 else -0.6), seed=seed,
                        bilevel=bilevel)
-    reference = patent_text(html) if proofread and html is not None else None
+    reference = load_html(html).text if proofread and html is not None else None
     ours, our_wall, our_cpu = timed(lambda: ocr_document(scan, dpi=DPI, jobs=2,
                                                          reference=reference))
     theirs, their_wall, their_cpu = timed(lambda: ocrmypdf(scan))

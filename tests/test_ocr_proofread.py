@@ -6,6 +6,7 @@ import pymupdf
 import pytest
 
 import quorl
+from quorl_mark.job import load_html
 from quorl_mark.ocr.document import ocr_document
 from quorl_mark.ocr.lines import TextLine
 from quorl_mark.ocr.proofread import proofread
@@ -48,9 +49,7 @@ def test_a_real_description_page_reads_the_patents_words():
     text.select([4])
     pdf = text.tobytes()
     # The page's part only: the claims say much of it again, and a page alone would align there.
-    html = quorl.HtmlDocument(standin_html("CN110532550A"),
-                              parserlist=[{"name": ["img", "div", "h2"]}])
-    reference = html.get_text("description")
+    reference = load_html(standin_html("CN110532550A")).get_text("description")
     result = ocr_document(office_scan(pdf, 300, skew=0.4, seed=1), jobs=2, reference=reference)
     printed, read = ("".join(pymupdf.open("pdf", out)[0].get_text().split())
                      for out in (pdf, result.pdf))

@@ -222,11 +222,10 @@ def read_lines(pix, language, tessdata, rules=(), first_page=False, part=None):
     if first_page or not found[0].header:
         read = _read_regions(pix, found, language, tessdata)
         # A header's words stand alone, each with a confidence of its own: none is garbage.
-        head, body = lines_of_each(
+        return tuple(lines_of_each(
             [([line for i, line in read if found[i].header], 0, DOUBTFUL),
              ([line for i, line in read if not found[i].header], GARBAGE, _doubtful(first_page))],
-            clean, language, tessdata)
-        return head, body
+            clean, language, tessdata))
     if drawings:
         return (_header(pix, clean, found[0], language, tessdata, _read_head(
                     pix, found, language, tessdata), running_header.DRAWINGS),
