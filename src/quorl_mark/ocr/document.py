@@ -1,5 +1,5 @@
-"""Scanned patents: an invisible text layer recognised by the tesseract command (page.py) is
-added to the pages that carry no text, so that the rest of quorl reads them as it reads a text PDF.
+"""Scanned patents: an invisible text layer recognised by Tesseract (page.py) is added to the
+pages that carry no text, so that the rest of quorl reads them as it reads a text PDF.
 
 ``ocr_pdf(pdf)`` returns the new PDF's bytes; the input is never modified. Every recognised
 character is written at its place in text render mode 3 (invisible) with a CJK font, the characters

@@ -2,25 +2,22 @@
 
 ``recognise_page`` gets the page as a one-page PDF and returns plain data: the page's turn (the
 quarter turns Tesseract's orientation detection asks for), the degrees it was then turned to
-stand level (clean.py), the size of the upright page, the lines the tesseract command
-recognised on it (hocr.OcrLine, in the upright page's points, each box set to the line's ink,
-the header's first) and how many of them are the header's; with ``rules`` also the horizontal
+stand level (clean.py), the size of the upright page, the lines Tesseract recognised on it
+(hocr.OcrLine, in the upright page's points, each box set to the line's ink, the header's first) and how many of them are the header's; with ``rules`` also the horizontal
 rules of the page image. A page that cannot be read raises JobError with the reason (the
 page's warning).
 
-The command is run rather than PyMuPDF's built-in OCR because its hOCR tells where each line's
-ink and baseline are; PyMuPDF's OCR spreads characters over guessed boxes and drops some short
-lines.
+Tesseract is run (tesseract.py) rather than PyMuPDF's built-in OCR because its hOCR tells where
+each line's ink and baseline are; PyMuPDF's OCR spreads characters over guessed boxes and drops
+some short lines.
 """
-import os
 import re
 import statistics
 import subprocess
-import tempfile
 
 import pymupdf
 
-from . import hocr, layout as ocr_layout, running_header
+from . import hocr, layout as ocr_layout, running_header, tesseract
 from .clean import cleaned_level, encoded
 from .specks import words_without_specks
 from ..errors import JobError
@@ -77,7 +74,6 @@ CAPTION_CHARS = 5
 # Images reach Tesseract uncompressed, through a pipe: PNG's compression of a page at 300 dpi
 # costs a third of a second, its decompression in Tesseract more.
 IMAGE_FORMAT = "pnm"
-TESSERACT_TIMEOUT = 300  # seconds; a page at 300 dpi takes about five
 
 
 def image_resolution(page):
@@ -110,38 +106,13 @@ def orientation(page):
 
 def _tesseract(pix, language, tessdata, segmentation):
     """Tesseract's hOCR of ``pix`` (its resolution set)."""
-    return _run_tesseract("stdin", encoded(pix), pix.xres, language, tessdata, segmentation)
+    return tesseract.hocr([encoded(pix)], pix.xres, language, tessdata, segmentation)
 
 
 def _tesseract_each(pixes, language, tessdata, segmentation):
-    """Tesseract's hOCR of the images ``pixes`` (their resolution set), one page each, in one
-    run: the language model is loaded once for them all."""
-    with tempfile.TemporaryDirectory(prefix="quorl-ocr-") as folder:
-        names = []
-        for i, pix in enumerate(pixes):
-            names.append(os.path.join(folder, "%d.pnm" % i))
-            with open(names[-1], "wb") as f:
-                f.write(encoded(pix))
-        listing = os.path.join(folder, "images.txt")
-        with open(listing, "w") as f:
-            f.write("\n".join(names) + "\n")
-        return _run_tesseract(listing, None, pixes[0].xres, language, tessdata, segmentation)
-
-
-def _run_tesseract(source, image, dpi, language, tessdata, segmentation):
-    try:
-        done = subprocess.run(["tesseract", source, "stdout", "--tessdata-dir", tessdata,
-                               "-l", language, "--psm", str(segmentation), "--dpi",
-                               str(dpi), "hocr"], input=image,
-                              capture_output=True, timeout=TESSERACT_TIMEOUT)
-    except subprocess.TimeoutExpired:
-        raise JobError(None, "ocr", "Tesseract did not finish it within %d s"
-                       % TESSERACT_TIMEOUT) from None
-    if done.returncode:
-        reason = done.stderr.decode("utf-8", "replace").strip().splitlines()
-        raise JobError(None, "ocr", "Tesseract failed on it: %s" % (
-            reason[-1] if reason else "exit status %d" % done.returncode))
-    return done.stdout
+    """Tesseract's hOCR of the images ``pixes`` (their resolution set), one page each."""
+    return tesseract.hocr([encoded(pix) for pix in pixes], pixes[0].xres, language, tessdata,
+                          segmentation)
 
 
 def _confidence(words):
@@ -193,7 +164,7 @@ def has_ink(pix):
 
 
 def read_lines(pix, language, tessdata, rules=(), first_page=False, part=None):
-    """The lines Tesseract's command reads in ``pix`` (its resolution set, cleaned), in page
+    """The lines Tesseract reads in ``pix`` (its resolution set, cleaned), in page
     points, each set to its ink; the doubtful ones of the first page and of the header read
     again (_doubtful), the garbage left out: the header's lines and the others, apart. The page
     is read by the regions of its layout (layout.py; ``rules`` as _find_rules gives them),
