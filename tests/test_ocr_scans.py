@@ -437,6 +437,28 @@ class TestTextLayer:
         assert kept[4].box == formula.words[0].box and kept[4].baseline == formula.baseline
         assert kept[:4] == text
 
+    # A generated drawings page with no rule under its header (points): the header's two blots
+    # of text, figure 1 in two pieces whose boxes overlap, figure 2, and their captions.
+    HEADER = [(274, 24, 360, 55), (48, 30, 135, 56)]
+    FIGURE_1 = [(348, 91, 442, 282), (152, 202, 366, 323)]
+    FIGURE_2 = [(162, 373, 432, 625)]
+
+    @pytest.mark.parametrize("figures, captions, header_read, each", [
+        (HEADER + FIGURE_1 + FIGURE_2, [("图1", 337), ("图2", 639)], True, True),
+        (HEADER + FIGURE_1 + FIGURE_2, [("图1", 337), ("图2", 639)], False, False),
+        (FIGURE_1 + FIGURE_2, [("图2", 639)], True, False),  # figure 1's caption lost
+        (FIGURE_1 + FIGURE_2, [("图1", 337)], True, False),  # nothing under figure 2
+        (FIGURE_2 + [(450, 373, 560, 625)], [("图2", 639)], True, False),  # side by side
+        (FIGURE_2 + [(450, 373, 560, 625)], [("图2", 639), ("图3", 641)], True, True)])
+    def test_each_figure_of_a_drawings_page_has_its_caption(self, figures, captions,
+                                                             header_read, each):
+        def line(text, top, x0=290, width=15, height=9):
+            box = (x0, top, x0 + width, top + height)
+            return OcrLine(box, box[3], [Word(text, box, 90.0)])
+        found = [line(text, top) for text, top in captions]
+        read = found + [line("CN102659253A说明书附图/1页", 34, 60, 380, 13)] * header_read
+        assert ocr_page._each_captioned(figures, found, read) == each
+
     @pytest.mark.parametrize("text, box, confidence, stroke", [
         ("上", (171.8, 601.2, 410.9, 616.1), 30.0, True),  # a figure's line read as 上
         ("图1", (289.7, 337.0, 303.1, 346.1), 30.0, False),

@@ -163,8 +163,10 @@ def _recognise(doc, numbers, language, dpi, tessdata, jobs, progress, parts=None
     from ..children import ChildPool
 
     env = {"OMP_THREAD_LIMIT": str(TESSERACT_THREADS)} if TESSERACT_THREADS else {}
-    # OpenCV's threads too: the page's cores are the other children's.
-    env["OPENCV_FOR_THREADS_NUM"] = "1"
+    # OpenCV's threads too: the page's cores are the other children's. And OpenBLAS's, which
+    # nothing here uses: numpy's import starts one spinning thread a core, a sixth of a
+    # second of CPU for each child.
+    env.update(OPENCV_FOR_THREADS_NUM="1", OPENBLAS_NUM_THREADS="1")
     found = {}
 
     def part(n):

@@ -71,6 +71,9 @@ WORD_SEGMENTATION = 8
 FEW_CHARACTERS = 40
 # A line of at most this many characters may be a misread caption.
 CAPTION_CHARS = 5
+# A caption stands under its figure, its top at most this far (points) above the figure's
+# bottom.
+CAPTION_OVERLAP = 2.0
 # Images reach Tesseract uncompressed, through a pipe: PNG's compression of a page at 300 dpi
 # costs a third of a second, its decompression in Tesseract more.
 IMAGE_FORMAT = "pnm"
@@ -269,10 +272,10 @@ def _read_regions(pix, found, language, tessdata, segmentation=PAGE_SEGMENTATION
 
 def _captions(pix, regions, language, tessdata, read=()):
     """The captions of a drawings page's ``regions`` (those among the lines ``read`` in them).
-    With fewer captions than figures, they are read again with the figures painted out, as a
-    block and then as sparse text, and the reading that finds the most is kept: beside a
-    figure's strokes Tesseract often loses a caption's 图 or the whole caption, and each way of
-    reading finds some that the other loses."""
+    Unless each figure has its caption (_each_captioned), they are read again with the figures
+    painted out, as a block and then as sparse text, and the reading that finds the most is
+    kept: beside a figure's strokes Tesseract often loses a caption's 图 or the whole caption,
+    and each way of reading finds some that the other loses."""
     captions = [line for line in map(as_caption, read) if line is not None]
     figures = [box for r in regions for box in ocr_layout.each_figure(pix, r, joined=True)]
     # A page left almost blank: Tesseract, thresholding it as a whole, would take the grain
@@ -280,12 +283,14 @@ def _captions(pix, regions, language, tessdata, read=()):
     bare = ocr_layout.painted_out(pix, figures, paper=ocr_layout.FIGURE_INK)
     if not ocr_layout.has_ink_in(bare, regions):
         return captions
-    short = {}
+    short, seen = {}, list(read)
     for segmentation in (PAGE_SEGMENTATION, SPARSE_SEGMENTATION):
-        if captions and len(captions) >= len(figures):
+        if captions and _each_captioned([_points(box, pix) for box in figures], captions,
+                                         seen):
             return captions
         lines = [(line, as_caption(line)) for _, line in _read_regions(
             bare, regions, language, tessdata, segmentation)]
+        seen += [line for line, _ in lines]
         again = [caption for _, caption in lines if caption is not None]
         if len(again) > len(captions):
             captions = again
@@ -299,6 +304,61 @@ def _captions(pix, regions, language, tessdata, read=()):
     found = [as_caption(line._replace(words=w)) for line, w in zip(short, words) if w]
     return sorted(captions + [line for line in found if line is not None],
                   key=lambda line: (line.box[1], line.box[0]))
+
+
+def _points(box, pix):
+    return tuple(v * 72 / pix.xres for v in box)
+
+
+def _each_captioned(figures, captions, lines):
+    """Whether each of a drawings page's ``figures`` (boxes in points) has a caption of its own
+    under it. What each_figure takes for figures are the separate pieces of ink, a line of text
+    among them (a header with no rule under it): so the pieces on a line read with confidence
+    (``lines``) are left out, pieces whose boxes overlap are one figure, and each
+    figure counts for the first row of captions under it; no row may count more figures than it
+    has captions. A figure lost its caption when none is under it, or when its caption's row
+    counts it with another figure above or beside it."""
+    text = [line.box for line in lines
+            if _confidence(line.words) >= STROKE_CONFIDENCE and as_caption(line) is None]
+    figures = [box for box in figures if not any(_on_a_line(box, t) for t in text)]
+    rows = []  # [top, bottom, captions] of captions standing side by side
+    for box in sorted((line.box for line in captions), key=lambda box: box[1]):
+        if rows and box[1] < rows[-1][1]:
+            rows[-1][1], rows[-1][2] = max(rows[-1][1], box[3]), rows[-1][2] + 1
+        else:
+            rows.append([box[1], box[3], 1])
+    counted = [0] * len(rows)
+    for figure in _overlapping(figures):
+        under = [i for i, row in enumerate(rows) if row[0] >= figure[3] - CAPTION_OVERLAP]
+        if not under:
+            return False
+        counted[under[0]] += 1
+    return all(n <= row[2] for n, row in zip(counted, rows))
+
+
+def _on_a_line(box, line_box):
+    """Whether ``box``, a piece of ink as each_figure boxes it (its ink joined and widened),
+    stands within the height of ``line_box`` and beside or over it: a line of text."""
+    pad = (ocr_layout.FIGURE_MARGIN + ocr_layout.FIGURE_JOIN) * 72
+    return line_box[1] - pad <= box[1] and box[3] <= line_box[3] + pad and \
+        box[0] < line_box[2] and line_box[0] < box[2]
+
+
+def _overlapping(boxes):
+    """The boxes around each set of ``boxes`` that overlap, one another or in a chain."""
+    merged = []  # never overlapping one another
+    for box in boxes:
+        box = list(box)
+        while True:
+            other = next((m for m in merged if m[0] < box[2] and box[0] < m[2] and
+                          m[1] < box[3] and box[1] < m[3]), None)
+            if other is None:
+                break
+            merged.remove(other)
+            box = [min(box[0], other[0]), min(box[1], other[1]),
+                   max(box[2], other[2]), max(box[3], other[3])]
+        merged.append(box)
+    return merged
 
 
 def _place(line):
