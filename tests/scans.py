@@ -28,6 +28,17 @@ from PIL import Image, ImageChops, ImageDraw
 OFFICE = dict(quality=70, noise=4.0, paper=232, shade=28, speckle=3.0)
 
 
+def printed_line(text: str, dpi: int = 300) -> pymupdf.Pixmap:
+    """A grey pixmap of ``text`` printed on one line, its resolution set (blank for "")."""
+    doc = pymupdf.open()
+    page = doc.new_page(width=200, height=40)
+    if text:
+        page.insert_text((10, 30), text, fontname="china-s", fontsize=20)
+    pix = page.get_pixmap(dpi=dpi, colorspace=pymupdf.csGRAY)
+    pix.set_dpi(dpi, dpi)
+    return pix
+
+
 def paper_of(image: Image.Image, paper: int, shade: int) -> Image.Image:
     """``image`` printed on a sheet of grey ``paper``, ``shade`` darker at its bottom right
     corner than at its top left: the ink stays as dark, the white turns grey."""

@@ -24,7 +24,7 @@ from quorl_mark.ocr.hocr import OcrLine, Word, parse_pages, text_of  # noqa: E40
 from quorl_mark.ocr.lines import TextLine, full_width, text_lines  # noqa: E402
 from quorl_mark.ocr.specks import words_without_specks  # noqa: E402
 from real_patents import pdf_path  # noqa: E402
-from scans import office_scan  # noqa: E402
+from scans import office_scan, printed_line  # noqa: E402
 
 DPI = 200
 KNOBS = dict(pages=2, figures=0, abstract_figure=False)
@@ -470,15 +470,7 @@ class TestTextLayer:
     def test_lines_read_again_in_one_run_keep_their_places(self):
         """Several crops, a blank one among them, read by one Tesseract run: each crop's lines
         come back for it, moved to where it was cut."""
-        images = []
-        for text in ("图1", "", "说明书附图"):
-            doc = pymupdf.open()
-            page = doc.new_page(width=200, height=40)
-            if text:
-                page.insert_text((10, 30), text, fontname="china-s", fontsize=20)
-            pix = page.get_pixmap(dpi=300, colorspace=pymupdf.csGRAY)
-            pix.set_dpi(300, 300)
-            images.append(pix)
+        images = [printed_line(text) for text in ("图1", "", "说明书附图")]
         hocr_pages = ocr_page._tesseract_each(images, "chi_sim", tessdata_for("chi_sim"),
                                               ocr_page.LINE_SEGMENTATION)
         pages = parse_pages(hocr_pages, 72 / 300, [(0, 0), (0, 0), (1000, 2000)])

@@ -2,25 +2,19 @@
 hOCR for the same images, and the same faults reported as the page's reason."""
 import re
 
-import pymupdf
 import pytest
 
 from quorl_mark.errors import JobError
 from quorl_mark.ocr import clean, tesseract
 from quorl_mark.ocr.document import tessdata_for
 from quorl_mark.ocr.hocr import parse_pages, text_of
+from scans import printed_line
 
 LINES = ("权利要求书", "说明书附图", "")
 
 
 def image_of(text):
-    doc = pymupdf.open()
-    page = doc.new_page(width=200, height=40)
-    if text:
-        page.insert_text((10, 30), text, fontname="china-s", fontsize=20)
-    pix = page.get_pixmap(dpi=300, colorspace=pymupdf.csGRAY)
-    pix.set_dpi(300, 300)
-    return clean.encoded(pix)
+    return clean.encoded(printed_line(text))
 
 
 @pytest.fixture(params=["library", "command"])

@@ -109,7 +109,7 @@ def orientation(page):
 
 def _tesseract(pix, language, tessdata, segmentation):
     """Tesseract's hOCR of ``pix`` (its resolution set)."""
-    return tesseract.hocr([encoded(pix)], pix.xres, language, tessdata, segmentation)
+    return _tesseract_each([pix], language, tessdata, segmentation)
 
 
 def _tesseract_each(pixes, language, tessdata, segmentation):

@@ -15,6 +15,7 @@ not the system's whose command the rest of the OCR was measured with.
 import atexit
 import ctypes
 import ctypes.util
+import functools
 import os
 import subprocess
 import tempfile
@@ -102,34 +103,32 @@ class _Api:
                 self._api = ctypes.c_void_p()
 
 
-_ENGINES = {}
-_LIBRARY = []
-
-
+@functools.lru_cache(maxsize=None)
 def _library():
     """libtesseract with its C API's signatures set (Leptonica's pixReadMem and pixDestroy
     found through it), None where it cannot be loaded."""
-    if _LIBRARY:
-        return _LIBRARY[0]
-    lib = None
-    for name in LIBRARY_NAMES + (ctypes.util.find_library("tesseract"),):
+    for name in _library_names():
         try:
-            lib = ctypes.CDLL(name) if name else None
+            lib = ctypes.CDLL(name)
         except OSError:
             continue
-        if lib is not None:
-            break
-    if lib is not None:
         try:
             _declare(lib)
         except AttributeError:  # a library without the C API's functions
-            lib = None
-    if lib is not None and hasattr(lib, "setMsgSeverity"):
-        # Leptonica's complaints about an image ("Error in pixReadMem") become the page's
-        # reason instead (JobError); the command's went to its captured standard error.
-        lib.setMsgSeverity(LEPTONICA_SILENT)
-    _LIBRARY.append(lib)
-    return lib
+            return None
+        if hasattr(lib, "setMsgSeverity"):
+            # Leptonica's complaints about an image ("Error in pixReadMem") become the page's
+            # reason instead (JobError); the command's went to its captured standard error.
+            lib.setMsgSeverity(LEPTONICA_SILENT)
+        return lib
+    return None
+
+
+def _library_names():
+    yield from LIBRARY_NAMES
+    found = ctypes.util.find_library("tesseract")  # runs ldconfig: only when the others fail
+    if found:
+        yield found
 
 
 def _declare(lib):
@@ -157,14 +156,12 @@ def _declare(lib):
         function.restype, function.argtypes = result, arguments
 
 
+@functools.lru_cache(maxsize=None)
 def _engine(tessdata, language):
     """This process's Tesseract for ``language``, its model loaded on first use; None where
     the library cannot be loaded."""
-    key = (tessdata, language)
-    if key not in _ENGINES:
-        library = _library()
-        _ENGINES[key] = _Api(library, tessdata, language) if library is not None else None
-    return _ENGINES[key]
+    library = _library()
+    return _Api(library, tessdata, language) if library is not None else None
 
 
 def _command(images, dpi, language, tessdata, segmentation):
