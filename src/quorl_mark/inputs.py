@@ -10,7 +10,7 @@ import stat
 
 from .diagnostics import new_pdf_library_reports
 from .errors import JobError, one_line
-from .vocabulary import ALIASES, MARK_TYPES, drawn_type
+from .vocabulary import ALIASES, MARK_TYPES, SECTIONS, drawn_type
 
 # The largest file each input may be, in bytes: far above any patent's (a 60-page publication
 # with drawings is some 10 MB), low enough that a device or a wrong file given by mistake is
@@ -224,6 +224,8 @@ def describe(index, mark):
         details = ["%s %s" % (k, _shortened(repr(mark[k]))) for k in ("type", "title")
                    if k in mark]
         details += ["%s %s" % (k, mark[k]) for k in ("start", "end") if k in mark]
+        if "text" in mark and "start" not in mark:
+            details.append("text %s" % _shortened(repr(mark["text"])))
         if details:
             parts.append("(%s)" % ", ".join(details))
     return " ".join(parts)
@@ -298,6 +300,30 @@ def imagenote_region(info):
     return tuple(region)
 
 
+# What a record given by its text ("text" instead of "start" and "end") may leave out: a plain
+# highlight.
+PHRASE_DEFAULTS = {"type": "cth", "title": "", "content": ""}
+SECTION_IDS = tuple(section for section, _ in SECTIONS)
+
+
+def _phrase_problem(mark):
+    """What is wrong with the fields that find a record's text, or None."""
+    for key in ("text", "prefix", "suffix"):
+        if key in mark and not isinstance(mark[key], str):
+            return "%s must be a string" % key
+    if not mark["text"].replace("\r", "").replace("\n", ""):
+        return "text is empty"
+    if "occurrence" in mark and not (_is_int(mark["occurrence"]) and mark["occurrence"] >= 1):
+        return "occurrence must be a whole number from 1 (the first occurrence)"
+    if "section" in mark and mark["section"] not in SECTION_IDS:
+        return "section must be one of %s" % ", ".join(SECTION_IDS)
+    if "all" in mark and not isinstance(mark["all"], bool):
+        return "all must be true or false"
+    if mark.get("all") and "occurrence" in mark:
+        return "give either occurrence or all, not both"
+    return None
+
+
 def check_mark(index, mark, path):
     """Raises a JobError naming the mark and the field when the record is not one that can be
     drawn and written back as it was given."""
@@ -306,7 +332,15 @@ def check_mark(index, mark, path):
 
     if not isinstance(mark, dict):
         fail("not a JSON object but %s" % type(mark).__name__)
-    for key in ("start", "end", "type", "title", "content"):
+    by_text = "text" in mark and "start" not in mark and "end" not in mark
+    if by_text:
+        for key, value in PHRASE_DEFAULTS.items():
+            mark.setdefault(key, value)
+        problem = _phrase_problem(mark)
+        if problem:
+            fail(problem)
+    for key in ("type", "title", "content") if by_text else ("start", "end", "type", "title",
+                                                             "content"):
         if key not in mark:
             fail("the key %r is missing" % key)
     for name, value in _values(mark):
@@ -315,14 +349,14 @@ def check_mark(index, mark, path):
                  % (name, "NaN" if math.isnan(value) else "%sInfinity" % "-"[:value < 0]))
         if isinstance(value, str) and _text_problem(value):
             fail("%s %s" % (name, _text_problem(value)))
-    for key in ("start", "end"):
+    for key in () if by_text else ("start", "end"):
         if not _is_int(mark[key]):
             fail("%s must be an integer, not %s" % (key, json.dumps(mark[key], ensure_ascii=False)))
-    if mark["start"] < 0:
+    if not by_text and mark["start"] < 0:
         fail("start must not be negative")
-    if mark["start"] > mark["end"]:
+    if not by_text and mark["start"] > mark["end"]:
         fail("start is after end")
-    if mark["start"] == mark["end"]:
+    if not by_text and mark["start"] == mark["end"]:
         fail("the mark is empty (start equals end)")
     if not isinstance(mark["type"], str) or drawn_type(mark["type"]) not in MARK_TYPES:
         fail("type must be one of %s or %s" % (", ".join(MARK_TYPES), ", ".join(ALIASES)))
@@ -394,9 +428,13 @@ def parse_marks(data, path):
                        "records nests two levels)") from None
     except ValueError as e:  # an integer of thousands of digits
         raise JobError(path, "read", "malformed JSON: %s" % one_line(e).split(";")[0]) from None
+    from .anchoring import web_annotations
+
+    if web_annotations.is_web_annotation(marks):
+        return web_annotations.marks_of(marks, path)
     if not isinstance(marks, list):
-        raise JobError(path, "read", "expected a JSON list of mark records, found %s"
-                       % type(marks).__name__)
+        raise JobError(path, "read", "expected a JSON list of mark records or W3C Web "
+                       "Annotations, found %s" % type(marks).__name__)
     for index, mark in enumerate(marks):
         check_mark(index, mark, path)
     return marks

@@ -168,6 +168,12 @@ def checked_match(converter, html_name, pdf_name, allow_mismatch=False):
     return match
 
 
+def section_spans(htmldoc):
+    """(id, start, end) of every section the HTML has, in the document text."""
+    return [(s, htmldoc.infodict[s]["start"], htmldoc.infodict[s]["end"])
+            for s, _ in SECTIONS if htmldoc.infodict.get(s)]
+
+
 def already_marked(pdffile):
     """Number of annotations in the document that quorl's markers drew."""
     count = 0
@@ -227,6 +233,8 @@ def place_marks(converter, marks, marks_name="MARKS.json", skip_unplaced=None):
     it is appended to the list."""
     text_length = len(converter.htmldoc.text)
     for index, mark in enumerate(marks):
+        if mark.get("start") is None and "reason" in mark:  # found nowhere in the text
+            continue
         try:
             _place(converter, mark, text_length)
         except _Unplaced as e:
@@ -318,6 +326,12 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
                 warnings.append("%s: already carries %d annotations drawn by quorl; the marks "
                                 "will be drawn a second time" % (pdf_path, drawn_before))
             unplaced = [] if skip_unplaced else None
+            from .anchoring import anchor_marks  # loads numpy and lxml
+
+            marks, anchoring_notes = anchor_marks(
+                marks, converter.htmldoc.text, section_spans(converter.htmldoc), html_text,
+                marks_path, unplaced)
+            warnings += anchoring_notes
             marked = place_marks(converter, marks, marks_path, unplaced)
             lap("mark")
             warnings += unplaced or []
@@ -332,7 +346,8 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
                 result.previews = previews(quorl.fitz, marked, preview_dpi)
             if review_dpi:
                 result.review = review_page.review_files(
-                    converter, marks, marked, review_dpi,
+                    converter, [m for m in marks if m.get("start") is not None], marked,
+                    review_dpi,
                     title="%s and %s" % (os.path.basename(html_path),
                                          os.path.basename(pdf_path)))
             refuse_damaged(reports, pdf_path, doc)

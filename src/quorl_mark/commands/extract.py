@@ -48,9 +48,12 @@ MARKS.json is a list of records, one per stretch of text an annotation covers:
   reason         why an annotation has no span (start and end are null): it covers no text, or
                  only text the HTML does not have
 
-With --format w3c the output is a W3C Web Annotation collection: each annotation targets the
-HTML with a TextPositionSelector (code points of the HTML document text) and a
-TextQuoteSelector.
+With --format w3c the output is a W3C Web Annotation collection that web annotation clients
+(and quorl-mark) read: each annotation targets the HTML with a TextPositionSelector counting
+code points of document.body.textContent (the text a browser's DOM gives for the page, as
+Hypothesis and Apache Annotator count) and a TextQuoteSelector of that text with 32 characters
+of context; "quorl:span" keeps the start and end in the HTML document text, "quorl:info" the
+info hint.
 
 The HTML must be the PDF's publication and hold its claims and description: an HTML of
 another publication, or one cut short (only its bibliographic section), is refused;
@@ -94,7 +97,7 @@ def mismatch(converter, args):
 
 
 def read_records(args):
-    """The records, the converter's HTML document text and the warnings to show."""
+    """The records, (the converter's HTML document text, the HTML) and the warnings to show."""
     html_text = read_html(args.html)
     pdf_bytes = read_pdf(args.pdf)
     warnings = []
@@ -115,12 +118,12 @@ def read_records(args):
             if not (isinstance(e, JobError) and e.stage == "pdf"):
                 job.refuse_damaged(reports, args.pdf, doc)
             raise
-    return records, converter.htmldoc.text, warnings
+    return records, (converter.htmldoc.text, html_text), warnings
 
 
 def serialize(args, records, document_text):
     if args.format == "w3c":
-        data = w3c.annotation_collection(records, document_text,
+        data = w3c.annotation_collection(records, *document_text,
                                          pathlib.Path(args.html).resolve().as_uri(),
                                          pathlib.Path(args.pdf).resolve().as_uri())
     else:

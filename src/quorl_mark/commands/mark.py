@@ -38,6 +38,32 @@ MARKS.json holds a list of mark records, for example:
               in thousandths of its width and height (whole numbers from 0 to 1000, x + w
               and y + h at most 1000)
 
+A record may give its text instead of start and end: {"text": "智能温控系统"} marks
+that phrase (type, title and content default to a cth highlight). Exact code points
+are looked for first, then the same text up to blanks and full-/half-width forms (with
+a warning showing what was matched). When the text occurs more than once, choose with
+  section     cn-bibliographic-info, claims, description or drawings
+  prefix, suffix
+              the text just before or after it (as a W3C TextQuoteSelector)
+  occurrence  N: the Nth occurrence (from 1) of those left
+  all         true: mark every occurrence
+or the record is refused with the occurrences listed; `quorl-text PATENT.html --find
+PHRASE` shows them. A text not found is refused with the closest text found.
+--marks-out writes every record with the start and end it got.
+
+MARKS.json may instead hold W3C Web Annotations (an Annotation, a list of them, an
+AnnotationPage or an AnnotationCollection with its first page embedded), as web
+annotation clients and quorl-extract --format w3c write them. Each is placed as such
+clients place it: its TextPositionSelector (counting document.body.textContent of the
+page) when the text there is its TextQuoteSelector's exact, else its exact with its
+prefix and suffix, else its exact when it occurs once (else the occurrence nearest its
+position). Its bodies make the mark:
+  tagging     a value that is a mark type (par, cth, imgpar, imgig, flag, equal)
+              gives the type; default cth, a plain highlight
+  commenting  the content (also a body without a purpose, or bodyValue)
+  identifying the title
+An annotation that cannot be placed is named; --skip-unplaced leaves it out.
+
 What is drawn, as the markers draw it:
   - every flag mark also draws the fixed red "Claims" flag at the top right of the second
     page (the claims' first page): two flag marks leave two Claims flags, one over the other;

@@ -7,8 +7,8 @@ import sys
 from .. import job
 from .common import path_value, run, version
 from ..diagnostics import module_diagnostics
+from ..errors import JobError
 from ..inputs import MAX_INPUT_BYTES, megabytes, read_html
-from ..vocabulary import SECTIONS
 
 PROG = "quorl-text"
 
@@ -22,6 +22,15 @@ Plain output: one line per section present, "SECTION START END", a blank line, t
 on one line. --json prints {"length": N, "sections": [{"id", "start", "end"}, ...],
 "text": "..."} instead.
 
+--find PHRASE (repeatable) prints instead every occurrence of each phrase, as quorl-mark
+finds the text of a record {"text": PHRASE}: one line per occurrence, "START END SECTION
+CONTEXT" (the occurrence in brackets with 10 characters either side), after a line "PHRASE:
+N occurrences". Where the exact code points are not there, the places that differ only in
+blanks or full-/half-width forms are printed, marked "(differs in blanks or widths)". With
+--json: {"phrases": [{"text", "exact", "occurrences": [{"start", "end", "section",
+"context", "matched"}]}]}. Exit status 1 when a phrase is not found at all (the closest text
+found is named), so a list of phrases can be checked before marking.
+
 PATENT.html must be a regular file (not a device, a FIFO or a directory) of at most %s.""" \
     % megabytes(MAX_INPUT_BYTES["html"])
 
@@ -32,6 +41,8 @@ def build_parser():
     parser.add_argument("html", metavar="PATENT.html", type=path_value,
                         help="the patent's full-text HTML")
     parser.add_argument("--json", action="store_true", help="print JSON (see below)")
+    parser.add_argument("--find", metavar="PHRASE", action="append",
+                        help="print where PHRASE occurs in the text instead (repeatable)")
     parser.add_argument("--version", action="version", version="%(prog)s " + version())
     return parser
 
@@ -41,15 +52,45 @@ def document_text(html_path):
     html_text = read_html(html_path)
     with module_diagnostics(verbose=False):
         htmldoc = job.load_html(html_text, html_path)
-        sections = [(s, htmldoc.infodict[s]["start"], htmldoc.infodict[s]["end"])
-                    for s, _ in SECTIONS if htmldoc.infodict.get(s)]
+        sections = job.section_spans(htmldoc)
         text = htmldoc.text
         htmldoc.delete()
     return text, sections
 
 
+def find(args, text, sections):
+    from ..anchoring import DocumentText
+
+    doc = DocumentText(text, sections)
+    phrases = [p for p in args.find if p]
+    if len(phrases) < len(args.find):
+        raise JobError(None, "arguments", "--find needs a phrase; an empty one finds nothing")
+    found = []
+    for phrase, (spans, exact) in zip(phrases, doc.occurrences(phrases)):
+        found.append({"text": phrase, "exact": exact, "occurrences": [
+            {"start": s, "end": e, "section": doc.section_of(s), "context": doc.around(s, e),
+             "matched": text[s:e]} for s, e in spans]})
+    if args.json:
+        json.dump({"phrases": found}, sys.stdout, ensure_ascii=False)
+        sys.stdout.write("\n")
+    else:
+        for phrase in found:
+            count = len(phrase["occurrences"])
+            print("%s: %d occurrence%s%s" % (phrase["text"], count, "" if count == 1 else "s",
+                                            "" if phrase["exact"] or not count
+                                            else " (differs in blanks or widths)"))
+            for item in phrase["occurrences"]:
+                print("%d %d %s %s" % (item["start"], item["end"], item["section"] or "-",
+                                       item["context"]))
+    missing = [doc.not_found(p["text"]) for p in found if not p["occurrences"]]
+    if missing:
+        raise JobError(args.html, "place", "; ".join(missing))
+
+
 def show(args):
     text, sections = document_text(args.html)
+    if args.find is not None:
+        return find(args, text, sections)
     if args.json:
         json.dump({"length": len(text),
                    "sections": [{"id": s, "start": a, "end": b} for s, a, b in sections],

@@ -1,0 +1,167 @@
+"""Marks given by their text: quorl-mark and quorl-batch find each phrase in the document text,
+choose among repeats as the record asks, refuse what is missing or ambiguous in words, and
+quorl-text --find shows the occurrences. The oracle is str.find over quorl-text's text."""
+import json
+import random
+import re
+
+import pytest
+
+import patents
+from patent_files import report
+from quorl_mark.batch import mark_batch
+from quorl_mark.commands import mark as mark_cli, text as text_cli
+
+SECTIONS = ("cn-bibliographic-info", "claims", "description", "drawings")
+
+
+def occurrences(text, phrase):
+    found, at = [], text.find(phrase)
+    while at >= 0:
+        found.append(at)
+        at = text.find(phrase, at + 1)
+    return found
+
+
+def document(folder, capsys):
+    assert text_cli.main([str(folder / "p.html"), "--json"]) == 0
+    return json.loads(capsys.readouterr().out)
+
+
+def mark(folder, marks, *options):
+    (folder / "m.json").write_text(json.dumps(marks, ensure_ascii=False), encoding="utf-8")
+    out = folder / "out.json"
+    status = mark_cli.main([str(folder / "p.html"), str(folder / "p.pdf"), str(folder / "m.json"),
+                            "-o", str(folder / "out.pdf"), "--marks-out", str(out), "-q",
+                            *options])
+    return status, json.loads(out.read_text(encoding="utf-8")) if status == 0 else None
+
+
+@pytest.fixture(scope="module")
+def patent(tmp_path_factory):
+    """A patent whose last claim restates the first and whose summary restates every claim, so
+    that claim features repeat in the description."""
+    folder = tmp_path_factory.mktemp("phrases")
+    made = patents.generate_patent(5, pages=12, restated=True)
+    (folder / "p.html").write_text(made.html, encoding="utf-8")
+    (folder / "p.pdf").write_bytes(made.pdf)
+    return folder
+
+
+def phrase_list(text, sections, rng, count=200):
+    """(record, expected start) for ``count`` phrases of the claims and the description:
+    features between punctuation, repeated ones chosen by occurrence or section, and some
+    typed with other blanks or half-width punctuation."""
+    bounds = {s["id"]: (s["start"], s["end"]) for s in sections}
+    pieces = []
+    for section in ("claims", "description"):
+        start, end = bounds[section]
+        for found in re.finditer(r"[^，；。：、]{4,40}[，；：]?", text[start:end]):
+            pieces.append((start + found.start(), found.group()))
+    rng.shuffle(pieces)
+    listed = []
+    for at, piece in pieces[:count]:
+        where = occurrences(text, piece)
+        record = {"text": piece}
+        if len(where) > 1:
+            inside = [w for w in where if bounds["claims"][0] <= w < bounds["claims"][1]]
+            if len(inside) == 1 and at == inside[0] and rng.random() < 0.5:
+                record["section"] = "claims"
+            else:
+                record["occurrence"] = where.index(at) + 1
+        if rng.random() < 0.3:
+            record["text"] = piece.replace("，", ", ").replace("：", ":")
+            if record["text"] == piece:
+                record["text"] = piece[:2] + " " + piece[2:]
+        listed.append((record, at, len(piece)))
+    return listed
+
+
+def test_two_hundred_phrases_land_on_their_offsets(patent, capsys):
+    text = document(patent, capsys)
+    listed = phrase_list(text["text"], text["sections"], random.Random(7))
+    assert len(listed) == 200
+    assert sum("occurrence" in r or "section" in r for r, _, _ in listed) >= 20
+    status, placed = mark(patent, [r for r, _, _ in listed])
+    assert status == 0
+    assert [(m["start"], m["end"]) for m in placed] == [(at, at + n) for _, at, n in listed]
+    folded = sum(r["text"] not in text["text"] for r, _, _ in listed)
+    warned = capsys.readouterr().err.count("differs only in blanks")
+    assert folded > 10 and warned == folded
+
+
+def test_every_occurrence_with_all_and_a_chosen_one_with_prefix(patent, capsys):
+    text = document(patent, capsys)["text"]
+    phrase = max((m.group() for m in re.finditer(r"[^，；。]{6,}", text)),
+                 key=lambda p: (len(occurrences(text, p)), len(p)))
+    where = occurrences(text, phrase)
+    assert len(where) >= 3
+    before = [text[w - 12:w] for w in where]
+    chosen = next(w for w, b in zip(where, before) if before.count(b) == 1)
+    status, placed = mark(patent, [{"text": phrase, "all": True, "type": "par", "title": "1"},
+                                   {"text": phrase, "prefix": text[chosen - 12:chosen]}])
+    assert status == 0
+    assert [m["start"] for m in placed] == where + [chosen]
+    assert all(m["type"] == "par" for m in placed[:-1]) and placed[-1]["type"] == "cth"
+
+
+@pytest.mark.parametrize("record, message", [
+    ({"text": "量子纠缠隐形传态装置"}, "is not in the document text"),
+    ({"text": "ABSENT"}, "is not in the document text"),
+    ({"text": "所述"}, "occurs"),
+    ({"text": "所述", "section": "drawings"}, "is not in the section 'drawings'"),
+    ({"text": "所述", "occurrence": 100000}, "occurrence 100000 asked"),
+    ({"text": "所述", "occurrence": 0}, "occurrence must be a whole number"),
+    ({"text": "所述", "section": "abstract"}, "section must be one of"),
+    ({"text": "所述", "all": True, "occurrence": 2}, "either occurrence or all"),
+    ({"text": "\n"}, "text is empty"),
+])
+def test_what_cannot_be_found_or_chosen_is_said(patent, capsys, record, message):
+    status, _ = mark(patent, [{"text": "所述", "occurrence": 1}, record])
+    err = capsys.readouterr().err
+    assert status == 1 and "mark 2" in err and message in err and len(err.splitlines()) == 1
+    if message == "occurs":  # the occurrences are listed with their sections
+        assert "claims" in err and "description" in err and "[所述]" in err
+
+
+def test_skip_unplaced_leaves_a_missing_phrase_out_with_its_reason(patent, capsys):
+    status, placed = mark(patent, [{"text": "量子纠缠隐形传态装置"}, {"text": "所述", "occurrence": 3}],
+                          "--skip-unplaced")
+    assert status == 0
+    assert placed[0]["rects"] == [] and "not in the document text" in placed[0]["reason"]
+    assert placed[1]["rects"] and "left out" in capsys.readouterr().err
+
+
+def test_find_prints_every_occurrence(patent, capsys):
+    text = document(patent, capsys)["text"]
+    phrases = ["所述", text[100:108], "所 述"]
+    assert text_cli.main([str(patent / "p.html"), "--json", *sum((["--find", p] for p in phrases),
+                                                                 [])]) == 0
+    found = json.loads(capsys.readouterr().out)["phrases"]
+    assert [[o["start"] for o in f["occurrences"]] for f in found[:2]] == [
+        occurrences(text, p) for p in phrases[:2]]
+    assert [f["exact"] for f in found] == [True, True, False]
+    assert found[2]["occurrences"] == found[0]["occurrences"]
+    assert {o["section"] for o in found[0]["occurrences"]} <= set(SECTIONS)
+    assert text_cli.main([str(patent / "p.html"), "--find", phrases[1]]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[0].endswith(": %d occurrence%s" % (len(occurrences(text, phrases[1])),
+                                                    "s"[:len(occurrences(text, phrases[1])) > 1]))
+    assert text_cli.main([str(patent / "p.html"), "--find", "量子纠缠"]) == 1
+    assert "not in the document text" in capsys.readouterr().err
+
+
+def test_the_batch_takes_phrase_records(patent, tmp_path, capsys):
+    text = document(patent, capsys)["text"]
+    folder = tmp_path / "in"
+    folder.mkdir()
+    for ext in (".html", ".pdf"):
+        (folder / ("p" + ext)).write_bytes((patent / ("p" + ext)).read_bytes())
+    phrase = text[text.index("1.") + 2:text.index("1.") + 12]
+    (folder / "p.marks.json").write_text(json.dumps([{"text": phrase, "section": "claims"}],
+                                                    ensure_ascii=False), encoding="utf-8")
+    lines = list(mark_batch(folder, tmp_path / "out", jobs=1))
+    assert [line["status"] for line in lines] == ["ok"] == [
+        line["status"] for line in report(tmp_path / "out")]
+    placed = json.loads((tmp_path / "out" / "p.marks.json").read_text(encoding="utf-8"))
+    assert placed[0]["start"] == text.index(phrase)
