@@ -1,5 +1,8 @@
 # Developer entry points. `make demo` and `make test` work on a fresh Debian machine as root:
-# they create a virtualenv, install what is needed and run.
+# they create a virtualenv, install what is needed and run. `make demo` (and `make install`)
+# installs only what running quorl needs: requirements.txt, and with apt-get, announced, only
+# what is missing of BUILD_PACKAGES. `make test` adds requirements-dev.txt and, with apt-get,
+# announced, SYSTEM_PACKAGES.
 
 PYTHON ?= python3
 VENV ?= .venv
@@ -11,30 +14,46 @@ PYTEST_ARGS ?=
 CMAKE_ARGS ?=
 ASAN_VENV ?= .venv-asan
 
-# Debian packages the tests use: GoogleTest for the C++ core, poppler for rendering checks,
+# Debian packages building quorl needs, each only where it is missing: a C++ compiler, Python's
+# headers and venv module (a pyenv or python.org Python has both).
+BUILD_PACKAGES := $(if $(shell command -v c++ 2>/dev/null),,g++) \
+  $(if $(shell $(PYTHON) -c "import os, sysconfig; \
+    print(os.path.exists(sysconfig.get_paths()['include'] + '/Python.h') or '')" 2>/dev/null),,python3-dev) \
+  $(if $(shell $(PYTHON) -c "import ensurepip; print(1)" 2>/dev/null),,python3-venv)
+BUILD_PACKAGES := $(strip $(BUILD_PACKAGES))
+
+# Debian packages the tests use (make test, make cpp-test): GoogleTest for the C++ core, poppler for rendering checks,
 # Chromium for the review page (driven by Playwright, whose own browser download is not used),
 # Tesseract and its simplified Chinese data for the OCR of scanned patents.
 SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk chromium tesseract-ocr \
   tesseract-ocr-chi-sim
 SYSTEM_STAMP := build/.system-packages
 
-.PHONY: all install deps system-deps test pytest cpp-test demo sample asan-test bench fuzz-setup fuzz format clean
+.PHONY: all install run-deps deps system-deps test pytest cpp-test demo sample asan-test bench fuzz-setup fuzz format clean
 
 all: install
 
 $(PY):
+	$(call apt_ensure,$(BUILD_PACKAGES))
 	$(PYTHON) -m venv $(VENV)
 
 # A virtualenv made when quorl required the full pymupdf holds it and its add-ons; pymupdf-lite
 # installs the same files, so both go and pymupdf-lite comes back alone (from Python 3.11 on,
 # which pymupdf-lite needs; before it the full pymupdf 1.x is the dependency).
-$(VENV)/.deps: requirements-dev.txt | $(PY)
+$(VENV)/.run-deps: requirements.txt | $(PY)
 	$(PY) -m pip install -q --upgrade pip
 	if $(PY) -c 'import sys; sys.exit(sys.version_info < (3, 11))' && \
 	  $(PY) -m pip show -q pymupdf 2>/dev/null; then \
 	  $(PY) -m pip uninstall -q -y pymupdf pymupdf-layout pymupdf4llm onnxruntime pymupdf-lite; fi
+	$(PY) -m pip install -q -r requirements.txt
+	touch $@
+
+# The development tools on top (tests, type checks, benchmarks, the Dask cluster extra).
+$(VENV)/.deps: requirements-dev.txt $(VENV)/.run-deps
 	$(PY) -m pip install -q -r requirements-dev.txt
 	touch $@
+
+run-deps: $(VENV)/.run-deps
 
 deps: $(VENV)/.deps
 
@@ -42,8 +61,10 @@ deps: $(VENV)/.deps
 # as it is.
 apt_ensure = @missing=""; for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ] && command -v apt-get >/dev/null && [ "$$(id -u)" = 0 ]; then \
-	  echo "installing$$missing"; \
+	  echo "make: installing Debian packages with apt-get:$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
+	elif [ -n "$$missing" ]; then \
+	  echo "make: not installed (no apt-get or not root), install them yourself:$$missing"; \
 	fi
 
 $(SYSTEM_STAMP): Makefile
@@ -53,14 +74,14 @@ $(SYSTEM_STAMP): Makefile
 
 system-deps: $(SYSTEM_STAMP)
 
-install: deps
+install: run-deps
 	$(PY) -m pip install -q --no-build-isolation --no-deps \
 	  -Cbuild-dir=$(BUILD_DIR) $(foreach a,$(CMAKE_ARGS),-Ccmake.define.$(a)) .
 
 # C++ tests first, so the Python test runner's summary is the last line printed.
-test: system-deps install cpp-test pytest
+test: system-deps deps install cpp-test pytest
 
-pytest: install
+pytest: deps install
 	$(PY) -m pytest -q $(PYTEST_ARGS)
 
 cpp-test: system-deps deps

@@ -352,7 +352,8 @@ class TestFailures:
         self.write_marks(workspace, marks[:3] + [dict(marks[0], start=0, end=5)])
         err = self.fails(workspace, capsys)
         assert "mark 4 (type 'par', title '1', start 0, end 5) cannot be placed" in err
-        assert err.rstrip().endswith("no part of it is aligned with the PDF text")
+        assert err.rstrip().endswith("no part of it is aligned with the PDF text; "
+                                     "--skip-unplaced leaves such marks out and draws the others")
 
     def test_skip_unplaced_draws_the_others_and_keeps_the_reason(self, workspace, capsys):
         folder, marks = workspace

@@ -300,6 +300,36 @@ def imagenote_region(info):
     return tuple(region)
 
 
+# The keys of a mark record quorl reads: the mark itself; the phrase a mark may name instead of
+# its offsets and where to look for it (as a W3C TextQuoteSelector does); what --marks-out adds,
+# so that its file can be given again; what quorl-extract adds to describe an annotation. Any
+# other key is ignored, with a warning, since a user who writes "color" expects it to count.
+MARK_KEYS = ("start", "end", "type", "title", "content", "info",
+             "text", "prefix", "suffix", "occurrence", "section", "all",
+             "pdflines", "rects", "reason",
+             "source", "annotation", "page", "author", "pdf_text", "html_text", "exact", "note")
+
+
+def unknown_keys(marks, path):
+    """One warning per key of the records that MARK_KEYS does not hold, naming the first mark
+    that has it and how many others do."""
+    found = {}
+    for index, mark in enumerate(marks):
+        for key in mark:
+            if key not in MARK_KEYS:
+                found.setdefault(key, []).append(index)
+    warnings = []
+    for key, indexes in found.items():
+        others = len(indexes) - 1
+        warnings.append("%s: %s has the key %s, which quorl does not read (ignored%s); "
+                        "docs/input-formats.md lists the keys of a mark record"
+                        % (path, describe(indexes[0], marks[indexes[0]]),
+                           json.dumps(key, ensure_ascii=False),
+                           ", as in %d other mark%s" % (others, "s"[:others > 1])
+                           if others else ""))
+    return warnings
+
+
 # What a record given by its text ("text" instead of "start" and "end") may leave out: a plain
 # highlight.
 PHRASE_DEFAULTS = {"type": "cth", "title": "", "content": ""}

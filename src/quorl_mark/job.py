@@ -15,7 +15,7 @@ from .review import page as review_page, views
 from .diagnostics import module_diagnostics
 from .errors import JobError, one_line
 from .inputs import (damaged_pdf, describe, label_off_page, open_pdf, read_html, read_marks,
-                     read_pdf)
+                     read_pdf, unknown_keys)
 from .outputs import Outputs
 from .vocabulary import AUTHOR, SECTIONS, SUBJECTS, marker_registry
 
@@ -31,6 +31,13 @@ _PUBLICATION = re.compile(r"(?<![A-Za-z0-9])([A-Z]{2})\s?(\d[\d ]{5,14}\d)(?:\s?
                           r"(?![A-Za-z0-9])")
 # The labels a first page prints before the publication's own number.
 _PUBLICATION_LABEL = re.compile(r"(?:公布号|公告号|公开号)")
+
+
+# The box a flag mark's label is drawn in (quorl/marks/label_geometry.hpp), in points, and its
+# font size: a longer label is cut on both sides. What fits: Chinese characters, Latin letters.
+FLAG_WIDTH = 60
+FLAG_FONT_SIZE = 10
+FLAG_FITS = (6, 12)
 
 
 @dataclasses.dataclass
@@ -240,7 +247,8 @@ def place_marks(converter, marks, marks_name="MARKS.json", skip_unplaced=None):
         except _Unplaced as e:
             message = "%s cannot be placed: %s" % (describe(index, mark), e)
             if skip_unplaced is None:
-                raise JobError(marks_name, "place", message) from None
+                raise JobError(marks_name, "place", message + "; --skip-unplaced leaves such "
+                               "marks out and draws the others") from None
             mark.update(pdflines=[], rects=[], reason=str(e))
             skip_unplaced.append("%s: %s; left out" % (marks_name, message))
     for index, mark in enumerate(marks):
@@ -256,6 +264,26 @@ def place_marks(converter, marks, marks_name="MARKS.json", skip_unplaced=None):
         return converter.mark_pdf([])
     except Exception as e:
         raise JobError(None, "draw", "cannot write the marked PDF: %s" % one_line(e)) from None
+
+
+def cut_flags(fitz, marks, marks_name):
+    """A warning for every flag mark drawn whose label is wider than the flag's box, which shows
+    only its middle."""
+    warnings = []
+    for index, mark in enumerate(marks):
+        if mark["type"] != "flag" or not mark.get("rects"):
+            continue
+        text = mark["content"]
+        font = "helv" if all(ord(c) < 256 for c in text) else "china-s"
+        width = fitz.get_text_length(text, fontname=font, fontsize=FLAG_FONT_SIZE)
+        if width > FLAG_WIDTH:
+            warnings.append("%s: %s: its flag label %s is %.0f points wide and the flag %d, "
+                            "so only its middle shows; give it a content of at most %d Chinese "
+                            "characters or about %d Latin letters"
+                            % (marks_name, describe(index, mark),
+                               json.dumps(text, ensure_ascii=False), width, FLAG_WIDTH,
+                               *FLAG_FITS))
+    return warnings
 
 
 def marks_json(marks):
@@ -335,6 +363,7 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
             marked = place_marks(converter, marks, marks_path, unplaced)
             lap("mark")
             warnings += unplaced or []
+            warnings += unknown_keys(marks, marks_path) + cut_flags(quorl.fitz, marks, marks_path)
             result = Result(pdf=marked, marks=marks, pages=doc.page_count,
                             marked_pages=len({rect[0] for m in marks for rect in m["rects"]}),
                             match=match, seconds=seconds, warnings=warnings,

@@ -10,7 +10,7 @@ import signal
 import sys
 
 from ..batch.runner import Batch
-from .common import (add_allow_mismatch, add_page_options, add_skip_unplaced,
+from .common import (Parser, add_allow_mismatch, add_page_options, add_skip_unplaced,
                      add_standard_options, run)
 from ..errors import JobError, one_line
 
@@ -24,8 +24,9 @@ EPILOG = """\
 INPUT is a folder holding NAME.html, NAME.pdf and NAME.marks.json (or NAME.json) per patent, or
 a JSON Lines manifest with one patent per line:
 
-  {"name": "CN1234567A", "html": "html/CN1234567A.html", "pdf": "pdf/CN1234567A.pdf",
-   "marks": "marks/CN1234567A.json", "output": "marked/CN1234567A.pdf"}
+  {"name": "CN1234567A", "html": "html/CN1234567A.html",
+   "pdf": "pdf/CN1234567A.pdf", "marks": "marks/CN1234567A.json",
+   "output": "marked/CN1234567A.pdf"}
 
 (relative paths are relative to the manifest; "output", the marked PDF's path, is optional).
 
@@ -65,8 +66,7 @@ _POSITIVE = _number(float, 0, False, "more than 0")
 
 
 def build_parser():
-    parser = argparse.ArgumentParser(prog=PROG, description=DESCRIPTION, epilog=EPILOG,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = Parser(prog=PROG, description=DESCRIPTION, epilog=EPILOG)
     parser.add_argument("input", metavar="INPUT", help="a folder of patents or a manifest")
     parser.add_argument("-o", "--output", metavar="OUTDIR", required=True,
                         help="the folder the outputs and report.jsonl go to (not INPUT)")
@@ -92,7 +92,7 @@ def build_parser():
                              "(open index.html there in a browser)")
     add_page_options(parser, "the previews and the review pages' page images")
     add_allow_mismatch(parser, "mark")
-    add_skip_unplaced(parser)
+    add_skip_unplaced(parser, kept="OUTDIR/NAME.marks.json")
     parser.add_argument("--max-tasks-per-child", type=_COUNT, metavar="N",
                         help="replace a child process after N patents")
     parser.add_argument("--max-rss-mb", type=_POSITIVE, metavar="MB",
@@ -102,7 +102,8 @@ def build_parser():
                              "shared among the children when that is less, at least 512)")
     parser.add_argument("--per-task", type=_COUNT, default=1, metavar="N",
                         help="patents per Dask task (default: %(default)s)")
-    add_standard_options(parser, quiet="no progress, no failures listed, no summary")
+    add_standard_options(parser, quiet="no progress bar and no summary; the patents that "
+                                       "fail are still listed")
     return parser
 
 
@@ -169,7 +170,7 @@ def mark_all(args):
                     continue
                 counts[status] += 1
                 progress.update(failed=status not in ("ok", "skipped"))
-                if status not in ("ok", "skipped") and not args.quiet:
+                if status not in ("ok", "skipped"):  # quiet silences progress, never errors
                     progress.write(failure_message(line))
         finally:
             progress.close()

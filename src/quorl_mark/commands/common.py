@@ -1,6 +1,11 @@
-"""What every command shares: one-line errors, exit statuses and the package version."""
+"""What every command shares: its argument parser, one-line errors, exit statuses and the package
+version."""
 import argparse
+import difflib
+import os
+import re
 import sys
+import textwrap
 
 from ..errors import JobError, one_line
 from ..inputs import MAX_INPUT_BYTES, MisplacedInput, megabytes
@@ -12,6 +17,84 @@ DPI_RANGE = (10, 1200)
 INPUT_LIMITS = ("Every input must be a regular file or a pipe (not a device or a directory) of at "
                 "most %s for a PDF and %s for an HTML or a marks file."
                 % (megabytes(MAX_INPUT_BYTES["pdf"]), megabytes(MAX_INPUT_BYTES["html"])))
+
+
+# Exit status after standard output was closed by its reader (`quorl-text X | head -1`): the
+# status a shell reports for a command ended by SIGPIPE, as other Unix tools end.
+CLOSED_PIPE = 141
+
+
+def closed_pipe():
+    """Ends quietly once the reader of standard output has gone: what is still buffered for it
+    goes nowhere, so that the interpreter's last flush raises nothing either."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+    except (OSError, ValueError):  # no real standard output (a test's capture)
+        pass
+    return CLOSED_PIPE
+
+
+class HelpFormatter(argparse.HelpFormatter):
+    """Description and epilog filled to the terminal's width paragraph by paragraph; indented
+    lines (examples, field lists) are kept as written."""
+
+    def _fill_text(self, text, width, indent):
+        blocks = []
+        for block in re.split(r"\n[ \t]*\n", text):
+            lines, prose = [], []
+            for line in block.splitlines() + [None]:
+                if line is not None and line and not line[0].isspace():
+                    prose.append(line)
+                    continue
+                if prose:
+                    lines.append(textwrap.fill(" ".join(prose), width, initial_indent=indent,
+                                               subsequent_indent=indent))
+                    prose = []
+                if line is not None:
+                    lines.append(indent + line)
+            blocks.append("\n".join(lines))
+        return "\n\n".join(blocks)
+
+
+class Parser(argparse.ArgumentParser):
+    """argparse as every command uses it: no option taken by a prefix of its name (a script
+    that says --allow would break once another option starts so), an unknown option answered
+    with the closest one, and help that does not end in a traceback when its reader goes."""
+
+    def __init__(self, **kwargs):
+        kwargs.setdefault("allow_abbrev", False)
+        kwargs.setdefault("formatter_class", HelpFormatter)
+        super().__init__(**kwargs)
+
+    def parse_args(self, args=None, namespace=None):
+        argv = sys.argv[1:] if args is None else list(args)
+        for token in argv:
+            if token == "--":
+                break
+            name = token.split("=", 1)[0]
+            if name.startswith("--") and name not in self._option_string_actions:
+                self.error(self.unknown_option(name))
+        return super().parse_args(argv, namespace)
+
+    def unknown_option(self, name):
+        """The message for an option the command does not have, naming the closest one."""
+        options = [o for o in self._option_string_actions if o.startswith("--")]
+        longer = [o for o in options if o.startswith(name)]
+        if len(longer) == 1:
+            return ("unknown option %s; did you mean %s? (options are not taken by a prefix of "
+                    "their name)" % (name, longer[0]))
+        close = difflib.get_close_matches(name, options, n=1)
+        if close:
+            return "unknown option %s; did you mean %s?" % (name, close[0])
+        return "unknown option %s; %s --help lists the options" % (name, self.prog)
+
+    def _print_message(self, message, file=None):
+        try:
+            super()._print_message(message, file)
+            (file or sys.stderr).flush()
+        except BrokenPipeError:
+            sys.exit(closed_pipe())
 
 
 def path_value(text):
@@ -75,20 +158,25 @@ def add_allow_mismatch(parser, doing):
                              "publication" % doing)
 
 
-def add_skip_unplaced(parser):
-    """--skip-unplaced, as quorl-mark and quorl-batch have it."""
+def add_skip_unplaced(parser, kept="--marks-out"):
+    """--skip-unplaced, as quorl-mark and quorl-batch have it; ``kept`` names the marks file
+    that keeps the marks left out."""
     parser.add_argument("--skip-unplaced", action="store_true",
                         help="draw the marks that can be placed and leave out, with a warning "
-                             "each, those that cannot (text only the HTML has); --marks-out "
-                             "keeps them with empty pdflines and rects and a reason. Without "
-                             "it, one mark that cannot be placed fails the patent")
+                             "each, those that cannot (text only the HTML has); %s keeps "
+                             "them with empty pdflines and rects and a reason. Without it, one "
+                             "mark that cannot be placed fails the patent" % kept)
 
 
 def run(prog, work, usage_order=None):
     """Runs ``work()``: 0 when it returns, 1 with "prog: error: ..." on standard error when an
-    input or output cannot be used, 130 on Ctrl-C. Never a traceback."""
+    input or output cannot be used, 130 on Ctrl-C, CLOSED_PIPE, quietly, when the reader of
+    standard output has gone. Never a traceback."""
     try:
         work()
+        sys.stdout.flush()  # a reader gone is found here, not in the interpreter's last flush
+    except BrokenPipeError:
+        return closed_pipe()
     except MisplacedInput as e:
         hint = "; the order is %s" % usage_order if usage_order else ""
         print("%s: error: %s%s" % (prog, e, hint), file=sys.stderr)

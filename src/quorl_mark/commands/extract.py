@@ -5,17 +5,15 @@ The work is extract.pdf_annotations_to_marks'; this file parses the arguments, b
 converter from the HTML and the annotated PDF (its annotations left out of the text), and writes
 the output through outputs.Outputs.
 """
-import argparse
 import json
 import os
 import pathlib
 import sys
-import textwrap
 
 from .. import job
 from ..extract import w3c
-from .common import (INPUT_LIMITS, add_allow_mismatch, add_patent_inputs, add_standard_options,
-                     path_value, run)
+from .common import (INPUT_LIMITS, Parser, add_allow_mismatch, add_patent_inputs,
+                     add_standard_options, path_value, run)
 from ..diagnostics import module_diagnostics
 from ..errors import JobError
 from ..extract.marks import pdf_annotations_to_marks, pdf_without_annotations
@@ -34,19 +32,23 @@ EPILOG = """\
 MARKS.json is a list of records, one per stretch of text an annotation covers:
 
   start, end, type, title, content (and info)
-                 the mark as quorl-mark reads it: character positions in the HTML document text
-                 (its text content without newline characters); a reader's annotation is of
-                 type cth with its own text as content; quorl's marks come back with the type,
+                 the mark as quorl-mark reads it: character positions in the
+                 HTML document text (its text content without newline
+                 characters); a reader's annotation is of type cth with its
+                 own text as content; quorl's marks come back with the type,
                  title and content their annotations carry
   source         quorl or reader
-  annotation     the PDF annotation kind (Highlight, Underline, Squiggly, StrikeOut, Text, ...)
+  annotation     the PDF annotation kind (Highlight, Underline, Squiggly,
+                 StrikeOut, Text, ...)
   page, color, author
                  the annotation's page (from 0), colour (#rrggbb) and author
   pdf_text, html_text, exact
-                 the PDF text covered, the HTML text of the span, and whether the two are equal
-  note           true for sticky notes, free text and flags, anchored to the nearest text line
-  reason         why an annotation has no span (start and end are null): it covers no text, or
-                 only text the HTML does not have
+                 the PDF text covered, the HTML text of the span, and whether
+                 the two are equal
+  note           true for sticky notes, free text and flags, anchored to the
+                 nearest text line
+  reason         why an annotation has no span (start and end are null): it
+                 covers no text, or only text the HTML does not have
 
 With --format w3c the output is a W3C Web Annotation collection that web annotation clients
 (and quorl-mark) read: each annotation targets the HTML with a TextPositionSelector counting
@@ -66,9 +68,8 @@ HTML's publication), 2 for wrong arguments."""
 
 
 def build_parser():
-    epilog = EPILOG.replace("%(limits)s", textwrap.fill(INPUT_LIMITS, 94))
-    parser = argparse.ArgumentParser(prog=PROG, description=DESCRIPTION, epilog=epilog,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    epilog = EPILOG.replace("%(limits)s", INPUT_LIMITS)
+    parser = Parser(prog=PROG, description=DESCRIPTION, epilog=epilog)
     add_patent_inputs(parser, "ANNOTATED.pdf", "the patent's published PDF, with annotations")
     parser.add_argument("-o", "--output", metavar="MARKS.json", required=True, type=path_value,
                         help="where to write the records ('-' for standard output)")

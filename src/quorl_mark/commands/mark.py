@@ -5,13 +5,11 @@ The work is job.mark_patent's; the writing is outputs.Outputs'. This file parses
 checks every output before the work starts and turns the outcome into messages and an exit
 status.
 """
-import argparse
 import sys
-import textwrap
 
 from .. import job
-from .common import (INPUT_LIMITS, add_allow_mismatch, add_page_options, add_patent_inputs,
-                     add_skip_unplaced, add_standard_options, path_value, run)
+from .common import (INPUT_LIMITS, Parser, add_allow_mismatch, add_page_options,
+                     add_patent_inputs, add_skip_unplaced, add_standard_options, path_value, run)
 
 PROG = "quorl-mark"
 ORDER = "PATENT.html PATENT.pdf MARKS.json"
@@ -24,19 +22,26 @@ becomes highlight and label annotations on the PDF lines it covers."""
 EPILOG = """\
 MARKS.json holds a list of mark records, for example:
 
-  [{"start": 3705, "end": 3710, "type": "par", "title": "1", "content": "hello"},
-   {"start": 4120, "end": 4188, "type": "par", "title": "2", "content": "as claim 1",
-    "info": "EQUAL"}]
+  [{"start": 3705, "end": 3710, "type": "par", "title": "1",
+    "content": "hello"},
+   {"start": 4120, "end": 4188, "type": "par", "title": "2",
+    "content": "as claim 1", "info": "EQUAL"}]
 
   start, end  character positions in the HTML document text (end exclusive)
-  type        par (highlight and number label), cth (highlight), imgpar (number label),
-              imgig (content label), flag (flag at the page margin) or equal (drawn as par)
+  type        par (highlight and number label), cth (highlight), imgpar
+              (number label), imgig (content label), flag (flag at the page
+              margin) or equal (drawn as par)
   title       the number a label shows
-  content     the text stored in the annotations (and shown by imgig and flag labels)
-  info        optional hints: "EQUAL" labels a par mark as a duplicate ("=" and the title);
-              "imagenote#x,y,w,h$" places an imgpar or imgig label inside the marked area,
-              in thousandths of its width and height (whole numbers from 0 to 1000, x + w
-              and y + h at most 1000)
+  content     the text stored in the annotations (and shown by imgig and flag
+              labels); a flag's box is %(flag_width)d points wide and shows
+              about %(flag_cjk)d Chinese characters or %(flag_latin)d Latin letters: a
+              longer content is cut, with a warning naming the mark
+  info        optional hints: "EQUAL" labels a par mark as a duplicate ("="
+              and the title); "imagenote#x,y,w,h$" places an imgpar or imgig
+              label inside the marked area, in thousandths of its width and
+              height (whole numbers from 0 to 1000, x + w and y + h at most
+              1000)
+Other keys are ignored, with one warning per key.
 
 A record may give its text instead of start and end: {"text": "智能温控系统"} marks
 that phrase (type, title and content default to a cth highlight). Exact code points
@@ -65,13 +70,15 @@ position). Its bodies make the mark:
 An annotation that cannot be placed is named; --skip-unplaced leaves it out.
 
 What is drawn, as the markers draw it:
-  - every flag mark also draws the fixed red "Claims" flag at the top right of the second
-    page (the claims' first page): two flag marks leave two Claims flags, one over the other;
-  - imgpar and imgig labels are opaque white boxes: without "imagenote" the label covers the
-    whole first line (or figure) of its mark and hides the text under it. Move it with
-    "info": "imagenote#x,y,w,h$": the label is then centred on the right edge of the region
-    x to x + w, from its top y (thousandths of the marked area), so imagenote#1000,0,0,1000$
-    puts it at the right end of the mark's first line.
+  - every flag mark also draws the fixed red "Claims" flag at the top right
+    of the second page (the claims' first page): two flag marks leave two
+    Claims flags, one over the other;
+  - imgpar and imgig labels are opaque white boxes: without "imagenote" the
+    label covers the whole first line (or figure) of its mark and hides the
+    text under it. Move it with "info": "imagenote#x,y,w,h$": the label is
+    then centred on the right edge of the region x to x + w, from its top y
+    (thousandths of the marked area), so imagenote#1000,0,0,1000$ puts it at
+    the right end of the mark's first line.
 A mark whose title, content or info would put its label off the page, or whose text holds a
 NUL character or a lone surrogate, or a number that is not finite (NaN, Infinity), is refused
 with a message naming the mark and the field.
@@ -89,18 +96,17 @@ and number, kind code ignored) must agree where both show one, and at least %(th
 of their characters must align (2 x aligned / (HTML + PDF characters)); --allow-mismatch marks
 anyway.
 
-Exit status: 0 on success, 1 when an input cannot be used or a mark cannot be placed (unless
---skip-unplaced), 2 for
-wrong arguments. Outputs are written only when everything succeeded, all together; a file
-they replace is kept until all are in place."""
+Exit status: 0 on success; 1 when an input cannot be used, or a mark cannot be placed and
+--skip-unplaced is not given; 2 for wrong arguments. Outputs are written only when everything
+succeeded, all together; a file they replace is kept until all are in place."""
 
 
 def build_parser():
-    parser = argparse.ArgumentParser(
-        prog=PROG, description=DESCRIPTION,
-        epilog=EPILOG % {"threshold": round(100 * job.MATCH_THRESHOLD),
-                         "limits": textwrap.fill(INPUT_LIMITS, 94)},
-        formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = Parser(prog=PROG, description=DESCRIPTION,
+                    epilog=EPILOG % {"threshold": round(100 * job.MATCH_THRESHOLD),
+                                     "limits": INPUT_LIMITS, "flag_width": job.FLAG_WIDTH,
+                                     "flag_cjk": job.FLAG_FITS[0],
+                                     "flag_latin": job.FLAG_FITS[1]})
     add_patent_inputs(parser, "PATENT.pdf", "the patent's published PDF")
     parser.add_argument("marks", metavar="MARKS.json", type=path_value,
                         help="the marks to draw, a JSON list of mark records (see below)")

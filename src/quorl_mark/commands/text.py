@@ -1,11 +1,10 @@
 """The quorl-text command: prints the document text of a patent's HTML, the text whose
 character positions mark records give, with where each section starts and ends in it."""
-import argparse
 import json
 import sys
 
 from .. import job
-from .common import path_value, run, version
+from .common import Parser, path_value, run, version
 from ..diagnostics import module_diagnostics
 from ..errors import JobError
 from ..inputs import MAX_INPUT_BYTES, megabytes, read_html
@@ -36,8 +35,7 @@ PATENT.html must be a regular file (not a device, a FIFO or a directory) of at m
 
 
 def build_parser():
-    parser = argparse.ArgumentParser(prog=PROG, description=DESCRIPTION, epilog=EPILOG,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = Parser(prog=PROG, description=DESCRIPTION, epilog=EPILOG)
     parser.add_argument("html", metavar="PATENT.html", type=path_value,
                         help="the patent's full-text HTML")
     parser.add_argument("--json", action="store_true", help="print JSON (see below)")
