@@ -1,37 +1,61 @@
-"""A scan's text layer proofread against the patent's own text: what is corrected, what is left
-as read, and a real publication's page whose characters Tesseract misreads."""
+"""A scan's text layer says what the page prints, whatever the patent's HTML says: marked against
+an HTML edited in several places, digits and the bibliographic header included, the layer of a
+scan and of a born-digital PDF read again (--ocr always) holds none of the HTML's words."""
 import difflib
+import os
 
 import pymupdf
 import pytest
 
 import quorl
-from quorl_mark.job import load_html
-from quorl_mark.ocr.document import ocr_document
-from quorl_mark.ocr.lines import TextLine
-from quorl_mark.ocr.proofread import proofread
-from real_patents import pdf_path, standin_html
+from quorl_mark.commands import mark as cli
 from scans import office_scan
 
-PATENT = "根据权利要求1所述的方法，其特征在于，所述步骤S1包括：对所述日志进行扫描。"
+EXAMPLES = os.path.join(os.path.dirname(__file__), "..", "examples")
+# (printed, as the edited HTML has it): one character, a Latin symbol's digit, the postcode, a
+# share, words of two characters, the application number's digit, and an insertion.
+EDITS = [("温度参数", "湿度参数"), ("S217", "S817"), ("751390", "751398"), ("2%", "9%"),
+         ("获取", "删除"), ("存储", "清除"), ("201514320244", "201514320248"),
+         ("发送", "发出送")]
 
 
-@pytest.mark.parametrize("read, corrected", [
-    (["所述的方法，其特征在于，所述步又S1包括：对"], ["所述的方法，其特征在于，所述步骤S1包括：对"]),
-    (["其特征在于，所述步又$1包括：A所述日志"], ["其特征在于，所述步骤S1包括：对所述日志"]),
-    (["所述步又S1"], None),  # too little agrees around the stretch
-    (["在于，所述S1包括：对所述日志"], None),  # less read than printed: nothing is inserted
-    (["其特征在于，所又又又又S1包括：对"], None),  # a stretch too long to be a misreading
-    (["其特征在于，所述步又", "$1包括：对所述日志进行扫描。"], None),  # across two lines
-    (["一种车辆的悬架，包括弹簧和减振器，所述弹又连接车架"], None),  # another patent's text
-])
-def test_a_short_misreading_between_agreeing_text_takes_the_patents_characters(read, corrected):
-    pages = [[TextLine(700.0 + 20 * i, 10.0, [(ch, 72.0 + 10 * k) for k, ch in enumerate(text)])
-              for i, text in enumerate(read)]]
-    changed = proofread(pages, PATENT)
-    assert [line.text for line in pages[0]] == (corrected or read)
-    assert changed == sum(a != b for a, b in zip("".join(read), "".join(corrected or read)))
-    assert all(x == 72.0 + 10 * k for line in pages[0] for k, (_, x) in enumerate(line.chars))
+def page_texts(pdf):
+    return ["".join(page.get_text().split()) for page in pymupdf.open(pdf)]
+
+
+@pytest.fixture(scope="module")
+def edited(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("edited")
+    html = open(os.path.join(EXAMPLES, "sample.html"), encoding="utf-8").read()
+    for printed, written in EDITS:
+        # The first time the text holds it, not in the markup.
+        at = html.index(printed, html.index("<body"))
+        html = html[:at] + written + html[at + len(printed):]
+    (folder / "edited.html").write_text(html, encoding="utf-8")
+    pdf = os.path.join(EXAMPLES, "sample.pdf")
+    scan = folder / "scan.pdf"
+    scan.write_bytes(office_scan(open(pdf, "rb").read(), 300, skew=0.4, seed=2))
+    return folder, pdf, scan
+
+
+@pytest.mark.parametrize("source, ocr", [("scan", "auto"), ("text", "always")])
+def test_the_layer_holds_what_the_page_prints_not_the_html(edited, source, ocr, capsys):
+    folder, pdf, scan = edited
+    out = folder / ("%s.pdf" % source)
+    marks = os.path.join(EXAMPLES, "sample-marks.json")
+    assert cli.main([str(folder / "edited.html"), str(scan if source == "scan" else pdf), marks,
+                     "-o", str(out), "--ocr", ocr, "--allow-mismatch", "-q"]) == 0
+    printed, layer = page_texts(pdf), page_texts(out)
+    for word, written in EDITS:
+        # None of the HTML's words where the page does not print them...
+        assert [text.count(written) for text in layer] == \
+            [text.count(written) for text in printed], written
+    # ... and the page's own words found where it prints them, as far as Tesseract reads them.
+    for number, (page_printed, page_layer) in enumerate(zip(printed, layer)):
+        assert difflib.SequenceMatcher(None, page_printed, page_layer).ratio() >= 0.95, number
+    shown = pymupdf.open(out)
+    assert [len(page.search_for("湿度参数")) for page in shown] == [0] * len(printed)
+    assert sum(len(page.search_for("温度参数")) for page in shown) >= 6
 
 
 @pytest.mark.parametrize("a, b", [(b"x", "y"), ("x", None)])
@@ -40,21 +64,3 @@ def test_opcodes_take_only_text(a, b):
         difflib.SequenceMatcher(None, "步又S", "步骤S", autojunk=False).get_opcodes()
     with pytest.raises(TypeError, match="must be str"):
         quorl._opcodes(a, b)
-
-
-def test_a_real_description_page_reads_the_patents_words():
-    """Tesseract's Chinese model reads this publication's 骤 as 又 and 缀 as 绥: proofread against
-    the patent's text, every 步骤 and 前缀 printed on the page is in its text layer."""
-    text = pymupdf.open(pdf_path("CN110532550A"))
-    text.select([4])
-    pdf = text.tobytes()
-    # The page's part only: the claims say much of it again, and a page alone would align there.
-    reference = load_html(standin_html("CN110532550A")).get_text("description")
-    result = ocr_document(office_scan(pdf, 300, skew=0.4, seed=1), jobs=2, reference=reference)
-    printed, read = ("".join(pymupdf.open("pdf", out)[0].get_text().split())
-                     for out in (pdf, result.pdf))
-    assert printed.count("步骤") >= 5
-    assert [read.count(word) for word in ("步骤", "前缀", "步又")] == \
-        [printed.count(word) for word in ("步骤", "前缀", "步又")]
-    with pytest.raises(TypeError, match="reference must be str"):
-        ocr_document(pdf, reference=b"bytes")

@@ -41,6 +41,11 @@ def test_the_library_reads_as_the_command_does(monkeypatch):
     assert page_divs(by_library[0]) == page_divs(by_library[1]) == page_divs(by_command)
     pages = parse_pages(by_library[0], 72 / 300, [(0, 0)] * len(images))
     assert [[text_of(line) for line in lines] for lines in pages] == [["权利要求书"], ["说明书附图"], []]
+    # Each character's box, where it starts, left to right inside its word's box.
+    for word in (word for lines in pages for line in lines for word in line.words):
+        assert len(word.starts) == len(word.text)
+        assert word.box[0] - 0.5 <= word.starts[0] and list(word.starts) == sorted(word.starts)
+        assert word.starts[-1] < word.box[2]
 
 
 @pytest.mark.parametrize("fault, reason", [

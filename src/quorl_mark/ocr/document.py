@@ -16,9 +16,10 @@ an invisible text layer (an earlier OCR) is removed, the page's images and drawi
 whose text is printed (a born-digital page) is replaced by its image at the OCR resolution,
 what the recognised text then lies on.
 
-Given the patent's own text (``reference``, its full-text HTML's), the text layer is proofread
-against it: a short stretch Tesseract misread between characters that agree with the patent's
-takes the patent's characters (proofread.py).
+The text layer holds what Tesseract read, whatever the patent's full-text HTML says: an HTML may
+differ from what its PDF prints, and a searchable PDF that says what the HTML says would lie. A
+character Tesseract misread is put in its place when the marks are aligned, as a typo of the PDF
+is. ``reference`` (the patent's text) is accepted and left out of the layer.
 
 Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread. A
 page that cannot be read is left without text and reported. A page whose header misread the
@@ -39,8 +40,8 @@ import pymupdf
 
 from ..errors import JobError
 from . import running_header
-from .lines import CJK_FONT, ELLIPSIS_FONT, LATIN_FONT, font_of, page_size, text_lines
-from .proofread import proofread
+from .lines import (CJK_FONT, ELLIPSIS_FONT, LATIN_FONT, font_of, narrow_setting, page_size,
+                    text_lines)
 
 LANGUAGE = "chi_sim"
 PACKAGES = "tesseract-ocr and tesseract-ocr-chi-sim"
@@ -319,28 +320,27 @@ def named_headers(found, pages):
     return lines
 
 
-def layer_lines(doc, numbers, found, reference=None):
+def layer_lines(doc, numbers, found):
     """page -> the lines of its text layer, for the pages of ``numbers`` recognised in
-    ``found``, proofread against ``reference`` (the patent's text) when given."""
-    sizes = [page_size(f["lines"]) for f in found.values() if isinstance(f, dict)]
-    sizes = [size for size in sizes if size is not None]
+    ``found``: the characters as Tesseract read them, each where the page prints it, in the
+    setting (a full em or half of one for punctuation and Latin characters) of the document."""
+    read = [f["lines"] for f in found.values() if isinstance(f, dict)]
+    narrow = narrow_setting(read)
+    sizes = [size for size in (page_size(lines, narrow) for lines in read) if size is not None]
     document_size = statistics.median(sizes) if sizes else None
     page_lines = named_headers(found, doc.page_count)
-    layers = {number: text_lines(page_lines[number], document_size) for number in numbers
-              if isinstance(found.get(number), dict)}
-    if reference:
-        proofread(list(layers.values()), reference)
-    return layers
+    return {number: text_lines(page_lines[number], document_size, narrow) for number in numbers
+            if isinstance(found.get(number), dict)}
 
 
 def add_text_layers(doc, numbers, found, dpi=300, reference=None):
     """Writes the recognised text (``found``: page -> recognise_page's data, or why the page
     failed) onto ``doc``'s pages ``numbers``, replacing any text they carry (an image of a
-    printed page at ``dpi``), proofread against ``reference`` when given (proofread.py);
+    printed page at ``dpi``), as Tesseract read it (``reference`` is not written into it);
     returns the pages done, the unreadable pages with their reasons and the y of the rule
     written onto the first page (or None)."""
     done, unreadable, rule = [], {}, None
-    layers = layer_lines(doc, numbers, found, reference)
+    layers = layer_lines(doc, numbers, found)
     for number in numbers:
         page_found = found.get(number)
         if not isinstance(page_found, dict):
@@ -401,8 +401,8 @@ def ocr_pdf(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, referen
     """The bytes of ``pdf`` (bytes or a path) with an invisible OCR text layer on every page
     that has no text (``pages="auto"``) or on all pages (``"all"``); see the module's
     docstring. ``jobs`` child processes recognise pages (None: one per core). ``reference``,
-    the patent's own text (its full-text HTML's, ``HtmlDocument.text``), corrects what
-    Tesseract misread (proofread.py). A page that cannot be read is left without text and
+    the patent's own text, is accepted and never written into the layer, which holds what
+    Tesseract read. A page that cannot be read is left without text and
     named in an OcrWarning; a PDF that cannot be opened, or Tesseract missing, raises
     JobError."""
     result = ocr_document(pdf, language=language, dpi=dpi, pages=pages, jobs=jobs,
@@ -420,8 +420,8 @@ OPTIONS = {"auto": "auto", "always": "all"}  # --ocr value -> pages; "never" rea
 
 def for_job(pdf_bytes, name, mode, jobs=None, progress=None, patent_text=None):
     """The PDF a job goes on with and the warnings for its message: ``pdf_bytes`` with a text
-    layer on the pages ``mode`` (the --ocr value) asks for, proofread against
-    ``patent_text()`` when given. A PDF the job would refuse (not a PDF, encrypted, empty,
+    layer on the pages ``mode`` (the --ocr value) asks for, as Tesseract read them
+    (``patent_text`` is not written into it). A PDF the job would refuse (not a PDF, encrypted, empty,
     damaged) raises the job's own JobError first."""
     if mode == "never":
         return pdf_bytes, []
@@ -465,8 +465,7 @@ class Prepared:
 def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None,
                         patent_text=None):
     """``build(pdf)``'s converter of the PDF a job goes on with: ``pdf_bytes`` with a text layer
-    on the pages ``mode`` (the --ocr value) asks for, proofread against ``patent_text()`` (see
-    for_job).
+    on the pages ``mode`` (the --ocr value) asks for (see for_job).
 
     With "auto" the PDF is first built as it is, since a text PDF, by far the most common,
     needs no OCR: a page on which the document model read characters has text, so only the

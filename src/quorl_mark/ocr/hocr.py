@@ -3,7 +3,9 @@ its baseline and its words.
 
 Tesseract measures a line's box and baseline on the ink of the page, while the box of a word
 comes from where the recogniser placed its characters and is often off by half a character;
-lines.py uses the word boxes only to find the gaps that split a line.
+lines.py uses the word boxes only to find the gaps that split a line. The boxes of a word's
+characters (``hocr_char_boxes``) are as rough one by one, a third of an em either way, but
+together they tell how wide a line's punctuation and Latin characters were set (lines.py).
 """
 from typing import List, NamedTuple, Tuple
 
@@ -16,6 +18,9 @@ class Word(NamedTuple):
     text: str
     box: Box
     confidence: float = 100.0  # Tesseract's, 0 to 100
+    # Where Tesseract puts each character of ``text`` (blanks left out) to start, left to right;
+    # empty when it gave no character boxes, or ``text`` was changed since.
+    starts: Tuple[float, ...] = ()
 
 
 class OcrLine(NamedTuple):
@@ -45,6 +50,20 @@ def _page_tree(document: bytes):
     return html.fromstring(document, parser=html.HTMLParser(encoding="utf-8"))
 
 
+def _starts(word, text, scale, dx):
+    """The x where each character of ``word`` (an ocrx_word element whose characters are
+    ``text``) starts, from its ocrx_cinfo boxes; () unless every character has one."""
+    starts, chars = [], ""
+    for char in word.xpath("./span[@class='ocrx_cinfo']"):
+        box = _properties(char).get("x_bboxes")
+        glyphs = "".join(char.text_content().split())
+        if box is None or not glyphs:
+            continue
+        chars += glyphs
+        starts += [(float(box[0]) + dx) * scale] * len(glyphs)
+    return tuple(starts) if chars == text else ()
+
+
 def _lines_in(element, scale, shift) -> List[OcrLine]:
     lines = []
     for line in element.xpath(".//span[starts-with(@id, 'line_')]"):
@@ -57,7 +76,8 @@ def _lines_in(element, scale, shift) -> List[OcrLine]:
             text, found = "".join(word.text_content().split()), _properties(word)
             if text and "bbox" in found:
                 words.append(Word(text, _box(found["bbox"], scale, shift),
-                                  float(found.get("x_wconf", ("100",))[0])))
+                                  float(found.get("x_wconf", ("100",))[0]),
+                                  _starts(word, text, scale, shift[0])))
         if not words:
             continue
         slope, offset = (float(v) for v in properties.get("baseline", ("0", "0")))
@@ -92,7 +112,9 @@ def moved(line: OcrLine, shift, scale: float) -> OcrLine:
     def box(b):
         return _box(b, scale, shift)
     return OcrLine(box(line.box), (line.baseline + shift[1]) * scale,
-                   [word._replace(box=box(word.box)) for word in line.words])
+                   [word._replace(box=box(word.box),
+                                  starts=tuple((x + shift[0]) * scale for x in word.starts))
+                    for word in line.words])
 
 
 def text_of(line: OcrLine) -> str:

@@ -25,9 +25,11 @@ from ..errors import JobError
 
 TIMEOUT = 300  # seconds; a page at 300 dpi takes about five
 LIBRARY_NAMES = ("libtesseract.so.5", "libtesseract.so.4")
-# The settings the command's "hocr" configuration makes, and its debug output kept off the
-# page process's standard error ("Detected 12 diacritics", "Empty page!!").
-SETTINGS = {"tessedit_create_hocr": "1", "hocr_font_info": "0", "debug_file": os.devnull}
+# The settings the command's "hocr" configuration makes, with the boxes of the characters
+# (lines.py sets a line's characters by them), and Tesseract's debug output kept off the page
+# process's standard error ("Detected 12 diacritics", "Empty page!!").
+SETTINGS = {"tessedit_create_hocr": "1", "hocr_font_info": "0", "hocr_char_boxes": "1",
+            "debug_file": os.devnull}
 LEPTONICA_SILENT = 6  # L_SEVERITY_NONE
 _HTML = (b"<!DOCTYPE html>\n<html><head><meta http-equiv='Content-Type' "
          b"content='text/html;charset=utf-8'/></head><body>\n", b"</body></html>\n")
@@ -185,7 +187,7 @@ def _run_command(source, image, dpi, language, tessdata, segmentation):
     try:
         done = subprocess.run(["tesseract", source, "stdout", "--tessdata-dir", tessdata,
                                "-l", language, "--psm", str(segmentation), "--dpi",
-                               str(dpi), "hocr"], input=image,
+                               str(dpi), "-c", "hocr_char_boxes=1", "hocr"], input=image,
                               capture_output=True, timeout=TIMEOUT)
     except subprocess.TimeoutExpired:
         raise JobError(None, "ocr", "Tesseract did not finish it within %d s"
