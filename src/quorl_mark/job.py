@@ -148,13 +148,34 @@ def missing_sections(converter):
             if not htmldoc.infodict.get(section) and pdfdoc.get_text([kind]).strip()]
 
 
+def html_publication_number(htmldoc):
+    """The publication number of the HTML's heading (the text before its first section) or of
+    its bibliographic section, or None."""
+    starts = [htmldoc.infodict[s]["start"] for s, _ in SECTIONS if htmldoc.infodict.get(s)]
+    heading = htmldoc.text[:min(starts)] if starts else ""
+    return publication_number(heading + "\n" + htmldoc.get_text(SECTIONS[0][0])) \
+        if htmldoc.infodict.get(SECTIONS[0][0]) else publication_number(heading)
+
+
+def first_page_check(html_text, html_name, pdf_name):
+    """What the OCR of a scan checks on its first page, read before the others: the
+    publication number it shows must be the HTML's."""
+    def check(text):
+        html_number = html_publication_number(load_html(html_text, html_name))
+        pdf_number = publication_number(text)
+        if html_number and pdf_number and html_number != pdf_number:
+            raise JobError(None, "match", "%s and %s do not belong to the same publication: "
+                           "publication numbers differ: %s in the HTML, %s on the scan's first "
+                           "page (read before its other pages); give the scan of %s, or "
+                           "--allow-mismatch to mark anyway"
+                           % (html_name, pdf_name, html_number, pdf_number, html_number))
+    return check
+
+
 def measure_match(converter):
     """The publication numbers both documents show and the share of their text that aligns."""
     htmldoc, pdfdoc = converter.htmldoc, converter.pdfdoc
-    starts = [htmldoc.infodict[s]["start"] for s, _ in SECTIONS if htmldoc.infodict.get(s)]
-    heading = htmldoc.text[:min(starts)] if starts else ""
-    html_number = publication_number(heading + "\n" + htmldoc.get_text(SECTIONS[0][0])) \
-        if htmldoc.infodict.get(SECTIONS[0][0]) else publication_number(heading)
+    html_number = html_publication_number(htmldoc)
     pdf_number = publication_number(pdfdoc.doc[0].get_text())
     present = [(s, kind) for s, kind in SECTIONS if htmldoc.infodict.get(s)]
     html_chars = sum(len(htmldoc.get_text(s)) for s, _ in present)
@@ -170,8 +191,8 @@ def checked_match(converter, html_name, pdf_name, allow_mismatch=False):
     match = measure_match(converter)
     problem = match.problem()
     if problem and not allow_mismatch:
-        raise JobError(None, "match", "%s and %s do not belong to the same publication: %s"
-                       % (html_name, pdf_name, problem))
+        raise JobError(None, "match", "%s and %s do not belong to the same publication: %s "
+                       "(--allow-mismatch overrides this check)" % (html_name, pdf_name, problem))
     return match
 
 
@@ -304,7 +325,7 @@ def previews(fitz, pdf_bytes, dpi):
 
 def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_view=False,
                 preview_dpi=None, review_dpi=None, verbose=False, ocr="auto", ocr_jobs=None,
-                ocr_progress=None, skip_unplaced=False):
+                ocr_progress=None, skip_unplaced=False, keep_ocr=None):
     """Marks one patent given by the paths of its inputs; returns a Result, or raises JobError.
 
     Nothing is written. ``diff_view`` adds the diff view pages, ``preview_dpi`` the PNG previews
@@ -313,7 +334,9 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     ``ocr`` (auto, always, never) gives pages without text an OCR text layer first, read by
     ``ocr_jobs`` children (see ocr.document.for_job); the marked PDF keeps it. ``skip_unplaced``
     draws the marks that can be placed and leaves out, with a warning each, those that cannot
-    (see place_marks) instead of failing.
+    (see place_marks) instead of failing. ``keep_ocr(pdf)``, when given, is called with the OCR'd
+    PDF as soon as it is made, before anything can fail on it, or not at all when no page was
+    read; it returns where the PDF was kept, for the message of a later failure.
     """
     seconds = {}
     clock = time.perf_counter()
@@ -331,13 +354,20 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
     quorl = _quorl()
     from .ocr.document import converter_with_text  # loads PyMuPDF
 
+    read_by_ocr = []
+
+    def build(pdf):
+        if pdf is not pdf_bytes and not read_by_ocr:
+            read_by_ocr.append(keep_ocr(pdf) if keep_ocr is not None else None)
+        return load_converter(html_text, pdf, html_path, pdf_path)
+
     with module_diagnostics(verbose) as reports:
         doc = None
         try:
             prepared = converter_with_text(
-                pdf_bytes, pdf_path, ocr,
-                lambda pdf: load_converter(html_text, pdf, html_path, pdf_path), ocr_jobs,
-                ocr_progress, lambda: load_html(html_text, html_path).text)
+                pdf_bytes, pdf_path, ocr, build, ocr_jobs, ocr_progress,
+                lambda: load_html(html_text, html_path).text,
+                None if allow_mismatch else first_page_check(html_text, html_path, pdf_path))
             converter, warnings = prepared.converter, prepared.warnings
             doc = converter.pdfdoc.doc
             refuse_damaged(reports, pdf_path, doc)
@@ -386,13 +416,20 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
             # that already says what is wrong with the PDF.
             if not (isinstance(e, JobError) and e.stage == "pdf"):
                 refuse_damaged(reports, pdf_path, doc)
+            if isinstance(e, JobError) and read_by_ocr:
+                kept = read_by_ocr[0]
+                raise JobError(e.file, e.stage, "%s; %s" % (e.reason, (
+                    "the OCR'd PDF is kept in %s: marking it instead of %s needs no OCR" % (
+                        kept, pdf_path) if kept else "--ocr-out FILE keeps the OCR'd PDF, to "
+                    "give it instead of the scan next time"))) from None
             raise
     return result
 
 
 def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, diff_view=None,
                   preview=None, review=None, dpi=100, allow_mismatch=False, verbose=False,
-                  ocr="auto", ocr_jobs=None, ocr_progress=None, skip_unplaced=False):
+                  ocr="auto", ocr_jobs=None, ocr_progress=None, skip_unplaced=False,
+                  ocr_out=None):
     """Marks one patent and writes its outputs, all or nothing; returns the Result.
 
     ``output`` is the marked PDF's path, or None to leave it to the caller (as "-o -" does);
@@ -401,9 +438,27 @@ def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, di
     mark_patent. Every
     output is checked before the work starts (see outputs.Outputs). Returns the Result and the
     paths written after the marked PDF.
+
+    ``ocr_out`` is where the OCR'd PDF goes, written on its own as soon as it is made, so that a
+    failure after the OCR does not cost the next run the OCR again; nothing is written there
+    when no page needed it.
     """
-    with Outputs([("PATENT.html", html_path), ("PATENT.pdf", pdf_path),
-                  ("MARKS.json", marks_path)]) as outputs:
+    inputs = [("PATENT.html", html_path), ("PATENT.pdf", pdf_path), ("MARKS.json", marks_path)]
+
+    kept = []
+
+    def keep_ocr(pdf):
+        with Outputs(inputs) as alone:
+            alone.folder(os.path.dirname(os.path.abspath(ocr_out)), "the folder of")
+            alone.target(ocr_out, "--ocr-out")
+            alone.stage(ocr_out, pdf, "--ocr-out")
+            alone.commit()
+        kept.append(ocr_out)
+        return ocr_out
+
+    with Outputs(inputs) as outputs:
+        if ocr_out is not None:  # its folder is made only when it is written
+            outputs.target(ocr_out, "--ocr-out")
         files = [(label, path) for label, path in (("-o", output), ("--marks-out", marks_out))
                  if path is not None]
         for label, path in files:
@@ -419,8 +474,9 @@ def mark_to_files(html_path, pdf_path, marks_path, output, *, marks_out=None, di
                              diff_view=bool(diff_view), preview_dpi=dpi if preview else None,
                              review_dpi=dpi if review else None, verbose=verbose, ocr=ocr,
                              ocr_jobs=ocr_jobs, ocr_progress=ocr_progress,
-                             skip_unplaced=skip_unplaced)
-        written = []
+                             skip_unplaced=skip_unplaced,
+                             keep_ocr=keep_ocr if ocr_out is not None else None)
+        written = list(kept)
         if output is not None:
             outputs.stage(output, result.pdf, "-o")
         if marks_out is not None:

@@ -27,6 +27,8 @@ from ..errors import JobError
 TARGET = "quorl_mark.batch.patent_task:mark_one"
 DONE = ("ok", "skipped")
 VIEWS = ("diff", "preview", "review")
+# A scan's OCR'd PDF, in the patent's views folder.
+OCR_KEPT = "ocr.pdf"
 
 # Without --timeout a patent may run this long: a base for starting up and writing, and a share
 # per MB of its inputs (an OCR'd scan reads a page in seconds, a page is some 100 KB).
@@ -174,7 +176,7 @@ def remove_leftovers(entry, settings):
                 for kind in ("pdf", "marks") for suffix in (".part", ".old")]
     views = glob.escape(outputs["views"])
     patterns += [os.path.join(views, folder, ".*.part")
-                 for folder in VIEWS + (os.path.join("review", "pages"),)]
+                 for folder in VIEWS + (os.path.join("review", "pages"), "")]
     for pattern in patterns:
         for path in glob.glob(pattern):
             with contextlib.suppress(OSError):
@@ -200,14 +202,23 @@ def mark_one(entry, settings, earlier=None):
             fields.update(status="skipped", error=None, outputs=found,
                           seconds={"total": time.perf_counter() - start})
             return fields
+    # A scan's OCR'd PDF is kept beside the views, and a later attempt with --ocr auto reads
+    # it instead of the scan while it is newer: the OCR is paid once, also when the marking
+    # failed after it.
+    ocr_kept = os.path.join(outputs["views"], OCR_KEPT) if settings.ocr != "never" else None
+    pdf = entry.pdf
+    with contextlib.suppress(OSError):
+        if settings.ocr == "auto" and os.stat(ocr_kept).st_mtime >= os.stat(entry.pdf).st_mtime:
+            pdf = ocr_kept
     try:
         result, _ = job.mark_to_files(
-            entry.html, entry.pdf, entry.marks, outputs["pdf"], marks_out=outputs["marks"],
+            entry.html, pdf, entry.marks, outputs["pdf"], marks_out=outputs["marks"],
             diff_view=os.path.join(outputs["views"], "diff") if settings.diff_view else None,
             preview=os.path.join(outputs["views"], "preview") if settings.preview else None,
             review=os.path.join(outputs["views"], "review") if settings.review else None,
             dpi=settings.dpi, allow_mismatch=settings.allow_mismatch, verbose=settings.verbose,
-            ocr=settings.ocr, ocr_jobs=1, skip_unplaced=settings.skip_unplaced)
+            ocr=settings.ocr, ocr_jobs=1, skip_unplaced=settings.skip_unplaced,
+            ocr_out=ocr_kept if pdf == entry.pdf else None)
     except JobError as e:
         fields.update(status="failed", error=in_batch_words(e, entry),
                       seconds={"total": time.perf_counter() - start})

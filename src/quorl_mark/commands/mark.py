@@ -128,6 +128,10 @@ def build_parser():
                              "and the marked PDF pages side by side with every mark on both "
                              "(open it in a browser; it needs nothing but the files of DIR)")
     add_page_options(parser, "the previews and the review page's page images")
+    parser.add_argument("--ocr-out", metavar="FILE.pdf", type=path_value,
+                        help="keep the OCR'd PDF of a scan in FILE.pdf, written as soon as its "
+                             "pages are read (also when the marking then fails): give it "
+                             "instead of the scan to skip the OCR next time")
     add_allow_mismatch(parser, "mark")
     add_skip_unplaced(parser)
     add_standard_options(parser)
@@ -146,7 +150,10 @@ def mark(args):
         preview=args.preview,
         review=args.review, dpi=args.dpi, allow_mismatch=args.allow_mismatch,
         verbose=args.verbose, ocr=args.ocr, ocr_progress=page_progress(PROG, args.pdf, args.quiet),
-        skip_unplaced=args.skip_unplaced)
+        skip_unplaced=args.skip_unplaced, ocr_out=args.ocr_out)
+    if args.ocr_out and args.ocr_out not in written:
+        result.warnings.append("%s: no page needed OCR, so --ocr-out %s was not written"
+                               % (args.pdf, args.ocr_out))
     for warning in result.warnings:
         print("%s: warning: %s" % (PROG, warning), file=sys.stderr)
     if to_stdout or marks_to_stdout:

@@ -418,11 +418,30 @@ def ocr_pdf(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, referen
 OPTIONS = {"auto": "auto", "always": "all"}  # --ocr value -> pages; "never" reads no page
 
 
-def for_job(pdf_bytes, name, mode, jobs=None, progress=None, patent_text=None):
+def first_page_first(pdf_bytes, name, mode, check):
+    """``pdf_bytes`` with its first page read alone, once ``check(text)`` of what was read there
+    raised nothing, and the warnings of that reading. A scan given with another publication's
+    HTML is refused by its first page's publication number before its other pages cost their
+    OCR. With --ocr auto the page read stays read; --ocr always reads it again with the others."""
+    with pymupdf.open("pdf", pdf_bytes) as doc:
+        single = _page_pdf(doc, 0)
+    first = ocr_document(single, pages=OPTIONS[mode], jobs=1, name=name)
+    with pymupdf.open("pdf", first.pdf) as read:
+        check(read[0].get_text())
+        if mode != "auto":
+            return pdf_bytes, []
+        with pymupdf.open("pdf", pdf_bytes) as doc:
+            doc.insert_pdf(read, from_page=0, to_page=0, start_at=0)
+            doc.delete_page(1)
+            return doc.tobytes(garbage=1, deflate=True), first.warnings(name)
+
+
+def for_job(pdf_bytes, name, mode, jobs=None, progress=None, patent_text=None, first_page=None):
     """The PDF a job goes on with and the warnings for its message: ``pdf_bytes`` with a text
     layer on the pages ``mode`` (the --ocr value) asks for, as Tesseract read them
     (``patent_text`` is not written into it). A PDF the job would refuse (not a PDF, encrypted, empty,
-    damaged) raises the job's own JobError first."""
+    damaged) raises the job's own JobError first. ``first_page(text)``, when given, checks the
+    first page of a scan, read before the others (first_page_first)."""
     if mode == "never":
         return pdf_bytes, []
     if mode not in OPTIONS:
@@ -431,12 +450,16 @@ def for_job(pdf_bytes, name, mode, jobs=None, progress=None, patent_text=None):
 
     # The job's own checks: a damaged or encrypted PDF is reported as such, not read page by page.
     with open_pdf(pymupdf, pdf_bytes, name) as doc:
-        if not pages_to_read(doc, OPTIONS[mode]):
+        numbers = pages_to_read(doc, OPTIONS[mode])
+        if not numbers:
             return pdf_bytes, []
+    first_warnings = []
+    if first_page is not None and 0 in numbers and len(numbers) > 1:
+        pdf_bytes, first_warnings = first_page_first(pdf_bytes, name, mode, first_page)
     result = ocr_document(pdf_bytes, pages=OPTIONS[mode], jobs=jobs, name=name,
                           progress=progress,
                           reference=patent_text() if patent_text is not None else None)
-    return result.pdf, result.warnings(name)
+    return result.pdf, first_warnings + result.warnings(name)
 
 
 def without_any_text(pdf_bytes):
@@ -463,7 +486,7 @@ class Prepared:
 
 
 def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None,
-                        patent_text=None):
+                        patent_text=None, first_page=None):
     """``build(pdf)``'s converter of the PDF a job goes on with: ``pdf_bytes`` with a text layer
     on the pages ``mode`` (the --ocr value) asks for (see for_job).
 
@@ -495,7 +518,7 @@ def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None,
             if all(n in read or has_text(doc[n]) for n in range(doc.page_count)):
                 return Prepared(converter, pdf_bytes, [], 0.0)
     start = time.perf_counter()
-    pdf, warnings = for_job(pdf_bytes, name, mode, jobs, progress, patent_text)
+    pdf, warnings = for_job(pdf_bytes, name, mode, jobs, progress, patent_text, first_page)
     seconds = time.perf_counter() - start
     if first_error is not None and pdf is pdf_bytes:
         raise first_error  # nothing was read: the PDF stays what could not be built
