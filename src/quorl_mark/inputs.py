@@ -463,8 +463,9 @@ def parse_marks(data, path):
     if web_annotations.is_web_annotation(marks):
         return web_annotations.marks_of(marks, path)
     if not isinstance(marks, list):
-        raise JobError(path, "read", "expected a JSON list of mark records or W3C Web "
-                       "Annotations, found %s" % type(marks).__name__)
+        raise JobError(path, "read", "expected a JSON list of mark records, found %s (W3C Web "
+                       "Annotations are read too: an object whose type is Annotation, "
+                       "AnnotationPage or AnnotationCollection)" % type(marks).__name__)
     for index, mark in enumerate(marks):
         check_mark(index, mark, path)
     return marks

@@ -80,15 +80,22 @@ class DocumentText:
                              self.around(start, end))
 
     def occurrences(self, phrases):
-        """For each phrase: ([(start, end)], exact), exact False when only its folded form was
-        found (see text_index.FoldedText)."""
-        found = []
-        for phrase, starts in zip(phrases, self.index.find_all(phrases)):
-            if starts:
-                found.append(([(s, s + len(phrase)) for s in starts], True))
-            else:
-                found.append((self.index.folded.find_all(phrase), False))
+        """For each phrase: (its starts, True), or, when it is not in the text as given,
+        ([(start, end)] of the places whose folded form is its folded form, False) (see
+        text_index.FoldedText)."""
+        found = [(starts, True) for starts in self.index.find_all(phrases)]
+        missing = [i for i, (starts, _) in enumerate(found) if not starts]
+        if missing:
+            folded = self.index.folded.find_all([phrases[i] for i in missing])
+            for i, spans in zip(missing, folded):
+                found[i] = (spans, False)
         return found
+
+    @staticmethod
+    def spans(phrase, found):
+        """One of occurrences' results as ([(start, end)], exact)."""
+        starts, exact = found
+        return ([(s, s + len(phrase)) for s in starts] if exact else starts), exact
 
     def not_found(self, phrase):
         closest = self.index.folded.closest(phrase)

@@ -10,31 +10,42 @@ def needs_anchoring(mark):
         or ("text" in mark and "start" not in mark)
 
 
+def _name(index, mark):
+    return getattr(mark, "name", "") or describe(index, mark)
+
+
 def anchor_marks(marks, text, sections, html, marks_name="MARKS.json", skip_unplaced=None):
     """The marks with every one given by text or annotation placed: (marks, warnings). A mark
     that cannot be placed raises a JobError naming it, unless ``skip_unplaced`` is a list: then
     it keeps no start and end, gets empty "pdflines" and "rects" and a "reason", and a warning
     naming it is appended to the list. ``sections`` are (id, start, end) of the document text;
     ``html`` is the HTML source, whose browser text annotation positions count."""
-    pending = [i for i, mark in enumerate(marks) if needs_anchoring(mark)]
+    pending = {i for i, mark in enumerate(marks) if needs_anchoring(mark)}
     if not pending:
         return marks, []
     doc = DocumentText(text, sections, html)
     quotes = {}
-    for i in pending:
+    for i in sorted(pending):
         target = getattr(marks[i], "target", None)
-        quote = (target or {}).get("exact") if target is not None else marks[i].get("text")
+        quote = target.get("exact") if target is not None else marks[i].get("text")
         if quote:
-            quotes[i] = quote.replace("\r", "").replace("\n", "")
+            quotes[i] = quote.replace("\r", "").replace("\n", "") if (
+                "\n" in quote or "\r" in quote) else quote
     looked_up = dict(zip(quotes, doc.occurrences(list(quotes.values()))))
     placed, warnings = [], []
     for index, mark in enumerate(marks):
         if index not in pending:
             placed.append(mark)
             continue
-        name = getattr(mark, "name", "") or describe(index, mark)
-        spans, exact = looked_up.get(index, ([], True))
+        found = looked_up.get(index, ([], True))
+        start = _plain_pick(mark, found)
+        if start is not None:  # the common case, without building the occurrences' spans
+            record = dict(mark)
+            record["start"], record["end"] = start, start + len(quotes[index])
+            placed.append(record)
+            continue
         try:
+            spans, exact = doc.spans(quotes.get(index, ""), found)
             if getattr(mark, "target", None) is not None:
                 spans, notes = anchor_target(doc, mark.target, spans, exact)
             elif getattr(mark, "reason", None) is not None:
@@ -42,7 +53,7 @@ def anchor_marks(marks, text, sections, html, marks_name="MARKS.json", skip_unpl
             else:
                 spans, notes = choose(doc, spans, exact, mark)
         except Unanchored as e:
-            message = "%s cannot be placed: %s" % (name, e)
+            message = "%s cannot be placed: %s" % (_name(index, mark), e)
             if skip_unplaced is None:
                 raise JobError(marks_name, "place", message) from None
             record = dict(mark)
@@ -50,9 +61,25 @@ def anchor_marks(marks, text, sections, html, marks_name="MARKS.json", skip_unpl
             placed.append(record)
             skip_unplaced.append("%s: %s; left out" % (marks_name, message))
             continue
-        warnings += ["%s: %s: %s" % (marks_name, name, note) for note in notes]
+        warnings += ["%s: %s: %s" % (marks_name, _name(index, mark), note) for note in notes]
         for start, end in spans:
             record = dict(mark)
             record.update(start=start, end=end)
             placed.append(record)
     return placed, warnings
+
+
+# The keys of a phrase record that make its choice more than "the only one" or "the Nth".
+_CHOOSING = frozenset(("prefix", "suffix", "section", "all"))
+
+
+def _plain_pick(mark, found):
+    """The start a plain phrase record (text, perhaps occurrence) takes among its exact
+    occurrences, or None when the record needs choose()."""
+    starts, exact = found
+    if not exact or type(mark) is not dict or not _CHOOSING.isdisjoint(mark):
+        return None
+    occurrence = mark.get("occurrence")
+    if occurrence is None:
+        return starts[0] if len(starts) == 1 else None
+    return starts[occurrence - 1] if occurrence <= len(starts) else None

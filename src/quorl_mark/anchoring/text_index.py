@@ -10,7 +10,6 @@ FoldedText is the text with blanks removed and every character in its compatibil
 (NFKC, so full-width letters, digits and punctuation become half-width), with the way back to
 the text's positions, for phrases typed with other blanks or widths.
 """
-import functools
 import unicodedata
 
 import numpy as np
@@ -26,17 +25,24 @@ def code_points(text):
     return np.frombuffer(text.encode("utf-32-le", "surrogatepass"), dtype="<u4").astype(np.uint64)
 
 
+_POWERS = {}
+
+
 def _powers(base, count):
-    powers = np.full(count, base, dtype=np.uint64)
-    powers[0] = 1
-    return np.cumprod(powers, dtype=np.uint64)
+    """base**0 .. base**(count - 1) modulo 2**64, kept for the next, shorter, text."""
+    known = _POWERS.get(int(base))
+    if known is None or len(known) < count:
+        powers = np.full(max(count, 1 << 16), base, dtype=np.uint64)
+        powers[0] = 1
+        known = _POWERS[int(base)] = np.cumprod(powers, dtype=np.uint64)
+    return known[:count]
 
 
 class _Hashes:
     """Prefix hashes of a string: the hash of any stretch in two array operations."""
 
     def __init__(self, text):
-        codes = code_points(text)
+        self.codes = codes = code_points(text)
         size = len(codes) + 1
         self.powers, self.inverse = _powers(_BASE, size), _powers(_INVERSE, size)
         self.prefix = np.zeros(size, dtype=np.uint64)
@@ -53,7 +59,7 @@ class TextIndex:
         self._hashes = _Hashes(text)
         starts = np.arange(max(0, len(text) - WINDOW + 1))
         windows = self._hashes.of(starts, WINDOW)
-        self._order = np.argsort(windows, kind="stable")
+        self._order = np.argsort(windows)
         self._sorted = windows[self._order]
         self._folded = None
 
@@ -89,8 +95,12 @@ class TextIndex:
         spread = (lengths - WINDOW)[owner] // np.maximum(per_phrase - 1, 1)[owner]
         inside = (np.arange(len(owner)) - first) * spread
         windows = joined.of(offsets[owner] + inside, WINDOW)
-        low = np.searchsorted(self._sorted, windows, "left")
-        counts = np.searchsorted(self._sorted, windows, "right") - low
+        # Looked up in sorted order, which keeps the binary searches in the cache.
+        by_value = np.argsort(windows)
+        low, counts = np.empty_like(by_value), np.empty_like(by_value)
+        ordered = windows[by_value]
+        low[by_value] = np.searchsorted(self._sorted, ordered, "left")
+        counts[by_value] = np.searchsorted(self._sorted, ordered, "right") - low[by_value]
         # The rarest window of each phrase: the first of its group once sorted by count.
         ranked = np.lexsort((counts, owner))
         rarest = ranked[np.cumsum(per_phrase) - per_phrase]
@@ -103,12 +113,21 @@ class TextIndex:
         starts, candidate_owner = starts[fits], candidate_owner[fits]
         agree = self._hashes.of(starts, lengths[candidate_owner]) == whole[candidate_owner]
         starts, candidate_owner = starts[agree], candidate_owner[agree]
-        order = np.lexsort((starts, candidate_owner))
-        starts, candidate_owner = starts[order], candidate_owner[order]
-        bounds = np.searchsorted(candidate_owner, np.arange(len(phrases) + 1))
-        text, listed = self.text, starts.tolist()
-        return [[s for s in listed[bounds[i]:bounds[i + 1]] if text.startswith(phrase, s)]
-                for i, phrase in enumerate(phrases)]
+        # Confirmed code point by code point, all at once: a hash collision never passes.
+        sizes = lengths[candidate_owner]
+        if len(sizes):
+            heads = np.cumsum(sizes) - sizes
+            step = np.arange(int(sizes.sum())) - np.repeat(heads, sizes)
+            same = (self._hashes.codes[np.repeat(starts, sizes) + step]
+                    == joined.codes[np.repeat(offsets[candidate_owner], sizes) + step])
+            equal = np.logical_and.reduceat(same, heads)
+            starts, candidate_owner = starts[equal], candidate_owner[equal]
+        # The candidates come grouped by phrase: one sort of (phrase, start) orders each group.
+        keys = np.sort(candidate_owner * (len(self.text) + 1) + starts)
+        listed = (keys % (len(self.text) + 1)).tolist()
+        bounds = np.searchsorted(keys // (len(self.text) + 1),
+                                 np.arange(len(phrases) + 1)).tolist()
+        return [listed[bounds[i]:bounds[i + 1]] for i in range(len(phrases))]
 
 
 def _find_by_scanning(text, phrase):
@@ -119,7 +138,21 @@ def _find_by_scanning(text, phrase):
     return starts
 
 
-@functools.lru_cache(maxsize=65536)
+# Code point -> its folded form, for every character folded so far; str.translate leaves the
+# characters it does not hold as they are, so it is extended with each new text's characters.
+_FOLDS, _SEEN = {}, set()
+
+
+def _fold_table(text):
+    new = set(text) - _SEEN
+    for char in new:
+        form = _folded_char(char)
+        if form != char:
+            _FOLDS[ord(char)] = form
+    _SEEN.update(new)
+    return _FOLDS
+
+
 def _folded_char(char):
     if char.isspace():
         return ""
@@ -131,7 +164,7 @@ def _folded_char(char):
 
 def fold(text):
     """The text with blanks removed and each character in its one-character NFKC form."""
-    return text.translate({ord(c): _folded_char(c) for c in set(text)})
+    return text.translate(_fold_table(text))
 
 
 class FoldedText:
@@ -139,18 +172,27 @@ class FoldedText:
 
     def __init__(self, text):
         self.text = text
-        table = {ord(c): _folded_char(c) for c in set(text)}
+        table = _fold_table(text)
         self.folded = text.translate(table)
         dropped = np.array([code for code, form in table.items() if form == ""], dtype=np.uint64)
         self.positions = np.flatnonzero(~np.isin(code_points(text), dropped))
+        self._index = self._positions = None
 
-    def find_all(self, phrase):
-        """(start, end) in the text of every place whose folded form is the folded phrase."""
-        folded = fold(phrase)
-        if not folded:
-            return []
-        return [(int(self.positions[s]), int(self.positions[s + len(folded) - 1]) + 1)
-                for s in _find_by_scanning(self.folded, folded)]
+    def find_all(self, phrases):
+        """For each phrase, (start, end) in the text of every place whose folded form is the
+        folded phrase."""
+        if self._index is None:
+            self._index = TextIndex(self.folded)
+        joined = "\0".join(phrases)  # folded in one call; NUL folds to itself
+        folded = fold(joined).split("\0") if joined.count("\0") == len(phrases) - 1 else [
+            fold(p) for p in phrases]
+        if self._positions is None:
+            self._positions = self.positions.tolist()
+        positions, found = self._positions, []
+        for phrase, starts in zip(folded, self._index.find_all([f or "\0" for f in folded])):
+            found.append([(positions[s], positions[s + len(phrase) - 1] + 1) for s in starts]
+                          if phrase else [])
+        return found
 
     def closest(self, phrase):
         """(start, end) of the text that agrees longest with the phrase's start or its end,

@@ -64,7 +64,8 @@ def find(args, text, sections):
     if len(phrases) < len(args.find):
         raise JobError(None, "arguments", "--find needs a phrase; an empty one finds nothing")
     found = []
-    for phrase, (spans, exact) in zip(phrases, doc.occurrences(phrases)):
+    for phrase, occurrences in zip(phrases, doc.occurrences(phrases)):
+        spans, exact = doc.spans(phrase, occurrences)
         found.append({"text": phrase, "exact": exact, "occurrences": [
             {"start": s, "end": e, "section": doc.section_of(s), "context": doc.around(s, e),
              "matched": text[s:e]} for s, e in spans]})
