@@ -6,8 +6,9 @@ from .phrases import DocumentText, Unanchored, anchor_target, choose
 
 
 def needs_anchoring(mark):
-    return getattr(mark, "target", None) is not None or getattr(mark, "reason", None) is not None \
-        or ("text" in mark and "start" not in mark)
+    """Whether a record is placed by its text or its annotation's target rather than by its
+    start and end (a record read from an annotation is an AnnotationMark, no plain dict)."""
+    return type(mark) is not dict or ("text" in mark and "start" not in mark)
 
 
 def _name(index, mark):
@@ -38,12 +39,18 @@ def anchor_marks(marks, text, sections, html, marks_name="MARKS.json", skip_unpl
             placed.append(mark)
             continue
         found = looked_up.get(index, ([], True))
-        start = _plain_pick(mark, found)
-        if start is not None:  # the common case, without building the occurrences' spans
-            record = dict(mark)
-            record["start"], record["end"] = start, start + len(quotes[index])
-            placed.append(record)
-            continue
+        starts, exact = found
+        # The common case, without building the occurrences' spans: a plain record whose text
+        # occurs once, or whose occurrence is there.
+        if exact and type(mark) is dict and _CHOOSING.isdisjoint(mark):
+            occurrence = mark.get("occurrence")
+            if (len(starts) == 1 and occurrence is None) or (
+                    occurrence is not None and occurrence <= len(starts)):
+                start = starts[0 if occurrence is None else occurrence - 1]
+                record = dict(mark)
+                record["start"], record["end"] = start, start + len(quotes[index])
+                placed.append(record)
+                continue
         try:
             spans, exact = doc.spans(quotes.get(index, ""), found)
             if getattr(mark, "target", None) is not None:
@@ -71,15 +78,3 @@ def anchor_marks(marks, text, sections, html, marks_name="MARKS.json", skip_unpl
 
 # The keys of a phrase record that make its choice more than "the only one" or "the Nth".
 _CHOOSING = frozenset(("prefix", "suffix", "section", "all"))
-
-
-def _plain_pick(mark, found):
-    """The start a plain phrase record (text, perhaps occurrence) takes among its exact
-    occurrences, or None when the record needs choose()."""
-    starts, exact = found
-    if not exact or type(mark) is not dict or not _CHOOSING.isdisjoint(mark):
-        return None
-    occurrence = mark.get("occurrence")
-    if occurrence is None:
-        return starts[0] if len(starts) == 1 else None
-    return starts[occurrence - 1] if occurrence <= len(starts) else None

@@ -14,7 +14,7 @@ import unicodedata
 
 import numpy as np
 
-WINDOW = 4
+WINDOW = 6
 # Windows of a phrase whose counts are compared to find its rarest.
 SAMPLED = 4
 _BASE = np.uint64(0x9E3779B97F4A7C15)
@@ -173,9 +173,20 @@ class FoldedText:
     def __init__(self, text):
         self.text = text
         table = _fold_table(text)
-        self.folded = text.translate(table)
-        dropped = np.array([code for code, form in table.items() if form == ""], dtype=np.uint64)
-        self.positions = np.flatnonzero(~np.isin(code_points(text), dropped))
+        codes = code_points(text).astype(np.uint32)
+        # Every fold is one character or none: done on the code points, in place.
+        changed = np.array([c for c in table if table[c]], dtype=np.uint32)
+        into = np.array([ord(table[c]) for c in changed.tolist()], dtype=np.uint32)
+        dropped = np.array([c for c in table if not table[c]], dtype=np.uint32)
+        if len(changed):
+            order = np.argsort(changed)
+            changed, into = changed[order], into[order]
+            at = np.minimum(np.searchsorted(changed, codes), len(changed) - 1)
+            hit = changed[at] == codes
+            codes[hit] = into[at[hit]]
+        kept = ~np.isin(codes, dropped) if len(dropped) else np.ones(len(codes), dtype=bool)
+        self.positions = np.flatnonzero(kept)
+        self.folded = codes[kept].astype("<u4").tobytes().decode("utf-32-le")
         self._index = self._positions = None
 
     def find_all(self, phrases):
