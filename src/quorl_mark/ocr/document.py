@@ -418,14 +418,17 @@ def ocr_pdf(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, referen
 OPTIONS = {"auto": "auto", "always": "all"}  # --ocr value -> pages; "never" reads no page
 
 
-def first_page_first(pdf_bytes, name, mode, check):
+def first_page_first(pdf_bytes, name, mode, check, step=None, reference=None):
     """``pdf_bytes`` with its first page read alone, once ``check(text)`` of what was read there
     raised nothing, and the warnings of that reading. A scan given with another publication's
     HTML is refused by its first page's publication number before its other pages cost their
-    OCR. With --ocr auto the page read stays read; --ocr always reads it again with the others."""
+    OCR. With --ocr auto the page read stays read; --ocr always reads it again with the others.
+    ``step()`` is called once the page is read."""
     with pymupdf.open("pdf", pdf_bytes) as doc:
         single = _page_pdf(doc, 0)
-    first = ocr_document(single, pages=OPTIONS[mode], jobs=1, name=name)
+    first = ocr_document(single, pages=OPTIONS[mode], jobs=1, name=name, reference=reference)
+    if step is not None:
+        step()
     with pymupdf.open("pdf", first.pdf) as read:
         check(read[0].get_text())
         if mode != "auto":
@@ -453,12 +456,16 @@ def for_job(pdf_bytes, name, mode, jobs=None, progress=None, patent_text=None, f
         numbers = pages_to_read(doc, OPTIONS[mode])
         if not numbers:
             return pdf_bytes, []
+    reference = patent_text() if patent_text is not None else None
     first_warnings = []
     if first_page is not None and 0 in numbers and len(numbers) > 1:
-        pdf_bytes, first_warnings = first_page_first(pdf_bytes, name, mode, first_page)
+        # One progress over every page, the first one read alone included.
+        step = progress(len(numbers) + (mode != "auto")) if progress is not None else None
+        pdf_bytes, first_warnings = first_page_first(pdf_bytes, name, mode, first_page, step,
+                                                     reference)
+        progress = None if step is None else (lambda total: step)
     result = ocr_document(pdf_bytes, pages=OPTIONS[mode], jobs=jobs, name=name,
-                          progress=progress,
-                          reference=patent_text() if patent_text is not None else None)
+                          progress=progress, reference=reference)
     return result.pdf, first_warnings + result.warnings(name)
 
 
