@@ -7,7 +7,8 @@ import pytest
 
 import patents
 from patent_files import spread_marks
-from quorl_mark.commands import extract as extract_cli, mark as mark_cli
+from quorl_mark.commands import extract as extract_cli
+from test_marks_phrases import mark
 
 FIELDS = ("start", "end", "type", "title", "content", "info")
 
@@ -19,15 +20,6 @@ def patent(tmp_path_factory):
     (folder / "p.html").write_text(made.html, encoding="utf-8")
     (folder / "p.pdf").write_bytes(made.pdf)
     return folder, made.html
-
-
-def mark(folder, data, *options):
-    (folder / "in.json").write_text(json.dumps(data, ensure_ascii=False), encoding="utf-8")
-    out = folder / "out.json"
-    status = mark_cli.main([str(folder / "p.html"), str(folder / "p.pdf"), str(folder / "in.json"),
-                            "-o", str(folder / "out.pdf"), "--marks-out", str(out), "-q",
-                            *options])
-    return status, json.loads(out.read_text(encoding="utf-8")) if status == 0 else None
 
 
 def test_quorls_own_export_comes_back_as_the_marks_it_read(patent, capsys):
@@ -97,7 +89,8 @@ def test_every_selector_a_client_writes_lands_on_the_stretch(patent, stretch, fo
     assert placed[0]["annotation"] == "urn:x:1" and placed[0]["rects"]
 
 
-@pytest.mark.parametrize("body, fields", [
+# Bodies a client writes and the (type, title, content) they make.
+BODIES = [
     ([], ("cth", "", "")),
     ({"type": "TextualBody", "value": "par", "purpose": "tagging"}, ("par", "", "")),
     ([{"value": "imgig", "purpose": "tagging"}, {"value": "看这里", "purpose": "commenting"}],
@@ -105,29 +98,24 @@ def test_every_selector_a_client_writes_lands_on_the_stretch(patent, stretch, fo
     ([{"value": "equal", "purpose": "tagging"}, {"value": "7", "purpose": "identifying"},
       {"value": "important", "purpose": "tagging"}], ("equal", "7", "")),
     ({"type": "TextualBody", "value": "a note"}, ("cth", "", "a note")),
-])
-def test_the_bodies_make_the_mark(patent, stretch, body, fields):
-    folder, _ = patent
-    start, end, at, _, _ = stretch
-    selector = {"type": "TextPositionSelector", "start": at, "end": at + end - start}
-    status, placed = mark(folder, annotation(selector, body))
-    assert status == 0
-    assert (placed[0]["type"], placed[0]["title"], placed[0]["content"]) == fields
+]
 
 
 @pytest.mark.parametrize("container", ["list", "page", "collection"])
-def test_every_container_gives_its_annotations(patent, stretch, container):
+def test_every_container_gives_its_annotations_their_bodies_make_the_marks(patent, stretch,
+                                                                            container):
     folder, _ = patent
     start, end, at, _, _ = stretch
     items = [annotation({"type": "TextPositionSelector", "start": at + i, "end": at + i + 4},
-                        id="urn:x:%d" % i) for i in range(3)]
+                        body, id="urn:x:%d" % i) for i, (body, _) in enumerate(BODIES)]
     page = {"type": "AnnotationPage", "items": items[:2],
             "next": {"type": "AnnotationPage", "items": items[2:]}}
     data = {"list": items, "page": page,
             "collection": {"@context": "http://www.w3.org/ns/anno.jsonld",
                            "type": "AnnotationCollection", "first": page}}[container]
     status, placed = mark(folder, data)
-    assert status == 0 and [m["start"] for m in placed] == [start, start + 1, start + 2]
+    assert status == 0 and [m["start"] for m in placed] == list(range(start, start + 5))
+    assert [(m["type"], m["title"], m["content"]) for m in placed] == [f for _, f in BODIES]
 
 
 @pytest.mark.parametrize("target, reason", [
