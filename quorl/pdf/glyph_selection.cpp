@@ -82,6 +82,13 @@ bool near(const Box& a, const Box& b, double tolerance) {
          std::fabs(a.x1 - b.x1) <= tolerance && std::fabs(a.y1 - b.y1) <= tolerance;
 }
 
+// A line's glyph box against the page's: the same but for the right edge, which the line may
+// have cut short where the next character begins.
+bool within(const Box& page, const Box& line, double tolerance) {
+  return std::fabs(page.x0 - line.x0) <= tolerance && std::fabs(page.y0 - line.y0) <= tolerance &&
+         std::fabs(page.y1 - line.y1) <= tolerance && line.x1 <= page.x1 + tolerance;
+}
+
 }  // namespace
 
 bool quad_holds(const Quad& quad, const Point& point) {
@@ -128,7 +135,7 @@ std::size_t glyphs_not_on_page(const std::vector<SelectableLine>& lines,
     for (; it != sorted.end() && it->code_point == glyph.code_point &&
            it->box.y0 <= glyph.box.y0 + tolerance;
          ++it) {
-      if (near(it->box, glyph.box, tolerance)) return true;
+      if (within(it->box, glyph.box, tolerance)) return true;
     }
     return std::any_of(page_images.begin(), page_images.end(),
                        [&](const Box& image) { return near(image, glyph.box, tolerance); });

@@ -57,8 +57,9 @@ std::vector<Stretch> stretches_at_point(const std::vector<SelectableLine>& lines
 
 // How many characters of `lines` a page does not show: a character is on the page when the page
 // has a glyph of the same code point whose box lies within `tolerance` points of its box on
-// every edge, or an image whose box does (a line reads an image as characters that all carry
-// the image's box).
+// every edge but the right, which may end anywhere short of the page's (a line cuts a box where
+// the next character begins), or an image whose box does (a line reads an image as characters
+// that all carry the image's box).
 std::size_t glyphs_not_on_page(const std::vector<SelectableLine>& lines,
                                const std::vector<SelectableGlyph>& page_glyphs,
                                const std::vector<Box>& page_images, double tolerance);

@@ -10,4 +10,25 @@ std::u32string text_of(const TextLine& line) {
   return text;
 }
 
+namespace {
+
+// Positions written in single precision put boxes that touch up to a few hundred-thousandths of
+// a point into each other; such boxes do not overlap.
+constexpr double kRounding = 0.01;
+
+}  // namespace
+
+std::vector<std::size_t> end_boxes_at_next_glyph(std::vector<Glyph>& glyphs) {
+  std::vector<std::size_t> cut;
+  for (std::size_t i = 0; i + 1 < glyphs.size(); ++i) {
+    Box& box = glyphs[i].box;
+    const double next = glyphs[i + 1].box.x0;
+    if (box.x0 < next && next < box.x1 - kRounding) {
+      box.x1 = next;
+      cut.push_back(i);
+    }
+  }
+  return cut;
+}
+
 }  // namespace quorl::pdf

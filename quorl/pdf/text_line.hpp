@@ -1,6 +1,7 @@
 // A line of a page's text as the core sees it: where it stands and what each of its characters is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,5 +27,14 @@ struct TextLine {
 
 // The line's text: one code point per glyph, in order.
 std::u32string text_of(const TextLine& line);
+
+// Ends every glyph box that reaches into the next glyph's where that glyph begins, and returns
+// the indexes of the boxes so cut, ascending. Older publications set full-width punctuation
+// half-width while the font still reports a full em for it; the box would then claim most of
+// the character after it, in rectangles drawn over the text and in what a reader's highlight
+// selects. A box the next one starts at or before (the same box, text drawn twice, the next
+// piece of a band further left) is kept, and boxes that do not overlap (by more than a
+// hundredth of a point, which is rounding) are not touched.
+std::vector<std::size_t> end_boxes_at_next_glyph(std::vector<Glyph>& glyphs);
 
 }  // namespace quorl::pdf
