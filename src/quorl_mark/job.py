@@ -246,7 +246,8 @@ def _place(converter, mark, text_length):
                         "character the PDF shows (its text there is only in the HTML)"
                         % ("s" if len(lines) > 1 else "", ", ".join(map(str, lines)))) from None
     page_number, *rect = mark["rects"][0]
-    page = converter.pdfdoc.doc[page_number].rect
+    # Marks stand in the page's own coordinates, which its /Rotate turns only when shown.
+    page = converter.pdfdoc.doc[page_number].cropbox
     off_page = label_off_page(mark, rect, page.width, page.height)
     if off_page:
         raise _Unplaced(off_page)

@@ -123,6 +123,21 @@ def _misplaced(rect, page):
             "points" % (x, y, box.width, box.height))
 
 
+def _written_rect(page, annot):
+    """The annotation's /Rect as the file writes it, in the page's coordinates (unrotated, y
+    downwards from the crop box's top left), or None when it is no rectangle of numbers."""
+    try:
+        kind, value = page.parent.xref_get_key(annot.xref, "Rect")
+        numbers = [float(v) for v in value.strip("[]").split()] if kind == "array" else []
+    except (ValueError, RuntimeError):
+        return None
+    if len(numbers) != 4:
+        return None
+    x0, y0, x1, y1 = numbers
+    left, top = page.cropbox.x0, page.mediabox.y1 - page.cropbox.y0
+    return (min(x0, x1) - left, top - max(y0, y1), max(x0, x1) - left, top - min(y0, y1))
+
+
 def read_annotations(page):
     """The annotations of a PyMuPDF page."""
     annotations = []
@@ -130,14 +145,20 @@ def read_annotations(page):
         kind = annot.type[1]
         info = annot.info
         quads = []
+        rect = tuple(float(v) for v in annot.rect)
         if kind in TEXT_MARKUP_KINDS:
             corners = [(float(x), float(y)) for x, y in (annot.vertices or [])]
             quads = [tuple(corners[i:i + 4]) for i in range(0, len(corners) - 3, 4)]
+            if not corners:
+                # Text markup may leave /QuadPoints out; its /Rect is then its one quad.
+                # MuPDF bounds text markup by its quads, so it gives no rectangle for it.
+                rect = _written_rect(page, annot) or rect
+                x0, y0, x1, y1 = rect
+                quads = [((x0, y0), (x1, y0), (x0, y1), (x1, y1))]
             # A quad of a damaged file may not be a place on the page: it selects nothing.
             quads = [q for q in quads if all(map(math.isfinite, itertools.chain(*q)))]
         colors = annot.colors or {}
         color = colors.get("stroke") or colors.get("fill") or None
-        rect = tuple(float(v) for v in annot.rect)
         annotations.append(Annotation(
             page=page.number, order=order, kind=kind, author=info.get("title") or "",
             subject=info.get("subject") or "", content=info.get("content") or "",
