@@ -19,7 +19,8 @@ LAYERS = [
     ("the capabilities the job runs", ["quorl_mark.ocr", "quorl_mark.review"]),
     ("the shared modules", ["quorl_mark.inputs", "quorl_mark.outputs", "quorl_mark.errors",
                             "quorl_mark.vocabulary", "quorl_mark.diagnostics",
-                            "quorl_mark.children", "quorl_mark.worker"]),
+                            "quorl_mark.children", "quorl_mark.worker",
+                            "quorl_mark.anchoring"]),
 ]
 OPEN_LAYERS = {0, len(LAYERS) - 1}
 
