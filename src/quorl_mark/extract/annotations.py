@@ -149,11 +149,11 @@ def read_annotations(page):
         if kind in TEXT_MARKUP_KINDS:
             corners = [(float(x), float(y)) for x, y in (annot.vertices or [])]
             quads = [tuple(corners[i:i + 4]) for i in range(0, len(corners) - 3, 4)]
-            if not corners:
+            written = None if corners else _written_rect(page, annot)
+            if written:
                 # Text markup may leave /QuadPoints out; its /Rect is then its one quad.
                 # MuPDF bounds text markup by its quads, so it gives no rectangle for it.
-                rect = _written_rect(page, annot) or rect
-                x0, y0, x1, y1 = rect
+                rect = x0, y0, x1, y1 = written
                 quads = [((x0, y0), (x1, y0), (x0, y1), (x1, y1))]
             # A quad of a damaged file may not be a place on the page: it selects nothing.
             quads = [q for q in quads if all(map(math.isfinite, itertools.chain(*q)))]
