@@ -265,4 +265,8 @@ def _realigned_opcodes(
 # The sequence matcher's opcodes of two texts (difflib's, autojunk off), without a log line.
 def _opcodes(a_text: str, b_text: str) -> List[Tuple[str, int, int, int, int]]: ...
 
+# draw() called with a drawing session open on doc: its pages loaded once and the annotation
+# names on each page kept, so that drawing many marks costs linear time; returns draw()'s result.
+def _drawing_session(doc: fitz.Document, draw: Any) -> Any: ...
+
 __test__: Dict[str, Any]

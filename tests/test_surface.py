@@ -232,7 +232,8 @@ def parameters(function):
 PACKAGE_HELPERS = ["_find_rules", "_ink_boxes",  # quorl_mark.ocr.page
                    "_raw_text_of_page",  # tests/test_pdf_raw_text.py
                    "_realigned_opcodes",  # quorl_mark.review.views
-                   "_opcodes"]  # quorl_mark.ocr.proofread
+                   "_opcodes",  # quorl_mark.ocr.proofread
+                   "_drawing_session"]  # quorl_mark.job
 
 
 def public_names():

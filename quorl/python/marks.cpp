@@ -9,6 +9,7 @@
 #include "quorl/marks/vocabulary.hpp"
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/convert.hpp"
+#include "quorl/python/drawing_session.hpp"
 #include "quorl/python/pyclass.hpp"
 #include "quorl/python/pymupdf_access.hpp"
 
@@ -351,7 +352,7 @@ class LinePages {
     const bool same = page_ && PyLong_CheckExact(number.ptr()) &&
                       PyLong_CheckExact(number_.ptr()) && number.equal(number_);
     if (!same) {
-      page_ = page_of(pdfdoc_, number);
+      page_ = marking_page(pdfdoc_, number);
       number_ = number;
     }
     return page_;
@@ -390,7 +391,7 @@ void par_addmarker(const py::object& self, const py::object& pdfdoc) {
 // The page and the marked rectangle of the first line (for a figure: its image).
 std::pair<py::object, py::object> first_position(const py::object& self, const py::object& pdfdoc) {
   py::object first = item(self.attr("position"), 0);
-  return {page_of(pdfdoc, item(first, 0)), item(first, 1)};
+  return {marking_page(pdfdoc, item(first, 0)), item(first, 1)};
 }
 
 void image_marker_init(const py::object& cls, const py::object& self, const py::args& args,
@@ -430,7 +431,7 @@ void imgig_addmarker(const py::object& self, const py::object& pdfdoc) {
 
 void flag_addmarker(const py::object& self, const py::object& pdfdoc) {
   py::dict claims_info = annotation_info(marks::kFlagSubject, py::str(marks::kClaimsFlagText));
-  py::object claims_page = page_of(pdfdoc, py::int_(marks::kClaimsFlagPage));
+  py::object claims_page = marking_page(pdfdoc, py::int_(marks::kClaimsFlagPage));
   const auto& claims_box = marks::kClaimsFlagBox;
   module_global("_add_flag_mark")(
       claims_page, py::make_tuple(claims_box[0], claims_box[1], claims_box[2], claims_box[3]),

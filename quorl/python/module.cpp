@@ -2,6 +2,7 @@
 #include <pybind11/pybind11.h>
 
 #include "quorl/python/bindings.hpp"
+#include "quorl/python/drawing_session.hpp"
 #include "quorl/python/pyclass.hpp"
 #include "quorl/python/raw_text_page.hpp"
 
@@ -26,5 +27,6 @@ PYBIND11_MODULE(quorl, m) {
   bind_page_image(m);
   bind_raw_text_page(m);
   bind_align_helpers(m);
+  bind_drawing_session(m);
   m.attr("__test__") = py::dict();
 }

@@ -7,6 +7,7 @@
 #include "quorl/marks/vocabulary.hpp"
 #include "quorl/python/convert.hpp"
 #include "quorl/python/diagnostics.hpp"
+#include "quorl/python/drawing_session.hpp"
 #include "quorl/python/pyclass.hpp"
 
 namespace quorl::python {
@@ -58,7 +59,11 @@ void def_pdf_marking(const py::object& pdf_document_class) {
       pdf_document_class, "get_marked_file",
       [](py::object self, py::object marklist) -> py::object {
         py::object make = self.attr("make_mark");
-        for (py::handle mark : py::iter(marklist)) make(mark);
+        {
+          // Closed before writing: it gives the pages their annotations back.
+          DrawingSession session(self.attr("doc"));
+          for (py::handle mark : py::iter(marklist)) make(mark);
+        }
         return self.attr("doc").attr("write")();
       },
       py::arg("marklist"), method_doc({"获取标注pdf文件"}).c_str());
