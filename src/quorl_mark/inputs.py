@@ -16,6 +16,9 @@ from .vocabulary import ALIASES, MARK_TYPES, SECTIONS, drawn_type
 # with drawings is some 10 MB), low enough that a device or a wrong file given by mistake is
 # refused before it fills the memory. The commands' --help states them.
 MAX_INPUT_BYTES = {"html": 64_000_000, "pdf": 512_000_000, "json": 64_000_000}
+# The most mark records a marks file may hold: a thousand times what a patent is usually given,
+# drawn in about a minute (bench/bench_many_marks.py). Refused before any record is checked.
+MAX_MARKS = 100_000
 
 # Byte order marks, longest first: a UTF-32 mark begins with the UTF-16 one.
 _BOMS = ((codecs.BOM_UTF32_LE, "utf-32-le"), (codecs.BOM_UTF32_BE, "utf-32-be"),
@@ -445,6 +448,14 @@ def label_off_page(mark, rect, page_width, page_height):
                                                    page_height, hint))
 
 
+def refuse_too_many(marks, path):
+    if len(marks) > MAX_MARKS:
+        raise JobError(path, "read", "holds {:,} marks, more than the {:,} a marks file may "
+                       "hold; split it into several files and mark one after the other"
+                       .format(len(marks), MAX_MARKS))
+    return marks
+
+
 def parse_marks(data, path):
     try:
         marks = json.loads(data.decode("utf-8-sig"))
@@ -461,11 +472,12 @@ def parse_marks(data, path):
     from .anchoring import web_annotations
 
     if web_annotations.is_web_annotation(marks):
-        return web_annotations.marks_of(marks, path)
+        return refuse_too_many(web_annotations.marks_of(marks, path), path)
     if not isinstance(marks, list):
         raise JobError(path, "read", "expected a JSON list of mark records, found %s (W3C Web "
                        "Annotations are read too: an object whose type is Annotation, "
                        "AnnotationPage or AnnotationCollection)" % type(marks).__name__)
+    refuse_too_many(marks, path)
     for index, mark in enumerate(marks):
         check_mark(index, mark, path)
     return marks

@@ -273,15 +273,20 @@ def place_marks(converter, marks, marks_name="MARKS.json", skip_unplaced=None):
                                "marks out and draws the others") from None
             mark.update(pdflines=[], rects=[], reason=str(e))
             skip_unplaced.append("%s: %s; left out" % (marks_name, message))
-    for index, mark in enumerate(marks):
-        if "reason" in mark and not mark["rects"]:
-            continue
-        drawn = {k: v for k, v in mark.items() if k != "rects"}
-        try:
-            converter.pdfdoc.make_mark(drawn)
-        except Exception as e:
-            raise JobError(marks_name, "draw", "%s cannot be drawn: %s"
-                           % (describe(index, mark), one_line(e))) from None
+
+    def draw():
+        for index, mark in enumerate(marks):
+            if "reason" in mark and not mark["rects"]:
+                continue
+            drawn = {k: v for k, v in mark.items() if k != "rects"}
+            try:
+                converter.pdfdoc.make_mark(drawn)
+            except Exception as e:
+                raise JobError(marks_name, "draw", "%s cannot be drawn: %s"
+                               % (describe(index, mark), one_line(e))) from None
+
+    # One session for all marks: each page loaded once, its annotation names read once.
+    _quorl()._drawing_session(converter.pdfdoc.doc, draw)
     try:
         return converter.mark_pdf([])
     except Exception as e:

@@ -8,14 +8,15 @@ import sys
 import textwrap
 
 from ..errors import JobError, one_line
-from ..inputs import MAX_INPUT_BYTES, MisplacedInput, megabytes
+from ..inputs import MAX_INPUT_BYTES, MAX_MARKS, MisplacedInput, megabytes
 
 # The resolution page images may be drawn at: below it nothing is legible, above it one page of
 # A4 is some 200 million pixels.
 DPI_RANGE = (10, 1200)
 
 INPUT_LIMITS = ("Every input must be a regular file or a pipe (not a device or a directory) of at "
-                "most %s for a PDF and %s for an HTML or a marks file."
+                "most %s for a PDF and %s for an HTML or a marks file; a marks file holds at "
+                "most {:,} marks.".format(MAX_MARKS)
                 % (megabytes(MAX_INPUT_BYTES["pdf"]), megabytes(MAX_INPUT_BYTES["html"])))
 
 
