@@ -60,7 +60,9 @@ class TextIndex:
         starts = np.arange(max(0, len(text) - WINDOW + 1))
         windows = self._hashes.of(starts, WINDOW)
         self._order = np.argsort(windows)
-        self._sorted = windows[self._order]
+        # Each distinct window once, with where its places start in _order and how many.
+        self._windows, self._first, self._counts = np.unique(
+            windows[self._order], return_index=True, return_counts=True)
         self._folded = None
 
     @property
@@ -82,6 +84,8 @@ class TextIndex:
         return found
 
     def _find_long(self, phrases):
+        if not len(self._windows):  # a text shorter than a window
+            return [[] for _ in phrases]
         lengths = np.fromiter(map(len, phrases), dtype=np.int64, count=len(phrases))
         offsets = np.zeros(len(phrases), dtype=np.int64)
         np.cumsum(lengths[:-1], out=offsets[1:])
@@ -95,12 +99,9 @@ class TextIndex:
         spread = (lengths - WINDOW)[owner] // np.maximum(per_phrase - 1, 1)[owner]
         inside = (np.arange(len(owner)) - first) * spread
         windows = joined.of(offsets[owner] + inside, WINDOW)
-        # Looked up in sorted order, which keeps the binary searches in the cache.
-        by_value = np.argsort(windows)
-        low, counts = np.empty_like(by_value), np.empty_like(by_value)
-        ordered = windows[by_value]
-        low[by_value] = np.searchsorted(self._sorted, ordered, "left")
-        counts[by_value] = np.searchsorted(self._sorted, ordered, "right") - low[by_value]
+        at = np.minimum(np.searchsorted(self._windows, windows), len(self._windows) - 1)
+        there = self._windows[at] == windows
+        low, counts = self._first[at], np.where(there, self._counts[at], 0)
         # The rarest window of each phrase: the first of its group once sorted by count.
         ranked = np.lexsort((counts, owner))
         rarest = ranked[np.cumsum(per_phrase) - per_phrase]
