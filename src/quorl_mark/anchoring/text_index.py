@@ -208,7 +208,7 @@ class FoldedText:
 
     def closest(self, phrase):
         """(start, end) of the text that agrees longest with the phrase's start or its end,
-        or None when not even one character of it is there."""
+        or None when no stretch of a third of it (and at least two characters) is there."""
         folded = fold(phrase)
         best = None
         for from_end in (False, True):
@@ -220,7 +220,7 @@ class FoldedText:
                     low = middle
                 else:
                     high = middle - 1
-            if low and (best is None or low > best[0]):
+            if low >= max(2, len(folded) // 3) and (best is None or low > best[0]):
                 piece = folded[len(folded) - low:] if from_end else folded[:low]
                 at = self.folded.find(piece)
                 first = max(0, at + low - len(folded)) if from_end else at
