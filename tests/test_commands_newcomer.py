@@ -20,6 +20,11 @@ SAMPLE = {kind: os.path.join(EXAMPLES, "sample" + suffix)
           for kind, suffix in (("html", ".html"), ("pdf", ".pdf"), ("marks", "-marks.json"))}
 
 
+def sample_marks():
+    with open(SAMPLE["marks"], encoding="utf-8") as f:
+        return json.load(f)
+
+
 @pytest.fixture(scope="module")
 def work(tmp_path_factory):
     folder = tmp_path_factory.mktemp("newcomer")
@@ -30,12 +35,12 @@ def work(tmp_path_factory):
 def run_into_closed_pipe(args, folder):
     """Runs a command whose reader of standard output has gone before it writes; the files it
     is given are in ``folder``."""
-    proc = subprocess.Popen([os.path.join(BIN, args[0])]
-                            + [str(folder / a) if a[0] != "-" else a for a in args[1:]],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    proc.stdout.close()
-    err = proc.stderr.read().decode()
-    return proc.wait(timeout=300), err
+    with subprocess.Popen([os.path.join(BIN, args[0])]
+                          + [str(folder / a) if a[0] != "-" else a for a in args[1:]],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE) as proc:
+        proc.stdout.close()
+        err = proc.stderr.read().decode()
+        return proc.wait(timeout=300), err
 
 
 @pytest.mark.parametrize("args", [
@@ -47,7 +52,9 @@ def run_into_closed_pipe(args, folder):
 ])
 def test_a_closed_standard_output_ends_the_command_quietly(work, args):
     status, err = run_into_closed_pipe(args, work)
-    assert status == 141 and "error" not in err and "Exception" not in err, (status, err)
+    # argparse itself drops what it cannot write of the help; the rest end as a closed pipe
+    # ends other Unix tools.
+    assert status in ((0, 141) if "--help" in args else (141,)) and "error" not in err and "Exception" not in err, (status, err)
 
 
 @pytest.mark.parametrize("name,given,expected", [
@@ -81,7 +88,7 @@ def test_help_fits_an_80_column_terminal_and_shows_every_option_in_its_usage(nam
 
 
 def test_unknown_keys_and_a_cut_flag_label_are_warned_once_naming_the_mark(tmp_path):
-    marks = json.load(open(SAMPLE["marks"], encoding="utf-8"))
+    marks = sample_marks()
     for index in (0, 1, 4):
         marks[index]["color"] = "#ff0000"
     marks[2]["colour"] = "red"
@@ -92,7 +99,7 @@ def test_unknown_keys_and_a_cut_flag_label_are_warned_once_naming_the_mark(tmp_p
                    "-o", tmp_path / "o.pdf")
     warnings = [line for line in proc.stderr.decode().splitlines() if ": warning: " in line]
     assert proc.returncode == 0
-    assert sorted(w.split(" has the key ")[1].split(",")[0] for w in warnings if "key" in w) \
+    assert sorted(w.split(" has the key ")[1].split(",")[0] for w in warnings if " has the key " in w) \
         == ['"color"', '"colour"']
     assert any("mark 1 " in w and "as in 2 other marks" in w for w in warnings), warnings
     (cut,) = [w for w in warnings if "flag label" in w]
@@ -105,7 +112,7 @@ def test_quiet_batch_still_lists_the_patent_that_failed_and_leaves_no_empty_fold
     for name in ("good", "bad"):
         for kind, suffix in (("html", ".html"), ("pdf", ".pdf"), ("marks", ".marks.json")):
             shutil.copy(SAMPLE[kind], patents / (name + suffix))
-    marks = json.load(open(SAMPLE["marks"], encoding="utf-8"))
+    marks = sample_marks()
     (patents / "bad.marks.json").write_text(json.dumps(marks + [dict(marks[0], start=0, end=5)]))
     outdir = tmp_path / "out"
     quiet = command("quorl-batch", patents, "-o", outdir, "-q", "--jobs", "1")
@@ -149,7 +156,7 @@ def test_a_scan_with_another_patents_html_is_refused_by_its_first_page(scan, mon
 
 
 def test_the_ocr_of_a_scan_whose_marking_fails_is_kept_for_the_next_run(scan):
-    marks = json.load(open(SAMPLE["marks"], encoding="utf-8"))
+    marks = sample_marks()
     (scan / "bad.json").write_text(json.dumps(marks + [dict(marks[0], start=0, end=5)]))
     kept = scan / "scan-ocr.pdf"
     failed = command("quorl-mark", SAMPLE["html"], scan / "scan.pdf", scan / "bad.json",
