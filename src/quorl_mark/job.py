@@ -106,6 +106,43 @@ def load_html(html_text, html_name="PATENT.html"):
     return htmldoc
 
 
+# A publication's page (A4) in points, which the text regions are laid out for.
+_PUBLICATION_PAGE = (595, 842)
+
+
+def _box(rect):
+    return "x %.0f-%.0f, y %.0f-%.0f pt" % (rect[0], rect[2], rect[1], rect[3])
+
+
+def no_text_found(pdfdoc):
+    """Why a PDF gave no text in the patent's text regions, in words: what text it has, and
+    where the regions were looked for."""
+    from .review.page import page_ranges
+
+    doc = pdfdoc.doc
+    characters = sum(len("".join(page.get_text().split())) for page in doc)
+    if not characters:
+        return ("no text found: the PDF holds no text at all (a scanned PDF? --ocr auto reads "
+                "pages without text)")
+    headed = sorted({n + 1 for kind, entry in pdfdoc.parsedict.items() if kind != "abstract"
+                     for n in entry["pages"]})
+    first = doc[0].rect
+    message = ("no text found in the patent's text regions: the PDF holds %d characters of "
+               "text, none of them where a publication prints its text: the abstract on page 1 "
+               "(in two columns below the line across it, %s) and the sections within %s of "
+               "the pages whose header (%s) names them, %s"
+               % (characters, _box((pdfdoc.parsedict["abstract"]["margins"][0][0],
+                                    pdfdoc.separatemargin[3], pdfdoc.parsedict["abstract"]
+                                    ["margins"][-1][2], pdfdoc.docmargin[3])),
+                  _box(pdfdoc.docmargin), _box(pdfdoc.pagetypemargin),
+                  "pages %s" % page_ranges(headed) if headed
+                  else "found on none of its %d pages" % doc.page_count))
+    if abs(first.width - _PUBLICATION_PAGE[0]) > 60 or abs(first.height - _PUBLICATION_PAGE[1]) > 80:
+        message += ("; these regions are laid out for a publication's A4 page (%d x %d pt), and "
+                    "page 1 is %.0f x %.0f pt" % (_PUBLICATION_PAGE + (first.width, first.height)))
+    return message
+
+
 def load_converter(html_text, pdf_bytes, html_name="PATENT.html", pdf_name="PATENT.pdf"):
     """The converter of one patent, built as get_patent_converter builds it, one document at a
     time so that a failure names the file it comes from."""
@@ -118,8 +155,7 @@ def load_converter(html_text, pdf_bytes, html_name="PATENT.html", pdf_name="PATE
         raise JobError(pdf_name, "pdf", "not a patent publication laid out as expected (%s)"
                        % one_line(e)) from None
     if not pdfdoc.text:
-        raise JobError(pdf_name, "pdf", "no text found in the patent's text regions (a "
-                       "scanned PDF?)")
+        raise JobError(pdf_name, "pdf", no_text_found(pdfdoc))
     try:
         return quorl.PatentConverter(htmldoc, pdfdoc)
     except Exception as e:
@@ -323,10 +359,12 @@ def marks_json(marks):
             + "\n").encode("utf-8")
 
 
-def previews(fitz, pdf_bytes, dpi):
-    """File name -> PNG bytes of every page that carries an annotation."""
+def previews(fitz, pdf_bytes, dpi, reduced=None):
+    """File name -> PNG bytes of every page that carries an annotation; ``reduced`` as for
+    review.page.page_images."""
     return {"page-%03d.png" % (page.number + 1): png
-            for page, png in review_page.page_images(fitz, pdf_bytes, dpi, marked_only=True)}
+            for page, png, _ in review_page.page_images(fitz, pdf_bytes, dpi, marked_only=True,
+                                                        reduced=reduced)}
 
 
 def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_view=False,
@@ -407,14 +445,21 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
             if diff_view:
                 result.diff_views = views.diff_views(quorl, converter, str(html_path),
                                                      str(pdf_path))
+            reduced = {"--preview": [], "--review": []}
             if preview_dpi:
-                result.previews = previews(quorl.fitz, marked, preview_dpi)
+                result.previews = previews(quorl.fitz, marked, preview_dpi,
+                                           reduced["--preview"])
             if review_dpi:
                 result.review = review_page.review_files(
                     converter, [m for m in marks if m.get("start") is not None], marked,
                     review_dpi,
                     title="%s and %s" % (os.path.basename(html_path),
-                                         os.path.basename(pdf_path)))
+                                         os.path.basename(pdf_path)),
+                    reduced=reduced["--review"])
+            for option, dpi in (("--preview", preview_dpi), ("--review", review_dpi)):
+                warning = review_page.reduced_warning(option, dpi, reduced[option])
+                if warning:
+                    warnings.append(warning)
             refuse_damaged(reports, pdf_path, doc)
             lap("views")
         except Exception as e:

@@ -14,6 +14,7 @@ replaced (the HTML's flagged, the PDF's after it).
 """
 import base64
 import hashlib
+import math
 from collections import defaultdict
 
 from .assets import SCRIPT, STYLE
@@ -53,17 +54,70 @@ PAGE = """<!DOCTYPE html>
 """
 
 
-def page_images(fitz, pdf_bytes, dpi, marked_only=False):
-    """(PyMuPDF page, PNG bytes) of every page of a PDF, or of those that carry an annotation;
-    a page is valid until the next one is taken."""
+# The most pixels one page image may have: an A4 page at the highest --dpi (1200) has 139
+# million. MuPDF refuses an image of more than 2 GB (some 700 million pixels); a page that large
+# at the --dpi asked is drawn at the resolution that keeps within this instead.
+MAX_PAGE_IMAGE_PIXELS = 150_000_000
+
+
+def image_dpi(page, dpi):
+    """The resolution ``page``'s image is drawn at: ``dpi``, or less for a page so large that
+    its image would have more than MAX_PAGE_IMAGE_PIXELS."""
+    pixels = page.rect.width * page.rect.height * (dpi / 72) ** 2
+    if pixels <= MAX_PAGE_IMAGE_PIXELS:
+        return dpi
+    # A whole number, as PyMuPDF takes it; MuPDF rounds the image's edges outward by a pixel.
+    return max(math.floor(dpi * math.sqrt(MAX_PAGE_IMAGE_PIXELS / pixels) * 0.999), 1)
+
+
+def page_images(fitz, pdf_bytes, dpi, marked_only=False, reduced=None):
+    """(PyMuPDF page, PNG bytes, resolution) of every page of a PDF, or of those that carry an
+    annotation; a page is valid until the next one is taken. A page drawn below ``dpi`` (see
+    image_dpi) is appended to ``reduced`` as (page number from 1, resolution, width, height)."""
     doc = fitz.open("pdf", pdf_bytes)
     try:
         for page in doc:
             if marked_only and page.first_annot is None:
                 continue
-            yield page, page.get_pixmap(dpi=dpi).tobytes("png")
+            page_dpi = image_dpi(page, dpi)
+            if page_dpi < dpi and reduced is not None:
+                reduced.append((page.number + 1, page_dpi, page.rect.width, page.rect.height))
+            yield page, page.get_pixmap(dpi=page_dpi).tobytes("png"), page_dpi
     finally:
         doc.close()
+
+
+def page_ranges(numbers):
+    """"3, 6-9" for [3, 6, 7, 8, 9]."""
+    runs = []
+    for number in numbers:
+        if runs and number == runs[-1][1] + 1:
+            runs[-1][1] = number
+        else:
+            runs.append([number, number])
+    return ", ".join(str(a) if a == b else "%d-%d" % (a, b) for a, b in runs)
+
+
+def reduced_warning(option, dpi, reduced):
+    """The warning about the pages ``option``'s images show below ``dpi`` (see page_images), or
+    None."""
+    if not reduced:
+        return None
+    number, _, width, height = max(reduced, key=lambda r: r[2] * r[3])
+    lowest = min(r[1] for r in reduced)
+    size = ("would be %d x %d pixels, more than the %d million a page image may have"
+            % (round(width * dpi / 72), round(height * dpi / 72),
+               MAX_PAGE_IMAGE_PIXELS // 1_000_000))
+    hint = ("; --dpi %d or lower draws every page at one resolution" % lowest
+            if lowest >= 10 else "")
+    if len(reduced) == 1:
+        return ("%s: page %d (%.0f x %.0f pt) is too large for an image at %d dpi: it %s; it is "
+                "drawn at %d dpi instead%s" % (option, number, width, height, dpi, size, lowest,
+                                               hint))
+    return ("%s: pages %s are too large for images at %d dpi (the largest, page %d, %.0f x %.0f "
+            "pt, %s); they are drawn at lower resolutions, down to %d dpi%s"
+            % (option, page_ranges([r[0] for r in reduced]), dpi, number, width, height, size,
+               lowest, hint))
 
 
 def type_class(mark):
@@ -228,10 +282,10 @@ def _outline(fitz, page, number, mark, rect):
                 100 * box.height / height))
 
 
-def review_files(converter, marks, pdf_bytes, dpi, title="Review"):
+def review_files(converter, marks, pdf_bytes, dpi, title="Review", reduced=None):
     """Relative file name -> bytes of the review page of a patent: ``index.html`` and the image
     of every page of the marked PDF at ``dpi``. ``marks`` are the placed marks (with their
-    "pdflines" and "rects"), ``pdf_bytes`` the marked PDF."""
+    "pdflines" and "rects"), ``pdf_bytes`` the marked PDF; ``reduced`` as for page_images."""
     import quorl
 
     fitz = quorl.fitz
@@ -241,7 +295,7 @@ def review_files(converter, marks, pdf_bytes, dpi, title="Review"):
         for rect in mark["rects"]:
             outlines[rect[0]].append((number, mark, rect))
     figures = []
-    for page, png in page_images(fitz, pdf_bytes, dpi):
+    for page, png, page_dpi in page_images(fitz, pdf_bytes, dpi, reduced=reduced):
         name = PAGE_IMAGE % (page.number + 1)
         files[name] = png
         width, height = page.rect.width, page.rect.height
@@ -249,8 +303,8 @@ def review_files(converter, marks, pdf_bytes, dpi, title="Review"):
             '<figure class="pg" id="pg%d" style="aspect-ratio:%.2f/%.2f"><img src="%s" '
             'loading="lazy" width="%d" height="%d" alt="page %d">%s<figcaption>%d / %d'
             '</figcaption></figure>'
-            % (page.number + 1, width, height, name, round(width * dpi / 72),
-               round(height * dpi / 72), page.number + 1,
+            % (page.number + 1, width, height, name, round(width * page_dpi / 72),
+               round(height * page_dpi / 72), page.number + 1,
                "".join(_outline(fitz, page, n, m, r) for n, m, r in outlines[page.number]),
                page.number + 1, page.parent.page_count))
     pages_marked = len(outlines)
