@@ -46,3 +46,24 @@ def model_page_texts(pdfdoc):
     for line in pdfdoc.lines:
         texts[line["page"]] += line["text"] + "\n"
     return texts
+
+
+def _page_chars(page):
+    """(character, x of its origin, its baseline's y, size) of a PyMuPDF page, blanks left out."""
+    return [(char["c"], char["origin"][0], char["origin"][1], span["size"])
+            for block in page.get_text("rawdict")["blocks"] for line in block.get("lines", ())
+            for span in line["spans"] for char in span["chars"] if not char["c"].isspace()]
+
+
+def char_offsets(truth_page, found_page):
+    """How far (in em) each character of ``found_page`` that agrees with ``truth_page``'s
+    text stands from the same character there, the two texts aligned by difflib."""
+    import difflib
+
+    truth, found = _page_chars(truth_page), _page_chars(found_page)
+    matcher = difflib.SequenceMatcher(None, [c[0] for c in truth], [c[0] for c in found],
+                                      autojunk=False)
+    return [abs(found[j][1] - truth[i][1]) / truth[i][3]
+            for tag, i1, i2, j1, j2 in matcher.get_opcodes() if tag == "equal"
+            for i, j in zip(range(i1, i2), range(j1, j2))
+            if abs(found[j][2] - truth[i][2]) < truth[i][3]]
