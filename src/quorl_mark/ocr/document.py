@@ -459,7 +459,9 @@ def for_job(pdf_bytes, name, mode, jobs=None, progress=None, patent_text=None, f
     reference = patent_text() if patent_text is not None else None
     first_warnings = []
     if first_page is not None and 0 in numbers and len(numbers) > 1:
-        # One progress over every page, the first one read alone included.
+        # One progress over every page, the first one read alone included, announced once
+        # Tesseract is known to be there.
+        tessdata_for(LANGUAGE)
         step = progress(len(numbers) + (mode != "auto")) if progress is not None else None
         pdf_bytes, first_warnings = first_page_first(pdf_bytes, name, mode, first_page, step,
                                                      reference)
