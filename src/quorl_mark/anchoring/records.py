@@ -5,12 +5,6 @@ from ..inputs import describe
 from .phrases import DocumentText, Unanchored, anchor_target, choose
 
 
-def needs_anchoring(mark):
-    """Whether a record is placed by its text or its annotation's target rather than by its
-    start and end (a record read from an annotation is an AnnotationMark, no plain dict)."""
-    return type(mark) is not dict or ("text" in mark and "start" not in mark)
-
-
 def _name(index, mark):
     return getattr(mark, "name", "") or describe(index, mark)
 
@@ -20,18 +14,23 @@ def anchor_marks(marks, text, sections, html, marks_name="MARKS.json", skip_unpl
     that cannot be placed raises a JobError naming it, unless ``skip_unplaced`` is a list: then
     it keeps no start and end, gets empty "pdflines" and "rects" and a "reason", and a warning
     naming it is appended to the list. ``sections`` are (id, start, end) of the document text;
-    ``html`` is the HTML source, whose browser text annotation positions count."""
-    pending = {i for i, mark in enumerate(marks) if needs_anchoring(mark)}
-    if not pending:
-        return marks, []
-    doc = DocumentText(text, sections, html)
-    quotes = {}
-    for i in sorted(pending):
-        target = getattr(marks[i], "target", None)
-        quote = target.get("exact") if target is not None else marks[i].get("text")
+    ``html`` is the HTML source, whose browser text annotation positions count. A record read
+    from an annotation is an AnnotationMark, no plain dict."""
+    pending, quotes = set(), {}
+    for i, mark in enumerate(marks):
+        if type(mark) is dict:
+            if "text" not in mark or "start" in mark:
+                continue
+            quote = mark["text"]
+        else:
+            quote = (mark.target or {}).get("exact")
+        pending.add(i)
         if quote:
             quotes[i] = quote.replace("\r", "").replace("\n", "") if (
                 "\n" in quote or "\r" in quote) else quote
+    if not pending:
+        return marks, []
+    doc = DocumentText(text, sections, html)
     looked_up = dict(zip(quotes, doc.occurrences(list(quotes.values()))))
     placed, warnings = [], []
     for index, mark in enumerate(marks):
