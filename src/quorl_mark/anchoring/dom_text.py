@@ -33,20 +33,18 @@ class TextMap:
 
     def __init__(self, document, browser):
         self.document, self.browser = document, browser
-        if browser.replace("\n", "") == document:
+        if browser.replace("\n", "") == document:  # the stretches between newlines
             kept = np.frombuffer(browser.encode("utf-32-le"), dtype="<u4") != ord("\n")
-            edges = np.flatnonzero(np.diff(np.concatenate(([False], kept, [False])).astype(np.int8)))
-            b_starts, b_ends = edges[0::2], edges[1::2]
-            lengths = b_ends - b_starts
+            edges = np.flatnonzero(np.diff(np.concatenate(([0], kept, [0])).astype(np.int8)))
+            b_starts, lengths = edges[0::2], edges[1::2] - edges[0::2]
             d_starts = np.cumsum(lengths) - lengths
         else:
             import quorl
 
-            blocks = [(i1, j1, i2 - i1) for tag, i1, i2, j1, _ in quorl._opcodes(document, browser)
-                      if tag == "equal"]
-            d_starts, b_starts, lengths = (np.array(c, dtype=np.int64).reshape(-1)
-                                           for c in zip(*blocks)) if blocks else (
-                np.zeros(0, np.int64),) * 3
+            blocks = np.array([(i1, j1, i2 - i1) for tag, i1, i2, j1, _
+                               in quorl._opcodes(document, browser) if tag == "equal"],
+                              dtype=np.int64).reshape(-1, 3)
+            d_starts, b_starts, lengths = blocks.T
         self._stretches = {"document": (np.asarray(d_starts), np.asarray(b_starts)),
                            "browser": (np.asarray(b_starts), np.asarray(d_starts))}
         self._lengths = np.asarray(lengths)

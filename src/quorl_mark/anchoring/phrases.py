@@ -8,6 +8,7 @@ web_annotations) is anchored as web annotation clients anchor: its position in t
 text when the text there is its quote, else its quote by its context.
 """
 import bisect
+import os
 
 from .dom_text import TextMap, body_text
 from .text_index import TextIndex
@@ -30,12 +31,7 @@ def _shortened(text, limit=24):
 
 def _common_length(a, b):
     """How many characters a and b share from their start."""
-    n = 0
-    for x, y in zip(a, b):
-        if x != y:
-            break
-        n += 1
-    return n
+    return len(os.path.commonprefix([a, b]))
 
 
 class DocumentText:
@@ -110,13 +106,14 @@ def _context_score(doc, span, prefix, suffix):
     start, end = span
     before = doc.text[max(0, start - len(prefix)):start]
     after = doc.text[end:end + len(suffix)]
-    return (_common_length(reversed(before), reversed(prefix)) + _common_length(after, suffix),
+    return (_common_length(before[::-1], prefix[::-1]) + _common_length(after, suffix),
             prefix.endswith(before) and suffix.startswith(after))
 
 
 def choose(doc, spans, exact, record, hint=None):
-    """The spans a record marks among ``spans`` (the occurrences of its text), and a warning
-    or None; raises Unanchored."""
+    """The spans a record marks among ``spans`` (the occurrences of its text) and the
+    warnings to give; raises Unanchored. ``hint``, a place in the document text, chooses the
+    nearest of several occurrences nothing else chooses."""
     phrase = _strip_newlines(record["text"])
     if not spans:
         raise Unanchored(doc.not_found(phrase))
@@ -200,7 +197,8 @@ def anchor_target(doc, target, spans, exact):
             return [span], []
         hint = doc.browser.position(min(start, len(browser)))
     if quote is None:
-        raise Unanchored("its position %d-%d is beyond the page's text, which has %d characters, "
-                         "and it has no quote" % (position[0], position[1], len(doc.browser.browser)))
+        raise Unanchored("its position %d-%d is beyond the page's text, which has %d "
+                         "characters, and it has no quote"
+                         % (position[0], position[1], len(doc.browser.browser)))
     record = {"text": quote, "prefix": target.get("prefix"), "suffix": target.get("suffix")}
     return choose(doc, spans, exact, record, hint)
