@@ -170,3 +170,22 @@ def test_the_ocr_of_a_scan_whose_marking_fails_is_kept_for_the_next_run(scan):
     err = again.stderr.decode()
     assert again.returncode == 0 and "Tesseract" not in err, err
     assert "no page needed OCR" in err and not (scan / "unused.pdf").exists()
+
+
+def test_a_batch_keeps_a_scans_ocr_and_marks_it_on_the_next_run(scan):
+    patents, outdir = scan / "patents", scan / "marked"
+    patents.mkdir()
+    shutil.copy(SAMPLE["html"], patents / "p.html")
+    shutil.copy(scan / "scan.pdf", patents / "p.pdf")
+    marks = sample_marks()
+    (patents / "p.marks.json").write_text(json.dumps(marks + [dict(marks[0], start=0, end=5)]))
+    lines = []
+    for options in ([], ["--skip-unplaced"]):
+        proc = command("quorl-batch", patents, "-o", outdir, "-q", "--jobs", "1", *options)
+        with open(outdir / "report.jsonl", encoding="utf-8") as f:
+            lines.append(json.loads(f.read().splitlines()[-1]))
+        assert proc.returncode == (1 if not options else 0), proc.stderr.decode()
+    failed, marked = lines
+    assert failed["status"] == "failed" and str(outdir / "p" / "ocr.pdf") in failed["error"]
+    assert marked["status"] == "ok" and marked["seconds"]["ocr"] == 0
+    assert marked["inputs"]["pdf"]["size"] == (patents / "p.pdf").stat().st_size
