@@ -16,7 +16,11 @@ Older publications (SimSun with MS-Mincho) set CJK punctuation and Latin charact
 wide. Set a full em apart, a line's characters after the first of them would stand a quarter
 to half an em too far left, five to twenty points at the end of a line. Tesseract's boxes of the
 characters are rough one by one, but they follow where the characters are printed: of the two
-settings, the one whose places they agree with best on a document's lines is its own.
+settings, the one whose places they agree with best on a document's lines is its own. Along a
+line, where the boxes of several characters in a row agree that they stand apart from the solid
+setting (a blank after a paragraph number, a character Tesseract lost or added), they are moved
+there. The layer is written a run at a time in fonts that set their own advances, so a line is
+cut into runs where a character stands apart from where the font would put it.
 """
 import dataclasses
 import re
