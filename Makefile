@@ -109,13 +109,13 @@ sample: install
 ASAN_SKIP := $(foreach f,$(wildcard tests/test_batch*.py) tests/test_children.py \
   tests/test_review.py,--ignore=$(f))
 asan-test:
-	$(MAKE) install VENV=$(ASAN_VENV) CMAKE_ARGS="QUORL_SANITIZE=ON CMAKE_BUILD_TYPE=RelWithDebInfo"
+	$(MAKE) deps install VENV=$(ASAN_VENV) CMAKE_ARGS="QUORL_SANITIZE=ON CMAKE_BUILD_TYPE=RelWithDebInfo"
 	LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libubsan.so)" \
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider $(ASAN_SKIP) $(PYTEST_ARGS)
 
 # Every bench/bench_*.py prints its own table; cdifflib and cydifflib are for comparison only.
-bench: install
+bench: deps install
 	$(PY) -m pip install -q cdifflib cydifflib
 	for script in bench/bench_*.py; do $(PY) $$script || exit 1; done
 
