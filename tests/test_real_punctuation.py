@@ -69,7 +69,7 @@ def narrow_places(converter, count):
                     key = (page.number, a["c"], round(a["bbox"][0], 2), round(a["bbox"][1], 2))
                     if a["c"] not in NARROW or b["bbox"][0] > a["bbox"][2] - 1 or \
                             len(after) < 5 or key not in where or \
-                            any(c["c"].isspace() or c["c"] in NARROW for c in after):
+                            not all(c["c"].isalnum() for c in after):
                         continue
                     offset = where[key]
                     start, end = quorl.convert_span_a2b((offset - 6, offset + 6), pairs)[1]

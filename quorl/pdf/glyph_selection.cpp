@@ -82,11 +82,11 @@ bool near(const Box& a, const Box& b, double tolerance) {
          std::fabs(a.x1 - b.x1) <= tolerance && std::fabs(a.y1 - b.y1) <= tolerance;
 }
 
-// A line's glyph box against the page's: the same but for the right edge, which the line may
-// have cut short where the next character begins.
+// A line's glyph box against the page's: the same top and bottom, and across within the page's,
+// which the line may have parted from a neighbour's on either side.
 bool within(const Box& page, const Box& line, double tolerance) {
-  return std::fabs(page.x0 - line.x0) <= tolerance && std::fabs(page.y0 - line.y0) <= tolerance &&
-         std::fabs(page.y1 - line.y1) <= tolerance && line.x1 <= page.x1 + tolerance;
+  return std::fabs(page.y0 - line.y0) <= tolerance && std::fabs(page.y1 - line.y1) <= tolerance &&
+         page.x0 - tolerance <= line.x0 && line.x1 <= page.x1 + tolerance;
 }
 
 }  // namespace

@@ -56,10 +56,10 @@ std::vector<Stretch> stretches_at_point(const std::vector<SelectableLine>& lines
                                         const Point& point, std::u32string_view hidden);
 
 // How many characters of `lines` a page does not show: a character is on the page when the page
-// has a glyph of the same code point whose box lies within `tolerance` points of its box on
-// every edge but the right, which may end anywhere short of the page's (a line cuts a box where
-// the next character begins), or an image whose box does (a line reads an image as characters
-// that all carry the image's box).
+// has a glyph of the same code point whose box has the same top and bottom within `tolerance`
+// points and holds it across, within `tolerance` (a line parts a box from a neighbour's that
+// overlaps it), or an image whose box lies within `tolerance` points of its box on every edge
+// (a line reads an image as characters that all carry the image's box).
 std::size_t glyphs_not_on_page(const std::vector<SelectableLine>& lines,
                                const std::vector<SelectableGlyph>& page_glyphs,
                                const std::vector<Box>& page_images, double tolerance);

@@ -28,13 +28,17 @@ struct TextLine {
 // The line's text: one code point per glyph, in order.
 std::u32string text_of(const TextLine& line);
 
-// Ends every glyph box that reaches into the next glyph's where that glyph begins, and returns
-// the indexes of the boxes so cut, ascending. Older publications set full-width punctuation
-// half-width while the font still reports a full em for it; the box would then claim most of
-// the character after it, in rectangles drawn over the text and in what a reader's highlight
-// selects. A box the next one starts at or before (the same box, text drawn twice, the next
-// piece of a band further left) is kept, and boxes that do not overlap (by more than a
-// hundredth of a point, which is rounding) are not touched.
-std::vector<std::size_t> end_boxes_at_next_glyph(std::vector<Glyph>& glyphs);
+// Parts each pair of overlapping glyph boxes of a line where one glyph ends and the next begins,
+// and returns the indexes of the boxes changed, ascending. Older publications set full-width
+// punctuation half-width while the font still reports a full em for it, so a box would claim
+// part of its neighbour, in rectangles drawn over the text and in what a reader's highlight
+// selects. Most punctuation (，。、；：）” ...) stands in the left half of its em: its box ends
+// where the next glyph begins. Opening punctuation (（“《 ...) stands in the right half: its
+// box begins where the glyph before it ends, or halfway into the overlap after punctuation of
+// the first kind, the two then sharing one em. Blanks print nothing: a box is not cut for one.
+// A box the next one starts at or before (the same box, text drawn twice, the next piece of a
+// band further left) is kept, and boxes that do not overlap (by more than a hundredth of a
+// point, which is rounding) are not touched.
+std::vector<std::size_t> part_overlapping_boxes(std::vector<Glyph>& glyphs);
 
 }  // namespace quorl::pdf

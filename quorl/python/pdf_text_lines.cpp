@@ -90,17 +90,17 @@ pdf::TextLine read_text_line(std::int64_t page, const std::vector<py::handle>& b
       });
     });
   }
-  // A cut box goes into a copy of its character's dict: the page's own dicts stay as PyMuPDF
-  // read them.
-  for (std::size_t i : pdf::end_boxes_at_next_glyph(line.glyphs)) {
+  // A box parted from its neighbour's goes into a copy of its character's dict: the page's own
+  // dicts stay as PyMuPDF read them.
+  for (std::size_t i : pdf::part_overlapping_boxes(line.glyphs)) {
     py::object ch = char_dicts[i];
     py::object bbox = get(ch, dict_keys.bbox);
-    py::object next = item(get(char_dicts[i + 1], dict_keys.bbox), 0);
-    py::object cut = ch.attr("copy")();
-    cut[py::handle(dict_keys.bbox)] =
-        py::make_tuple(item(bbox, 0), item(bbox, 1), next, item(bbox, 3));
-    untrack_atomic_dict(cut.ptr());
-    char_dicts[i] = cut;
+    const pdf::Box& box = line.glyphs[i].box;
+    py::object parted = ch.attr("copy")();
+    parted[py::handle(dict_keys.bbox)] =
+        py::make_tuple(box.x0, item(bbox, 1), box.x1, item(bbox, 3));
+    untrack_atomic_dict(parted.ptr());
+    char_dicts[i] = parted;
   }
   return line;
 }

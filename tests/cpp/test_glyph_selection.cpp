@@ -88,12 +88,12 @@ TEST(GlyphsNotOnPage, SameCharacterWithinToleranceOrAnImage) {
   EXPECT_EQ(glyphs_not_on_page(lines, other, {{10, 0, 20, 12}}, 0.5), 0u);  // "b" on an image
 }
 
-TEST(GlyphsNotOnPage, ABoxCutShortOnTheRightIsTheSameGlyph) {
+TEST(GlyphsNotOnPage, ABoxPartedFromItsNeighboursIsTheSameGlyph) {
   const std::vector<SelectableLine> lines = {line_of(U"ab", 0, 0)};
-  const std::vector<SelectableGlyph> wide = {{U'a', {0, 0, 16, 12}}, {U'b', {10, 0, 20, 12}}};
+  const std::vector<SelectableGlyph> wide = {{U'a', {0, 0, 16, 12}}, {U'b', {4, 0, 20, 12}}};
   EXPECT_EQ(glyphs_not_on_page(lines, wide, {}, 0.5), 0u);
-  const std::vector<SelectableGlyph> narrow = {{U'a', {0, 0, 8, 12}}, {U'b', {10, 0, 20, 12}}};
-  EXPECT_EQ(glyphs_not_on_page(lines, narrow, {}, 0.5), 1u);
+  const std::vector<SelectableGlyph> narrow = {{U'a', {0, 0, 8, 12}}, {U'b', {12, 0, 20, 12}}};
+  EXPECT_EQ(glyphs_not_on_page(lines, narrow, {}, 0.5), 2u);
 }
 
 }  // namespace

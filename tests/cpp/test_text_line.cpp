@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,55 +22,76 @@ TEST(TextLine, TextIsOneCodePointPerGlyphInOrder) {
   EXPECT_EQ(text_of(TextLine{}), U"");
 }
 
-// (left, right) of each glyph of a line, all on one baseline.
-std::vector<Glyph> glyphs_at(const std::vector<std::pair<double, double>>& spans) {
+// Glyphs of `text` with (left, right) each, all on one baseline.
+std::vector<Glyph> glyphs_at(std::u32string_view text,
+                             const std::vector<std::pair<double, double>>& spans) {
   std::vector<Glyph> glyphs;
-  for (const auto& [left, right] : spans) glyphs.push_back({U'x', {left, 20, right, 32}});
+  for (std::size_t k = 0; k < spans.size(); ++k) {
+    glyphs.push_back({text[k], {spans[k].first, 20, spans[k].second, 32}});
+  }
   return glyphs;
 }
 
-struct Cut {
+struct Parting {
   const char* name;
+  std::u32string_view text;
   std::vector<std::pair<double, double>> before, after;
-  std::vector<std::size_t> cut;
+  std::vector<std::size_t> changed;
 };
 
-class EndBoxesAtNextGlyph : public ::testing::TestWithParam<Cut> {};
+class PartOverlappingBoxes : public ::testing::TestWithParam<Parting> {};
 
-TEST_P(EndBoxesAtNextGlyph, ABoxReachingIntoTheNextEndsWhereItBegins) {
-  std::vector<Glyph> glyphs = glyphs_at(GetParam().before);
-  EXPECT_EQ(end_boxes_at_next_glyph(glyphs), GetParam().cut);
-  const std::vector<Glyph> expected = glyphs_at(GetParam().after);
+TEST_P(PartOverlappingBoxes, EachGlyphKeepsThePartItIsSetIn) {
+  std::vector<Glyph> glyphs = glyphs_at(GetParam().text, GetParam().before);
+  EXPECT_EQ(part_overlapping_boxes(glyphs), GetParam().changed);
+  const std::vector<Glyph> expected = glyphs_at(GetParam().text, GetParam().after);
   ASSERT_EQ(glyphs.size(), expected.size());
   for (std::size_t k = 0; k < glyphs.size(); ++k) {
-    EXPECT_EQ(glyphs[k].box.x0, expected[k].box.x0) << k;
-    EXPECT_EQ(glyphs[k].box.x1, expected[k].box.x1) << k;
+    EXPECT_DOUBLE_EQ(glyphs[k].box.x0, expected[k].box.x0) << k;
+    EXPECT_DOUBLE_EQ(glyphs[k].box.x1, expected[k].box.x1) << k;
     EXPECT_EQ(glyphs[k].box.y0, 20) << k;
     EXPECT_EQ(glyphs[k].box.y1, 32) << k;
   }
 }
 
+// Boxes as CN110532550A and CN112231193A set them.
 INSTANTIATE_TEST_SUITE_P(
-    Lines, EndBoxesAtNextGlyph,
+    Lines, PartOverlappingBoxes,
     ::testing::Values(
-        // "时，向" as CN110532550A sets it: the comma's em box reaches 6.9 pt into the next.
-        Cut{"NarrowComma",
-            {{218.1, 230.1}, {230.1, 242.1}, {235.2, 247.2}},
-            {{218.1, 230.1}, {230.1, 235.2}, {235.2, 247.2}},
-            {1}},
+        // The comma's em box reaches 6.9 pt into the next character: it ends where that begins.
+        Parting{"Comma",
+                U"时，向",
+                {{218.1, 230.1}, {230.1, 242.1}, {235.2, 247.2}},
+                {{218.1, 230.1}, {230.1, 235.2}, {235.2, 247.2}},
+                {1}},
+        // An opening bracket's box reaches back over the character before: it begins after it.
+        Parting{"OpeningBracket",
+                U"板（事",
+                {{475.7, 487.7}, {483.5, 495.5}, {493.9, 505.9}},
+                {{475.7, 487.7}, {487.7, 493.9}, {493.9, 505.9}},
+                {1}},
+        // A comma and an opening quote share one em, halved.
+        Parting{"CommaThenQuote",
+                U"、“异",
+                {{162.0, 174.0}, {162.7, 174.7}, {174.0, 186.0}},
+                {{162.0, 168.35}, {168.35, 174.0}, {174.0, 186.0}},
+                {0, 1}},
+        // A blank inside a character's box leaves the character whole; the blank is cut.
+        Parting{"Blank", U"字 字", {{0, 12}, {9, 14}, {12, 24}}, {{0, 12}, {9, 12}, {12, 24}}, {1}},
         // Boxes that touch, up to single precision's rounding, or leave a gap stay as they are.
-        Cut{"Touching",
-            {{0, 10.00003}, {10, 20}, {21, 30}},
-            {{0, 10.00003}, {10, 20}, {21, 30}},
-            {}},
+        Parting{"Touching",
+                U"xxx",
+                {{0, 10.00003}, {10, 20}, {21, 30}},
+                {{0, 10.00003}, {10, 20}, {21, 30}},
+                {}},
         // Text drawn twice over itself, and a piece further left: no box is cut to nothing.
-        Cut{"DrawnTwice",
-            {{0, 10}, {0, 10}, {5, 15}, {2, 8}},
-            {{0, 10}, {0, 5}, {5, 15}, {2, 8}},
-            {1}},
-        // The last glyph has no next one; a line of one glyph or none is kept.
-        Cut{"OneGlyph", {{0, 30}}, {{0, 30}}, {}}, Cut{"Empty", {}, {}, {}}),
-    [](const ::testing::TestParamInfo<Cut>& info) { return std::string(info.param.name); });
+        Parting{"DrawnTwice",
+                U"xxxx",
+                {{0, 10}, {0, 10}, {5, 15}, {2, 8}},
+                {{0, 10}, {0, 5}, {5, 15}, {2, 8}},
+                {1}},
+        Parting{"OneGlyph", U"x", {{0, 30}}, {{0, 30}}, {}}, Parting{"Empty", U"", {}, {}, {}}),
+    [](const ::testing::TestParamInfo<Parting>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quorl::pdf
