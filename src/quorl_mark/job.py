@@ -137,7 +137,8 @@ def no_text_found(pdfdoc):
                   _box(pdfdoc.docmargin), _box(pdfdoc.pagetypemargin),
                   "pages %s" % page_ranges(headed) if headed
                   else "found on none of its %d pages" % doc.page_count))
-    if abs(first.width - _PUBLICATION_PAGE[0]) > 60 or abs(first.height - _PUBLICATION_PAGE[1]) > 80:
+    width, height = _PUBLICATION_PAGE
+    if abs(first.width - width) > 60 or abs(first.height - height) > 80:
         message += ("; these regions are laid out for a publication's A4 page (%d x %d pt), and "
                     "page 1 is %.0f x %.0f pt" % (_PUBLICATION_PAGE + (first.width, first.height)))
     return message
