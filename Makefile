@@ -119,36 +119,52 @@ bench: deps install
 	$(PY) -m pip install -q cdifflib cydifflib
 	for script in bench/bench_*.py; do $(PY) $$script || exit 1; done
 
-# Runs each atheris harness of fuzz/ for FUZZ_SECONDS, one after the other; a crash, SystemError
-# or wrong result stops it, leaving the input in build/fuzz-crash-*. Corpora grow in
-# build/fuzz-corpus/, so later runs start where earlier ones stopped. The module is built by
-# clang with libFuzzer's coverage counters and ASan, so the fuzzer steers by the C++ branches
-# too; atheris is built from source against the same clang for its asan_with_fuzzer.so.
+# Runs each atheris harness of fuzz/ for FUZZ_SECONDS, one after the other; a crash, a sanitizer
+# report, SystemError or a wrong result stops it, leaving the input in build/fuzz-crash-*. Corpora
+# grow in build/fuzz-corpus/, so later runs start where earlier ones stopped; fuzz/seeds.py adds
+# real patents' text to them. The module is built by Debian's clang with libFuzzer's coverage
+# counters, ASan and UBSan, so the fuzzer steers by the C++ branches too. atheris comes as the
+# wheel; the runtime it would build from source (ASan and libFuzzer in one library, preloaded
+# into the interpreter) is linked here from the same clang's compiler-rt archives, leaving out
+# ASan's preinit object, which a shared library cannot hold. Each log (build/fuzz-NAME.log) shows
+# the coverage (cov:) and features (ft:) growing; the last lines are printed.
 FUZZ_SECONDS ?= 120
 FUZZ_VENV ?= .venv-fuzz
 FUZZ_HARNESSES ?= $(wildcard fuzz/fuzz_*.py)
 FUZZ_LLVM := 14
 FUZZ_PY := $(FUZZ_VENV)/bin/python
+FUZZ_RUNTIME := build/fuzz/asan_with_fuzzer.so
+# The instrumented module loads only with the runtime preloaded.
+FUZZ_ENV = LD_PRELOAD=$(abspath $(FUZZ_RUNTIME)) ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+$(FUZZ_RUNTIME):
+	rt=$$(clang-$(FUZZ_LLVM) -print-resource-dir)/lib/linux; \
+	rm -rf build/fuzz/asan-objects && mkdir -p build/fuzz/asan-objects && \
+	(cd build/fuzz/asan-objects && ar x $$rt/libclang_rt.asan-x86_64.a && rm -f asan_preinit.cpp.o) && \
+	clang++-$(FUZZ_LLVM) -shared -o $@ build/fuzz/asan-objects/*.o -Wl,--whole-archive \
+	  $$rt/libclang_rt.asan_cxx-x86_64.a $$rt/libclang_rt.fuzzer_no_main-x86_64.a \
+	  -Wl,--no-whole-archive -lpthread -ldl -lrt -lm
 
 fuzz-setup:
 	$(call apt_ensure,clang-$(FUZZ_LLVM) libclang-rt-$(FUZZ_LLVM)-dev)
 	$(MAKE) deps VENV=$(FUZZ_VENV)
-	$(FUZZ_PY) -c "import atheris, os; assert os.path.exists(atheris.path() + '/asan_with_fuzzer.so')" \
-	  2>/dev/null || CLANG_BIN=$$(command -v clang-$(FUZZ_LLVM)) \
-	  $(FUZZ_PY) -m pip install -q --force-reinstall --no-binary atheris atheris==3.0.0
+	$(FUZZ_PY) -m pip install -q atheris
+	$(MAKE) $(FUZZ_RUNTIME)
 	$(MAKE) install VENV=$(FUZZ_VENV) CMAKE_ARGS="QUORL_FUZZ=ON CMAKE_BUILD_TYPE=RelWithDebInfo \
 	  CMAKE_CXX_COMPILER=clang++-$(FUZZ_LLVM)"
+	PYTHONPATH=fuzz $(FUZZ_ENV) $(FUZZ_PY) fuzz/seeds.py build/fuzz-corpus
 
 fuzz: fuzz-setup
 	for harness in $(FUZZ_HARNESSES); do \
 	  name=$$(basename $$harness .py); mkdir -p build/fuzz-corpus/$$name; \
 	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
-	  LD_PRELOAD=$$($(FUZZ_PY) -c "import atheris; print(atheris.path())")/asan_with_fuzzer.so \
-	  ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  $(FUZZ_PY) $$harness -max_total_time=$(FUZZ_SECONDS) -timeout=60 -rss_limit_mb=4096 \
+	  $(FUZZ_ENV) $(FUZZ_PY) $$harness -max_total_time=$(FUZZ_SECONDS) -timeout=60 -rss_limit_mb=4096 \
 	    -print_final_stats=1 -artifact_prefix=build/fuzz-crash-$$name- build/fuzz-corpus/$$name \
 	    >build/fuzz-$$name.log 2>&1; status=$$?; \
+	  grep -m1 -e 'INITED' build/fuzz-$$name.log; \
 	  grep -v -e '^#[0-9]' -e '^INFO' -e '^WARNING: Failed' build/fuzz-$$name.log | tail -30; \
+	  grep -e '^#[0-9]' build/fuzz-$$name.log | tail -1; \
 	  [ $$status = 0 ] || exit 1; \
 	done
 

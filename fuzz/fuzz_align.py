@@ -3,7 +3,7 @@
 import difflib
 
 import atheris
-from common import check, consume_int, consume_text, main, tolerant
+from common import check, consume_int, consume_text, main, seed_fields, tolerant
 
 with atheris.instrument_imports():
     import align_reference as ref
@@ -39,10 +39,15 @@ def reference_a2b(sa, spandiff):
 
 def test_one_input(data):
     fdp = atheris.FuzzedDataProvider(data)
-    lines_a = [consume_text(fdp, 12) for _ in range(fdp.ConsumeIntInRange(0, 4))]
-    lines_b = [consume_text(fdp, 12) for _ in range(fdp.ConsumeIntInRange(0, 4))]
-    a = lines_a if fdp.ConsumeBool() else "\n".join(lines_a)
-    b = lines_b if fdp.ConsumeBool() else "\n".join(lines_b)
+    real = seed_fields(data, 2)
+    if real:
+        # An HTML section's text against the PDF's lines of it.
+        a, b = real[0], real[1].split("\n") if fdp.ConsumeBool() else real[1]
+    else:
+        lines_a = [consume_text(fdp, 12) for _ in range(fdp.ConsumeIntInRange(0, 4))]
+        lines_b = [consume_text(fdp, 12) for _ in range(fdp.ConsumeIntInRange(0, 4))]
+        a = lines_a if fdp.ConsumeBool() else "\n".join(lines_a)
+        b = lines_b if fdp.ConsumeBool() else "\n".join(lines_b)
     m = tolerant(quorl.PositionMapper, a, b)
     if m is not None:
         check(m.difflist == difflib.SequenceMatcher(None, m.a_text, m.b_text, None).get_opcodes(),

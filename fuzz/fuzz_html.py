@@ -2,7 +2,7 @@
 reader, and the writing of relations back into the HTML."""
 
 import atheris
-from common import check, consume_int, consume_text, main, tolerant
+from common import check, consume_int, consume_text, main, seed_fields, tolerant
 
 import quorl
 
@@ -32,7 +32,8 @@ def consume_html(fdp, pieces):
 
 def test_one_input(data):
     fdp = atheris.FuzzedDataProvider(data)
-    html = consume_html(fdp, 60)
+    real = seed_fields(data, 1)
+    html = real[0] if real else consume_html(fdp, 60)
     parsers = [fdp.PickValueInList(PARSERS) for _ in range(fdp.ConsumeIntInRange(0, 2))]
     doc = tolerant(quorl.HtmlDocument, html, parserlist=parsers)
     if doc is not None:

@@ -5,7 +5,7 @@ colours. The written PDF must open again."""
 import json
 
 import atheris
-from common import EXAMPLES, consume_int, consume_text, main, tolerant
+from common import EXAMPLES, consume_int, consume_text, main, seed_fields, tolerant
 
 import pymupdf
 import quorl
@@ -67,7 +67,10 @@ def test_one_input(data):
     conv = converter()
     if conv is None:
         return
-    marks = [consume_mark(fdp) for _ in range(fdp.ConsumeIntInRange(1, 3))]
+    real = seed_fields(data, 1)
+    marks = tolerant(json.loads, real[0]) if real else None
+    if not isinstance(marks, list):
+        marks = [consume_mark(fdp) for _ in range(fdp.ConsumeIntInRange(1, 3))]
     out = tolerant(quorl.pdf_marker, conv, marks)
     if out is not None:
         pymupdf.open("pdf", out).close()

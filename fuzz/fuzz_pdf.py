@@ -2,7 +2,7 @@
 small PDFs laid out from fuzzed headers, page-count boxes, drawings and lines."""
 
 import atheris
-from common import EXAMPLES, consume_int, consume_text, main, tolerant
+from common import EXAMPLES, consume_int, consume_text, main, seed_fields, tolerant
 
 import pymupdf
 import quorl
@@ -59,7 +59,12 @@ def test_one_input(data):
     pdf = damaged_sample(fdp) if fdp.ConsumeBool() else tolerant(laid_out, fdp)
     if pdf is None:
         return
-    html = SAMPLE_HTML if fdp.ConsumeBool() else HTML.format(*(consume_text(fdp, 15) for _ in range(4)))
+    real = seed_fields(data, 4)
+    if real:
+        html = HTML.format(*real)  # the sections of a real patent, as laid_out draws them
+    else:
+        html = SAMPLE_HTML if fdp.ConsumeBool() else HTML.format(
+            *(consume_text(fdp, 15) for _ in range(4)))
     conv = tolerant(quorl.get_patent_converter, html, pdf)
     if conv is None:
         return
