@@ -59,7 +59,10 @@ def test_each_character_is_set_where_it_is_printed(narrow, seed):
     assert "".join(line.text for line in layer).replace(" ", "") == "".join(TEXT * 3)
     set_at = [x for line in layer for ch, x in line.chars if ch != " "]
     truth = [x for _, origins in page for x in origins]
-    assert max(abs(a - b) for a, b in zip(set_at, truth)) <= 0.1 * SIZE
+    off = sorted(abs(a - b) / SIZE for a, b in zip(set_at, truth))
+    # Where Helvetica sets a Latin character narrower than printed, the characters after it
+    # stay a little behind (a gap would read as a blank) until the next overshoot.
+    assert off[-1] <= 0.3 and off[int(0.9 * len(off))] <= 0.1
 
 
 def short_marks(html, count):

@@ -438,13 +438,18 @@ def reading_order(lines: List[TextLine]) -> List[TextLine]:
 def _pieces(chars, size):
     """``chars`` ((character, x) of one run) cut where the layer's fonts, which set the
     characters they are given one after another by their own advances, would put a character
-    more than SET_APART em from its x."""
+    more than SET_APART em from its x; each character at the x the font sets it at. Never after
+    a Latin character set narrower than printed: a text extraction reads the gap that would
+    leave there as a blank ("[ 0010]", "CN 1105"), so the characters after it stay where the
+    font puts them until one would stand too far right."""
     pieces, x = [], None
     for ch, at in chars:
+        if x is not None and x < at and pieces[-1][-1][0].isascii():
+            at = x
         if x is None or abs(at - x) > SET_APART * size:
             pieces.append([])
             x = at
-        pieces[-1].append((ch, at))
+        pieces[-1].append((ch, x))
         x += width_of(ch) * size
     return pieces
 
