@@ -40,6 +40,7 @@ import pymupdf
 
 from ..errors import JobError
 from . import running_header
+from .blank import is_blank, ranges
 from .lines import (CJK_FONT, ELLIPSIS_FONT, LATIN_FONT, font_of, narrow_setting, page_size,
                     text_lines)
 
@@ -50,6 +51,8 @@ PAGE_TIMEOUT = 600  # seconds; a page at 300 dpi takes about ten
 # The first page's rule lies between these shares of the page's height, below the header.
 RULE_BAND = (0.12, 0.6)
 MODES = ("auto", "all")
+# Why a page that shows no ink, or only specks, is left without text (blank.py).
+BLANK = "it is blank"
 # The text layer's fonts' ascent and descent, in thousandths of an em (see set_layer_metrics):
 # a box 1.06 em tall that overlaps by nine tenths or more both the em square of the Song
 # typeface publications are printed in (SimSun: 859, -141) and the taller box other CJK fonts
@@ -72,10 +75,20 @@ class OcrResult:
     unreadable: Dict[int, str]  # page -> why it was left without text
     rule: Optional[float]  # y of the rule written onto the first page
     seconds: float
+    # page -> the characters read on it that no font of the text layer encodes, left out
+    left_out: Dict[int, str] = dataclasses.field(default_factory=dict)
 
     def warnings(self, name):
-        return ["%s: page %d was left without text: %s" % (name, page + 1, reason)
-                for page, reason in sorted(self.unreadable.items())]
+        blank = [page for page, reason in self.unreadable.items() if reason == BLANK]
+        said = ["%s: page%s %s %s blank: left without text" % (
+            name, "s" if len(blank) > 1 else "", ranges(blank), "are" if len(blank) > 1 else "is")
+            ] if blank else []
+        said += ["%s: page %d was left without text: %s" % (name, page + 1, reason)
+                 for page, reason in sorted(self.unreadable.items()) if reason != BLANK]
+        return said + ["%s: page %d: %s read and left out of the text layer, which has no font "
+                       "for %s" % (name, page + 1, ", ".join(repr(c) for c in chars),
+                                   "them" if len(chars) > 1 else "it")
+                       for page, chars in sorted(self.left_out.items())]
 
 
 def tessdata_for(language):
@@ -211,19 +224,47 @@ def _upright(doc, number, size, turn, skew=0.0):
     return doc[number]
 
 
+def encodes(font, ch):
+    """Whether the text layer's ``font`` writes ``ch`` with a code of its own. The CJK font's
+    code is its character's in GBK (its CMap covers that set), every character Tesseract's
+    Chinese models return among them; a character outside it is written as its raw Unicode
+    value, a code the font does not have, which a reader shows as nothing and MuPDF, when it
+    later rewrites the page, reports as "cannot encode character"."""
+    if font == LATIN_FONT:
+        return ch.isascii()
+    if font == ELLIPSIS_FONT:
+        return ch == "…"
+    try:
+        ch.encode("gbk")
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
 def write_text(page, lines):
-    """Writes ``lines`` (lines.TextLine) onto ``page`` as invisible text. The characters of a
-    line that follow one another in one font are written at once: the layout sets them by that
-    font's own advances, and PyMuPDF looks through the page's fonts on every call (a call for
-    each character took a quarter of a second a page)."""
+    """Writes ``lines`` (lines.TextLine) onto ``page`` as invisible text; returns the characters
+    no font of the layer encodes (encodes), left out, each character after them still at its
+    own place. The characters of a line that follow one another in one font are written at
+    once: the layout sets them by that font's own advances, and PyMuPDF looks through the
+    page's fonts on every call (a call for each character took a quarter of a second a page)."""
     shape = page.new_shape()
+    left_out = []
     for line in lines:
-        for font, stretch in itertools.groupby(line.chars, key=lambda char: font_of(char[0])):
+        for font, stretch in itertools.groupby(line.chars, key=lambda char: _font_for(char[0])):
             stretch = list(stretch)
+            if font is None:
+                left_out += [c for c, _ in stretch]
+                continue
             shape.insert_text((stretch[0][1], line.baseline), "".join(c for c, _ in stretch),
                               fontname=font, fontsize=line.size, render_mode=3)
     shape.commit()
     set_layer_metrics(page)
+    return left_out
+
+
+def _font_for(ch):
+    font = font_of(ch)
+    return font if encodes(font, ch) else None
 
 
 def set_layer_metrics(page):
@@ -333,12 +374,13 @@ def layer_lines(doc, numbers, found):
             if isinstance(found.get(number), dict)}
 
 
-def add_text_layers(doc, numbers, found, dpi=300, reference=None):
+def add_text_layers(doc, numbers, found, dpi=300, reference=None, left_out=None):
     """Writes the recognised text (``found``: page -> recognise_page's data, or why the page
     failed) onto ``doc``'s pages ``numbers``, replacing any text they carry (an image of a
     printed page at ``dpi``), as Tesseract read it (``reference`` is not written into it);
     returns the pages done, the unreadable pages with their reasons and the y of the rule
-    written onto the first page (or None)."""
+    written onto the first page (or None); ``left_out`` (a dict) gets page -> the characters
+    no font of the layer encodes (write_text)."""
     done, unreadable, rule = [], {}, None
     layers = layer_lines(doc, numbers, found)
     for number in numbers:
@@ -358,7 +400,9 @@ def add_text_layers(doc, numbers, found, dpi=300, reference=None):
             if found_rules is not None:
                 write_rules(page, found_rules)
                 rule = found_rules[1][1]
-        write_text(page, lines)
+        missing = write_text(page, lines)
+        if missing and left_out is not None:
+            left_out[number] = "".join(dict.fromkeys(missing))
         done.append(number)
     return done, unreadable, rule
 
@@ -375,6 +419,7 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
         raise ValueError("dpi must be between 72 and 1200")
     if reference is not None and not isinstance(reference, str):
         raise TypeError("reference must be str, not %s" % type(reference).__name__)
+    from ..diagnostics import new_pdf_library_reports
     from ..inputs import open_pdf
 
     doc = open_pdf(pymupdf, data, name, read_pages=False)
@@ -382,19 +427,29 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     if not numbers:
         return OcrResult(data, [], {}, None, time.perf_counter() - start)
     tessdata = tessdata_for(language)
+    # A blank page is known from its image in milliseconds, and never read.
+    blank = {n for n in numbers if is_blank(doc[n])}
+    found = {n: BLANK for n in blank}
+    to_read = [n for n in numbers if n not in blank]
     jobs = max(1, jobs or os.cpu_count() or 1)
-    step = progress(len(numbers)) if progress is not None else None
-    found = _recognise(doc, numbers, language, dpi, tessdata, jobs, step)
+    step = progress(len(to_read)) if progress is not None and to_read else None
+    if to_read:
+        found.update(_recognise(doc, to_read, language, dpi, tessdata, jobs, step))
     # A page whose header misread its part is known from the pages around it only; one read as
     # a drawings page that is not, or the other way round, is read again as what it is.
     again = {n: name for n, name in context_names(found, doc.page_count).items()
              if (name == running_header.DRAWINGS) != _read_as_drawings(found.get(n))}
     if again:
         found.update(_recognise(doc, list(again), language, dpi, tessdata, jobs, None, again))
-    done, unreadable, rule = add_text_layers(doc, numbers, found, dpi, reference)
+    # What MuPDF reported while the inputs were read is theirs; what it reports while quorl
+    # writes the text layer is not the input's damage (write_text names what it left out).
+    new_pdf_library_reports()
+    left_out = {}
+    done, unreadable, rule = add_text_layers(doc, numbers, found, dpi, reference, left_out)
     out = doc.tobytes(garbage=1, deflate=True)
     doc.close()
-    return OcrResult(out, done, unreadable, rule, time.perf_counter() - start)
+    pymupdf.TOOLS.mupdf_warnings(reset=True)
+    return OcrResult(out, done, unreadable, rule, time.perf_counter() - start, left_out)
 
 
 def ocr_pdf(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, reference=None):
