@@ -10,6 +10,7 @@ the harness itself, kept apart from the module's own assertions).
 import contextlib
 import io
 import logging
+import os
 import pathlib
 import sys
 
@@ -84,7 +85,9 @@ def main(test_one_input, instrument=True):
     # The module's C++ carries coverage counters when `make fuzz` built it; instrumenting the
     # Python it drives (bs4, the oracles, the harness) adds those branches. PyMuPDF's wrappers
     # take minutes to instrument, so the PDF harnesses steer by the C++ alone.
-    if instrument:
+    # FUZZ_PYTHON_COVERAGE=0 steers by the C++ alone: many times the runs a second, for long
+    # passes (instrumenting takes minutes, and every instrumented Python line slows each run).
+    if instrument and os.environ.get("FUZZ_PYTHON_COVERAGE", "1") != "0":
         atheris.instrument_all()
     atheris.Setup(sys.argv, test_one_input)
     atheris.Fuzz()
