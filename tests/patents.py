@@ -46,6 +46,9 @@ Knobs (all optional):
   to the HTML texts only (a character replaced, a character inserted, a character deleted, a
   full-width punctuation mark turned half-width); ``blanks`` (0): blanks put after a "，", "；"
   or "：" of the HTML texts only.
+- ``first_page`` (()): what else the first page prints, any of "logo" (a box framing the
+  emblem), "header_rule" (a rule under the header's fields, above the page-count box) and
+  "footer_rule" (a rule under the columns), drawn after the emblem and the separator.
 - ``restated`` (False): a first claim of 4 to 6 sentences, a last claim restating it word for word
   and a summary paragraph restating each claim, as real publications do.
 
@@ -499,8 +502,12 @@ def figure_pixmap(rng: random.Random, width: int, height: int) -> pymupdf.Pixmap
     return pymupdf.Pixmap(pymupdf.csGRAY, width, height, bytes(samples), False)
 
 
+FIRST_PAGE_EXTRAS = ("logo", "header_rule", "footer_rule")
+HEADER_RULE_Y, FOOTER_RULE_Y = 156.0, 782.0
+
+
 def render(pages: List[Page], content: Content, separator: Tuple[float, float, float],
-           count_lines: List[str], rng: random.Random) -> bytes:
+           count_lines: List[str], rng: random.Random, first_page=()) -> bytes:
     doc = pymupdf.open()
     for pno, page_layout in enumerate(pages):
         page = doc.new_page(width=PAGE_WIDTH, height=PAGE_HEIGHT)
@@ -508,6 +515,12 @@ def render(pages: List[Page], content: Content, separator: Tuple[float, float, f
             # The emblem must be the first drawing and the separator the second.
             draw_separator(page, separator[1], separator[0], separator[2])
             page.draw_line((70, 100), (260, 100), color=(0, 0, 0), width=0.5)
+            if "logo" in first_page:
+                page.draw_rect((50, 18, 100, 72), color=(0, 0, 0), width=1)
+            for extra, y in (("header_rule", HEADER_RULE_Y), ("footer_rule", FOOTER_RULE_Y)):
+                if extra in first_page:
+                    page.draw_line((separator[0], y), (separator[2], y), color=(0, 0, 0),
+                                   width=1)
         shape = page.new_shape()
         if pno > 0:
             header = page_layout.header
@@ -708,7 +721,7 @@ _DEFAULTS = dict(claims=4, paragraphs=10, figures=2, sequences=0, pages=None, ab
                  drawings_title="说明书附图", header_spacing=None, header_overrides=None,
                  count_text=None, count_lines=1, split_lines=0, nbsp_lines=0, mixed_size_lines=0,
                  substitutions=0, insertions=0, deletions=0, halfwidth=0, blanks=0,
-                 restated=False)
+                 restated=False, first_page=())
 
 
 def generate_patent(seed: int = 0, **knobs) -> Patent:
@@ -718,6 +731,8 @@ def generate_patent(seed: int = 0, **knobs) -> Patent:
     k = dict(_DEFAULTS, **knobs)
     if k["count_lines"] not in (0, 1, 2):
         raise ValueError("count_lines must be 0, 1 or 2")
+    if set(k["first_page"]) - set(FIRST_PAGE_EXTRAS):
+        raise ValueError("first_page holds only %s" % ", ".join(FIRST_PAGE_EXTRAS))
 
     # Separate streams, so that a knob of one aspect leaves the others as they were.
     content_rng = random.Random("content-%d" % seed)
@@ -766,7 +781,8 @@ def generate_patent(seed: int = 0, **knobs) -> Patent:
         else:
             count_lines = [text]
 
-    pdf = render(pages, content, separator, count_lines, random.Random("figures-%d" % seed))
+    pdf = render(pages, content, separator, count_lines, random.Random("figures-%d" % seed),
+                 tuple(k["first_page"]))
     html, html_texts, made = make_html(
         content, k["abstract_figure"], random.Random("html-%d" % seed),
         dict(substitutions=k["substitutions"], insertions=k["insertions"],

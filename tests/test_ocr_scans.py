@@ -1,6 +1,7 @@
 """Scans as office scanners leave them: the page image's clean-up, the layout's regions, a first
 page read column by column from a speckled grey scan and a bilevel one, --ocr always never
 doubling text and --ocr never on a scan. Tesseract runs for real on single pages."""
+import json
 import os
 import re
 import sys
@@ -13,13 +14,14 @@ import pytest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "bench"))
 
 import quorl  # noqa: E402
-from ocr_measure import model_page_texts, similarity  # noqa: E402
+from ocr_measure import mark_ious, model_page_texts, similarity  # noqa: E402
 from patent_files import write_patent  # noqa: E402
 from quorl_mark.commands import mark as cli  # noqa: E402
 from quorl_mark.ocr import clean as ocr_clean, layout as ocr_layout, page as ocr_page  # noqa: E402
 from quorl_mark.ocr import running_header  # noqa: E402
 from quorl_mark.ocr.document import (  # noqa: E402
-    LAYER_ASCENT_DESCENT, counted_as_drawings, ocr_document, tessdata_for, write_text)
+    LAYER_ASCENT_DESCENT, counted_as_drawings, first_rules, ocr_document, tessdata_for,
+    write_text)
 from quorl_mark.ocr.hocr import OcrLine, Word, parse_pages, text_of  # noqa: E402
 from quorl_mark.ocr.lines import TextLine, full_width, text_lines  # noqa: E402
 from quorl_mark.ocr.specks import words_without_specks  # noqa: E402
@@ -169,6 +171,51 @@ def test_office_scan_first_page_reads_column_by_column(patent, bilevel):
     assert similarity(truth, found) >= 0.93, found
     # No printed line of the abstract is joined to a bibliographic field beside it.
     assert not [line for line in found.splitlines() if "摘要" in line and "(7" in line]
+
+
+HEADER_RULE, SEPARATOR, FOOTER_RULE = (50, 156, 545), (50, 240, 545), (50, 782, 545)
+
+
+@pytest.mark.parametrize("rules, count, written", [
+    ([SEPARATOR, FOOTER_RULE], "权利要求书1页 说明书3页 附图2页", (SEPARATOR, SEPARATOR)),
+    ([HEADER_RULE, SEPARATOR, FOOTER_RULE], "权利要求书1页 说明书3页", (HEADER_RULE, SEPARATOR)),
+    ([HEADER_RULE, SEPARATOR], "权利要求韦2页 说明韦9页", (HEADER_RULE, SEPARATOR)),
+    ([SEPARATOR, FOOTER_RULE], None, (SEPARATOR, SEPARATOR)),
+    ([HEADER_RULE, SEPARATOR, FOOTER_RULE], None, (HEADER_RULE, SEPARATOR)),
+], ids=["footer-rule", "header-and-footer-rules", "misread-names", "no-count-read",
+        "no-count-read-header-rule"])
+def test_the_separator_is_the_rule_under_the_page_count_box(rules, count, written):
+    page = pymupdf.open().new_page(width=595, height=842)
+    words = [Word(text, (305 + 50 * i, 222, 350 + 50 * i, 234))
+             for i, text in enumerate((count or "摘要").split())]
+    lines = [OcrLine((55, 100, 200, 112), 110, [Word("(12)发明专利申请", (55, 100, 200, 112))]),
+             OcrLine((305, 222, 455, 234), 232, words)]
+    assert first_rules(page, rules, lines) == written
+
+
+@pytest.mark.parametrize("extras", [("footer_rule",), ("logo", "header_rule", "footer_rule"),
+                                    ("logo",), ("header_rule",)],
+                         ids=["footer-rule", "logo-header-and-footer-rules", "logo",
+                              "header-rule"])
+def test_first_page_variants_mark_on_their_scan_as_on_their_text_pdf(extras, tmp_path):
+    """The separator is the rule under the page-count box, whatever else the first page
+    prints: the scan's marks land where the text PDF's do, and the text PDF marks as the
+    same patent without the extras."""
+    outputs = {}
+    plain = write_patent(tmp_path / "plain", "p", 7, marks=12, **KNOBS)
+    html, pdf, marks = write_patent(tmp_path, "p", 7, marks=12, first_page=extras, **KNOBS)
+    scan = tmp_path / "scan.pdf"
+    scan.write_bytes(office_scan(pdf.read_bytes(), DPI, seed=7))
+    for name, (h, source, m) in (("plain", plain), ("text", (html, pdf, marks)),
+                                 ("scan", (html, scan, marks))):
+        out = tmp_path / (name + ".json")
+        assert cli.main([str(h), str(source), str(m), "-o", str(tmp_path / (name + ".pdf")),
+                         "--marks-out", str(out)]) == 0
+        outputs[name] = json.loads(out.read_text(encoding="utf-8"))
+    assert [m["rects"] for m in outputs["text"]] == [m["rects"] for m in outputs["plain"]]
+    ious = [min(mark_ious(a["rects"], b["rects"]).values())
+            for a, b in zip(outputs["text"], outputs["scan"])]
+    assert sum(i >= 0.7 for i in ious) >= 0.95 * len(ious), ious
 
 
 def test_ocr_always_replaces_text_instead_of_doubling_it(patent):

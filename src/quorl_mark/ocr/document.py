@@ -30,6 +30,7 @@ import dataclasses
 import itertools
 import math
 import os
+import re
 import shutil
 import statistics
 import time
@@ -41,6 +42,7 @@ import pymupdf
 from ..errors import JobError
 from . import running_header
 from .blank import is_blank, ranges
+from .hocr import text_of
 from .lines import (CJK_FONT, ELLIPSIS_FONT, LATIN_FONT, font_of, narrow_setting, page_size,
                     text_lines)
 
@@ -51,6 +53,11 @@ PAGE_TIMEOUT = 600  # seconds; a page at 300 dpi takes about ten
 # The first page's rule lies between these shares of the page's height, below the header.
 RULE_BAND = (0.12, 0.6)
 MODES = ("auto", "all")
+# What the first page's page-count box reads, a part's name perhaps misread: two counts of
+# pages, or a part's name and its count.
+PAGE_COUNT = re.compile(r"\d+页.*\d+页|(权利要求书|说明书|附图|序列表)\d+页")
+# The separator lies at most this far (points) below the page-count box's bottom.
+COUNT_REACH = 40
 # Why a page that shows no ink, or only specks, is left without text (blank.py).
 BLANK = "it is blank"
 # The text layer's fonts' ascent and descent, in thousandths of an em (see set_layer_metrics):
@@ -80,11 +87,11 @@ class OcrResult:
 
     def warnings(self, name):
         blank = [page for page, reason in self.unreadable.items() if reason == BLANK]
-        said = ["%s: page%s %s %s blank: left without text" % (
-            name, "s" if len(blank) > 1 else "", ranges(blank), "are" if len(blank) > 1 else "is")
-            ] if blank else []
+        said = ["%s: pages %s are blank: left without text" % (name, ranges(blank))
+                ] if len(blank) > 1 else []
         said += ["%s: page %d was left without text: %s" % (name, page + 1, reason)
-                 for page, reason in sorted(self.unreadable.items()) if reason != BLANK]
+                 for page, reason in sorted(self.unreadable.items())
+                 if reason != BLANK or len(blank) == 1]
         return said + ["%s: page %d: %s read and left out of the text layer, which has no font "
                        "for %s" % (name, page + 1, ", ".join(repr(c) for c in chars),
                                    "them" if len(chars) > 1 else "it")
@@ -298,16 +305,36 @@ def set_layer_metrics(page):
             doc.xref_set_key(descriptor, key, value)
 
 
-def first_rules(page, rules):
-    """The rules of the first page to write: the topmost long rule within RULE_BAND, under the
-    header, and the next one below it about as long (a publication prints one above its title),
-    or the first one twice; None without a rule."""
+def _page_count_boxes(lines):
+    """The boxes of the lines read as the first page's page-count box, top to bottom."""
+    return sorted((line.box for line in lines if PAGE_COUNT.search(text_of(line))),
+                  key=lambda box: box[1])
+
+
+def first_rules(page, rules, lines=()):
+    """The rules of the first page to write (their y's order the model's regions): a rule under
+    the header and the separator, the rule just below the box that counts the pages
+    ("权利要求书1页 说明书3页 附图2页") among ``lines`` (hocr.OcrLine, the page's as read),
+    whatever else the page prints (an emblem's box, a rule under its columns, a rule under its
+    header or none); the rule under the header is the topmost long one within RULE_BAND above
+    the separator, or the separator itself. Where no page-count box was read, the topmost long
+    rule within RULE_BAND and the next one below it there about as long (a publication prints one
+    above its title; a rule under the columns lies lower), or the first one twice. None without
+    a rule."""
     top, bottom = (share * page.rect.height for share in RULE_BAND)
+    for count in _page_count_boxes(lines):
+        under = [rule for rule in rules if count[3] - 2 <= rule[1] <= count[3] + COUNT_REACH
+                 and rule[0] < count[2] and count[0] < rule[2]]
+        if under:
+            separator = min(under, key=lambda rule: rule[1])
+            above = [rule for rule in rules if top <= rule[1] < separator[1] - 1
+                     and rule[2] - rule[0] >= 0.8 * (separator[2] - separator[0])]
+            return (above[0] if above else separator), separator
     inside = [rule for rule in rules if top <= rule[1] <= bottom]
     if not inside:
         return None
     first = inside[0]
-    below = [rule for rule in rules if rule[1] > first[1] + 1
+    below = [rule for rule in inside if rule[1] > first[1] + 1
              and rule[2] - rule[0] >= 0.8 * (first[2] - first[0])]
     return first, (below[0] if below else first)
 
@@ -396,7 +423,8 @@ def add_text_layers(doc, numbers, found, dpi=300, reference=None, left_out=None)
         page = _upright(doc, number, page_found["size"], page_found["turn"],
                         page_found.get("skew", 0.0))
         if number == 0 and not page.get_drawings():
-            found_rules = first_rules(page, page_found.get("rules", ()))
+            found_rules = first_rules(page, page_found.get("rules", ()),
+                                      page_found["lines"])
             if found_rules is not None:
                 write_rules(page, found_rules)
                 rule = found_rules[1][1]
