@@ -204,7 +204,7 @@ def test_first_page_variants_mark_on_their_scan_as_on_their_text_pdf(extras, tmp
     outputs = {}
     plain = write_patent(tmp_path / "plain", "p", 7, marks=12, **KNOBS)
     html, pdf, marks = write_patent(tmp_path, "p", 7, marks=12, first_page=extras, **KNOBS)
-    scan = tmp_path / "scan.pdf"
+    scan = tmp_path / "scanned.pdf"
     scan.write_bytes(office_scan(pdf.read_bytes(), DPI, seed=7))
     for name, (h, source, m) in (("plain", plain), ("text", (html, pdf, marks)),
                                  ("scan", (html, scan, marks))):
