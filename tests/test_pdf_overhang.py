@@ -144,24 +144,34 @@ def pdftotext_words(data):
              for m in WORD.finditer(page)] for page in xhtml.split("<page ")[1:]]
 
 
+def is_read(char, read):
+    """Whether the document's lines hold this character of the page: the same character on the
+    same line, its box the page's or the part of it left where a box reaching into its
+    neighbour's was cut back."""
+    x0, y0, x1, y1 = char["bbox"]
+    return any(x0 - 0.01 <= a and b <= x1 + 0.01
+               for a, b in read.get((char["c"], y0, y1), ()))
+
+
 def dropped_lines(data):
     """(page, reader, text) of every body line or word the document's lines lack."""
     document = quorl.PdfDocument(pymupdf.open("pdf", data))
     chars, texts = {}, {}
     for line in document.lines:
-        chars.setdefault(line["page"], set()).update(
-            (c["c"], tuple(c["bbox"])) for c in line["chars"])
+        for c in line["chars"]:
+            x0, y0, x1, y1 = c["bbox"]
+            chars.setdefault(line["page"], {}).setdefault((c["c"], y0, y1), []).append((x0, x1))
         texts[line["page"]] = texts.get(line["page"], "") + re.sub(r"\s", "", line["text"])
     dropped = []
     for page, words in zip(document.doc, pdftotext_words(data)):
-        body, read, text_read = body_of(document, page), chars.get(page.number, ()), texts.get(
+        body, read, text_read = body_of(document, page), chars.get(page.number, {}), texts.get(
             page.number, "")
         for block in page.get_text("rawdict")["blocks"]:
             for line in block.get("lines", []):
                 shown = [c for s in line["spans"] for c in s["chars"] if not c["c"].isspace()]
                 text = "".join(c["c"] for c in shown)
-                if in_body(pymupdf.Rect(line["bbox"]), text, body, page) and any(
-                        (c["c"], tuple(c["bbox"])) not in read for c in shown):
+                if in_body(pymupdf.Rect(line["bbox"]), text, body, page) and not all(
+                        is_read(c, read) for c in shown):
                     dropped.append((page.number, "pymupdf", text))
         dropped += [(page.number, "pdftotext", word) for rect, word in words
                     if in_body(rect, word, body, page) and word not in text_read]
