@@ -31,3 +31,14 @@ def one_line(error):
     """An exception as "Type: message" on one line, for errors that come from a library."""
     text = " ".join(str(error).split())
     return "%s: %s" % (type(error).__name__, text) if text else type(error).__name__
+
+
+def page_ranges(numbers):
+    """Page numbers as a message says them: "3, 6-9" for 3, 6, 7, 8 and 9, in any order."""
+    runs = []
+    for number in sorted(numbers):
+        if runs and number == runs[-1][1] + 1:
+            runs[-1][1] = number
+        else:
+            runs.append([number, number])
+    return ", ".join(str(a) if a == b else "%d-%d" % (a, b) for a, b in runs)

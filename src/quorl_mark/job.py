@@ -13,7 +13,7 @@ from typing import Dict, List, Optional
 
 from .review import page as review_page, views
 from .diagnostics import module_diagnostics
-from .errors import JobError, one_line
+from .errors import JobError, one_line, page_ranges
 from .inputs import (damaged_pdf, describe, label_off_page, open_pdf, read_html, read_marks,
                      read_pdf, unknown_keys)
 from .outputs import Outputs
@@ -117,8 +117,6 @@ def _box(rect):
 def no_text_found(pdfdoc):
     """Why a PDF gave no text in the patent's text regions, in words: what text it has, and
     where the regions were looked for."""
-    from .review.page import page_ranges
-
     doc = pdfdoc.doc
     characters = sum(len("".join(page.get_text().split())) for page in doc)
     if not characters:

@@ -12,6 +12,8 @@ import re
 
 import pymupdf
 
+from ..errors import page_ranges
+
 # The resolution blankness is judged at.
 BLANK_DPI = 50
 # A pixel this much darker than the page's paper (its brightest tenth) is ink.
@@ -54,13 +56,4 @@ def is_blank(page):
 
 def ranges(numbers):
     """Page numbers from 0 as the ranges a reader says: "3, 6-5005"."""
-    out, numbers = [], sorted(numbers)
-    start = prev = None
-    for n in numbers + [None]:
-        if n is not None and prev is not None and n == prev + 1:
-            prev = n
-            continue
-        if start is not None:
-            out.append("%d" % (start + 1) if start == prev else "%d-%d" % (start + 1, prev + 1))
-        start = prev = n
-    return ", ".join(out)
+    return page_ranges(n + 1 for n in numbers)

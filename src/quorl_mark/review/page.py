@@ -19,6 +19,7 @@ from collections import defaultdict
 
 from .assets import SCRIPT, STYLE
 from .views import escape
+from ..errors import page_ranges
 from ..vocabulary import MARK_TYPES, SECTIONS
 
 PAGE_IMAGE = "pages/page-%03d.png"
@@ -85,17 +86,6 @@ def page_images(fitz, pdf_bytes, dpi, marked_only=False, reduced=None):
             yield page, page.get_pixmap(dpi=page_dpi).tobytes("png"), page_dpi
     finally:
         doc.close()
-
-
-def page_ranges(numbers):
-    """"3, 6-9" for [3, 6, 7, 8, 9]."""
-    runs = []
-    for number in numbers:
-        if runs and number == runs[-1][1] + 1:
-            runs[-1][1] = number
-        else:
-            runs.append([number, number])
-    return ", ".join(str(a) if a == b else "%d-%d" % (a, b) for a, b in runs)
 
 
 def reduced_warning(option, dpi, reduced):
