@@ -446,3 +446,39 @@ def test_published_names_and_keywords():
     assert list(quorl.ImageInfoParser(name=["img"], attrs={}).mark(soup=tree)) == ["i"]
     assert quorl.ContentParser(content="<p>x</p>", parserdict={}).get_content(content="<b>y</b>") \
         == "y"
+
+
+# Ids that no marker can carry as they are (a line break, "|" or "@##" cut a marker short or
+# split it) and ones that only look like marker syntax: every element is still measured, under
+# its own id, and the document text holds no marker.
+ODD_IDS = ["a&#10;b", "a\rb", "a\r\nb", "a\tb", "a@b", "x@", "a#b", "a|b", "|", "a@##b", "##@",
+           "##@start|relateitem|x@##", "##@end|relateitem|claims@##", "claims|x", "中\r|@##"]
+
+
+@pytest.mark.parametrize("soup_class", [None, PlainSubclassSoup], ids=["planned", "tree-edited"])
+@pytest.mark.parametrize("raw_id", ODD_IDS)
+def test_elements_with_odd_ids_are_measured(raw_id, soup_class):
+    html = ('<div id="claims"><div id="%s">AB</div>C<div id="%s">D</div></div><p id="z">E</p>'
+            % (raw_id, raw_id))
+    parsers = [{"name": ["div", "p"]}]
+    odd = lxml_tree(html).find("div", id=True).find("div")["id"]
+    saved = quorl.BeautifulSoup
+    try:
+        if soup_class is not None:
+            quorl.BeautifulSoup = soup_class
+        doc = quorl.HtmlDocument(html, parsers)
+    finally:
+        quorl.BeautifulSoup = saved
+    assert doc.text == "ABCDE"
+    spans = {k: (r["id"], r["start"], r["end"]) for k, r in doc.infodict.items()}
+    # The later element of a repeated id keeps the record, as for any id.
+    assert spans == {"claims": ("claims", 0, 4), odd: (odd, 3, 4), "z": ("z", 4, 5)}
+    # A caller's own text, with the line breaks of the raw HTML, is measured the same way.
+    measured_raw = doc.parse_info(parsers, rawcontent=html.replace("&#10;", "\n"))
+    assert doc.text == "ABCDE" and measured_raw[odd]["end"] == 4
+
+
+def test_a_swallowed_start_names_the_odd_id():
+    with pytest.raises(KeyError) as err:
+        quorl.HtmlDocument('<p>#</p><div>#@<div id="a|b"></div>t</div>', PARSERS)
+    assert err.value.args == ("a|b",)

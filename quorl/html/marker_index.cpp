@@ -59,4 +59,12 @@ std::vector<MarkedElement> index_markers(Text text, const std::vector<MarkerSpan
   return records;
 }
 
+bool marker_carries(Text tagname, Text id) {
+  const std::u32string marker = write_marker(kStartWord, tagname, id);
+  const std::vector<MarkerSpan> spans = find_markers(marker);
+  if (spans.size() != 1 || !(spans[0] == MarkerSpan{0, marker.size()})) return false;
+  const Fields f = split_fields(marker, kMarkerOpen.size(), marker.size() - kMarkerClose.size());
+  return f.count == 3 && f.field[1].of(marker) == tagname && f.field[2].of(marker) == id;
+}
+
 }  // namespace quorl::html

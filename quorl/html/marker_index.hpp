@@ -45,4 +45,9 @@ class EndWithoutStart : public std::runtime_error {
 // removed. Records come back in the order their ids were first started.
 std::vector<MarkedElement> index_markers(Text text, const std::vector<MarkerSpan>& markers);
 
+// Whether the start marker written with `tagname` and `id` reads back as one marker holding
+// exactly these fields. A newline or "@##" in the id cuts the marker short and a "|" splits the
+// id, so such an id cannot travel in a marker.
+bool marker_carries(Text tagname, Text id);
+
 }  // namespace quorl::html

@@ -1,6 +1,7 @@
 // Python surface of the HTML document model: the info parsers, ContentParser and HtmlDocument.
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "quorl/html/marker_index.hpp"
@@ -63,15 +64,47 @@ py::object parse_html(const py::object& markup) {
   return module_global("BeautifulSoup")(markup, "lxml");
 }
 
+// Ids that a marker cannot carry whole (a line break, "|" or "@##" in them), each written into
+// its markers as a stand-in that can: a NUL, which no id or text of a tree lxml parsed holds,
+// and a number. An element with such an id is then measured like any other, and no marker is
+// left in the document text.
+class IdStandIns {
+ public:
+  // What the markers of the element with `id` hold in its place.
+  py::object written(const py::object& id, const py::object& tagname) {
+    if (!PyUnicode_CheckExact(id.ptr()) || !PyUnicode_CheckExact(tagname.ptr())) return id;
+    std::u32string text = to_u32(id);
+    if (quorl::html::marker_carries(to_u32(tagname), text)) return id;
+    auto [it, fresh] = stand_in_of_.try_emplace(std::move(text));
+    if (fresh) {
+      const std::string number = std::to_string(id_of_.size());
+      it->second = U'\0' + std::u32string(number.begin(), number.end());
+      id_of_.emplace(it->second, id);
+    }
+    return from_u32(it->second);
+  }
+
+  // The id a marker's id field stands for.
+  py::str id(std::u32string_view field) const {
+    auto it = id_of_.find(std::u32string(field));
+    return it == id_of_.end() ? from_u32(field) : py::str(it->second);
+  }
+
+ private:
+  std::unordered_map<std::u32string, std::u32string> stand_in_of_;
+  std::unordered_map<std::u32string, py::object> id_of_;
+};
+
 // The marked elements of a marked text, with the errors Python code walking the markers would
 // raise: KeyError naming the id of an end marker that has no start, IndexError for a marker
 // without its id field.
 std::vector<MarkedElement> index_or_raise(const std::u32string& text,
-                                          const std::vector<quorl::html::MarkerSpan>& markers) {
+                                          const std::vector<quorl::html::MarkerSpan>& markers,
+                                          const IdStandIns* stand_ins = nullptr) {
   try {
     return quorl::html::index_markers(text, markers);
   } catch (const quorl::html::EndWithoutStart& e) {
-    raise_key_error(from_u32(e.id.of(text)));
+    raise_key_error(stand_ins ? stand_ins->id(e.id.of(text)) : from_u32(e.id.of(text)));
   } catch (const quorl::html::MarkerTooShort&) {
     throw py::index_error("a position marker has fewer than three '|'-separated fields");
   }
@@ -121,9 +154,11 @@ PyObject* bound_function(const py::object& obj, const char* name) {
 
 // Gives every element the parser describes that has an id a position record, and writes a start
 // marker before and an end marker after the element's content. With a plan, the markers go into
-// the plan instead of the tree, and `table` is the tree's table of tags.
+// the plan instead of the tree, and `table` is the tree's table of tags. With stand-ins, an id
+// no marker can carry is written as its stand-in.
 py::object mark_elements(const py::object& self, const py::object& soup, bool record_src,
-                         MarkerPlan* plan = nullptr, const TagTable* table = nullptr) {
+                         MarkerPlan* plan = nullptr, const TagTable* table = nullptr,
+                         IdStandIns* stand_ins = nullptr) {
   const RecordKeys& k = keys();
   const py::object tagname = self.attr("tagname");
   const py::object infodict = self.attr("infodict");
@@ -141,14 +176,15 @@ py::object mark_elements(const py::object& self, const py::object& soup, bool re
     record[k.end] = unmeasured;
     if (!truth_of(id)) continue;
     set_item(infodict, id, record);
+    const py::object written = stand_ins ? stand_ins->written(id, tagname) : id;
     if (plan) {
       PlannedMarkers& planned = (*plan)[element.ptr()];
       planned.starts.insert(planned.starts.begin(),
-                            marker_text(quorl::html::kStartWord, tagname, id, start_format));
-      planned.ends.push_back(marker_text(quorl::html::kEndWord, tagname, id, end_format));
+                            marker_text(quorl::html::kStartWord, tagname, written, start_format));
+      planned.ends.push_back(marker_text(quorl::html::kEndWord, tagname, written, end_format));
     } else {
-      element.attr("insert")(0, start_format.format(tagname, id));
-      element.attr("append")(end_format.format(tagname, id));
+      element.attr("insert")(0, start_format.format(tagname, written));
+      element.attr("append")(end_format.format(tagname, written));
     }
   }
   return infodict;
@@ -270,11 +306,12 @@ py::object info_index_parser(const py::object& markcontent, const py::object& po
 
 // Measures the marked text into the records, as updating each record with the position record
 // info_index_parser gives for its id would, and returns the text without markers.
-std::u32string measure(const py::dict& infodict, const std::u32string& marked) {
+std::u32string measure(const py::dict& infodict, const std::u32string& marked,
+                       const IdStandIns& stand_ins) {
   const RecordKeys& k = keys();
   const std::vector<quorl::html::MarkerSpan> markers = quorl::html::find_markers(marked);
-  for (const MarkedElement& e : index_or_raise(marked, markers)) {
-    py::str id = from_u32(e.id.of(marked));
+  for (const MarkedElement& e : index_or_raise(marked, markers, &stand_ins)) {
+    py::str id = stand_ins.id(e.id.of(marked));
     py::object record = get_item(infodict, id);
     py::dict position;
     position[k.id] = id;
@@ -301,6 +338,11 @@ py::object parse_info(const py::object& self, const py::object& infolist, py::ob
   }
   py::dict infodict;
   std::optional<std::u32string> marked;  // the marked text, when read here rather than by page.text
+  // Stand-ins only where the measuring is the module's own, which knows them; an
+  // info_index_parser of the caller's own reads the markers as they are written without them.
+  const bool own_index = bound_function(self, "info_index_parser") == index_function;
+  IdStandIns stand_ins;
+  IdStandIns* written_ids = own_index ? &stand_ins : nullptr;
   py::object page = parse_html(rawcontent);
   py::object markcontent = with_tree(page, [&]() -> py::object {
     // While every parser is the module's own, the markers are planned rather than inserted and
@@ -314,13 +356,14 @@ py::object parse_info(const py::object& self, const py::object& infolist, py::ob
     bool planning = table.has_value();
     for (py::handle parseinfo : py::iter(infolist)) {
       py::object iparser = call_with_keywords(module_global("ItemInfoParser"), parseinfo);
-      std::optional<bool> own = planning ? own_mark(iparser) : std::nullopt;
+      std::optional<bool> own = own_mark(iparser);
       if (planning && !own) {
         materialise(plan);
         planning = false;
       }
-      py::object tempinfo =
-          own ? mark_elements(iparser, page, *own, &plan, &*table) : iparser.attr("mark")(page);
+      py::object tempinfo = own ? mark_elements(iparser, page, *own, planning ? &plan : nullptr,
+                                                planning ? &*table : nullptr, written_ids)
+                                : iparser.attr("mark")(page);
       infodict.attr("update")(tempinfo);
     }
     if (!planning) return page.attr("text");
@@ -328,8 +371,8 @@ py::object parse_info(const py::object& self, const py::object& infolist, py::ob
     return py::none();
   });
   std::u32string text;
-  if (bound_function(self, "info_index_parser") == index_function) {
-    text = measure(infodict, marked ? *marked : to_u32(markcontent, "page text"));
+  if (own_index) {
+    text = measure(infodict, marked ? *marked : to_u32(markcontent, "page text"), stand_ins);
   } else {
     if (marked) markcontent = from_u32(*marked);
     py::object markinfo = self.attr("info_index_parser")(markcontent);

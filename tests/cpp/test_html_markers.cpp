@@ -178,3 +178,37 @@ TEST(MarkerWriting, WrittenMarkersAreFoundAndIndexed) {
   EXPECT_EQ(elements[0].end, 2);
   EXPECT_EQ(remove_spans(text, markers), U"段落尾");
 }
+
+struct CarriedId {
+  std::u32string id;
+  bool carried;
+};
+
+class MarkerCarries : public ::testing::TestWithParam<CarriedId> {};
+
+// Whatever marker_carries says, reading the markers written with the id back agrees with it.
+TEST_P(MarkerCarries, AgreesWithReadingTheWrittenMarkersBack) {
+  const CarriedId& c = GetParam();
+  EXPECT_EQ(marker_carries(U"relateitem", c.id), c.carried);
+  const std::u32string text = write_marker(kStartWord, U"relateitem", c.id) + U"AB" +
+                              write_marker(kEndWord, U"relateitem", c.id);
+  const std::vector<MarkerSpan> markers = find_markers(text);
+  bool read_back = false;
+  try {
+    const std::vector<MarkedElement> elements = index_markers(text, markers);
+    read_back = markers.size() == 2 && elements.size() == 1 && elements[0].id.of(text) == c.id &&
+                elements[0].start == 0 && elements[0].end == 2;
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(read_back, c.carried);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ids, MarkerCarries,
+                         ::testing::Values(CarriedId{U"p0001", true}, CarriedId{U"", true},
+                                           CarriedId{U"x@", true}, CarriedId{U"a#b", true},
+                                           CarriedId{U"##@", true}, CarriedId{U"@#", true},
+                                           CarriedId{U"\r\t中", true}, CarriedId{U"a\nb", false},
+                                           CarriedId{U"\n", false}, CarriedId{U"a|b", false},
+                                           CarriedId{U"|", false}, CarriedId{U"a@##b", false},
+                                           CarriedId{U"@##", false},
+                                           CarriedId{U"##@start|relateitem|x@##", false}));
