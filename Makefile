@@ -29,7 +29,7 @@ SYSTEM_PACKAGES := libgtest-dev poppler-utils fonts-noto-cjk chromium tesseract-
   tesseract-ocr-chi-sim
 SYSTEM_STAMP := build/.system-packages
 
-.PHONY: all install run-deps deps system-deps test pytest cpp-test demo sample asan-test bench fuzz-setup fuzz format clean
+.PHONY: all install run-deps deps system-deps test pytest cpp-test demo sample asan-test bench fuzz-setup fuzz fuzz-ci format clean
 
 all: install
 
@@ -129,6 +129,9 @@ bench: deps install
 # ASan's preinit object, which a shared library cannot hold. Each log (build/fuzz-NAME.log) shows
 # the coverage (cov:) and features (ft:) growing; the last lines are printed.
 FUZZ_SECONDS ?= 120
+# How long each harness runs, and the folder its corpus grows in (one subfolder a harness).
+FUZZ_LIMIT ?= -max_total_time=$(FUZZ_SECONDS)
+FUZZ_CORPUS ?= build/fuzz-corpus
 FUZZ_VENV ?= .venv-fuzz
 FUZZ_HARNESSES ?= $(wildcard fuzz/fuzz_*.py)
 FUZZ_LLVM := 14
@@ -153,20 +156,30 @@ fuzz-setup:
 	$(MAKE) $(FUZZ_RUNTIME)
 	$(MAKE) install VENV=$(FUZZ_VENV) CMAKE_ARGS="QUORL_FUZZ=ON CMAKE_BUILD_TYPE=RelWithDebInfo \
 	  CMAKE_CXX_COMPILER=clang++-$(FUZZ_LLVM)"
-	PYTHONPATH=fuzz $(FUZZ_ENV) $(FUZZ_PY) fuzz/seeds.py build/fuzz-corpus
+	PYTHONPATH=fuzz $(FUZZ_ENV) $(FUZZ_PY) fuzz/seeds.py $(FUZZ_CORPUS)
 
 fuzz: fuzz-setup
 	for harness in $(FUZZ_HARNESSES); do \
-	  name=$$(basename $$harness .py); mkdir -p build/fuzz-corpus/$$name; \
-	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
-	  $(FUZZ_ENV) $(FUZZ_PY) $$harness -max_total_time=$(FUZZ_SECONDS) -timeout=60 -rss_limit_mb=4096 \
-	    -print_final_stats=1 -artifact_prefix=build/fuzz-crash-$$name- build/fuzz-corpus/$$name \
+	  name=$$(basename $$harness .py); mkdir -p $(FUZZ_CORPUS)/$$name; \
+	  echo "== $$name ($(FUZZ_LIMIT))"; \
+	  $(FUZZ_ENV) $(FUZZ_PY) $$harness $(FUZZ_LIMIT) -timeout=60 -rss_limit_mb=4096 \
+	    -print_final_stats=1 -artifact_prefix=build/fuzz-crash-$$name- $(FUZZ_CORPUS)/$$name \
 	    >build/fuzz-$$name.log 2>&1; status=$$?; \
 	  grep -m1 -e 'INITED' build/fuzz-$$name.log; \
 	  grep -v -e '^#[0-9]' -e '^INFO' -e '^WARNING: Failed' build/fuzz-$$name.log | tail -30; \
 	  grep -e '^#[0-9]' build/fuzz-$$name.log | tail -1; \
 	  [ $$status = 0 ] || exit 1; \
 	done
+
+# The short pass CI runs: each harness FUZZ_CI_RUNS inputs from a fixed -seed, starting from the
+# seeds alone in a fresh corpus, steering by the C++ coverage (the Python's takes minutes to
+# instrument), with Python's hashing fixed; so every pass of one commit runs the same inputs.
+# Any crash, sanitizer report or wrong result fails it.
+FUZZ_CI_RUNS ?= 2000
+fuzz-ci:
+	rm -rf build/fuzz-ci-corpus
+	FUZZ_PYTHON_COVERAGE=0 PYTHONHASHSEED=0 $(MAKE) fuzz FUZZ_CORPUS=build/fuzz-ci-corpus \
+	  FUZZ_LIMIT="-runs=$(FUZZ_CI_RUNS) -seed=1"
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

@@ -65,11 +65,24 @@ def seeds_of(name, html, pdf):
     return out
 
 
+# Ids a position marker cannot hold as they are (the parser turns the carriage return into a line
+# break): such elements were once left with their markers in the document text.
+ODD_IDS_HTML = ('<div id="claims"><div id="c\r1">1.一种装置。</div><div id="c|2">2.根据</div></div>'
+                '<div id="description">[0001]技术领域</div>')
+
+
+def all_seeds():
+    """harness -> {file name: input}, a dict at a time."""
+    for name, html, pdf in sources():
+        yield seeds_of(name, html, pdf)
+    yield {"fuzz_html": {"odd-ids": seed(ODD_IDS_HTML)}}
+
+
 def main(corpus):
     corpus = pathlib.Path(corpus)
     written = 0
-    for name, html, pdf in sources():
-        for harness, inputs in seeds_of(name, html, pdf).items():
+    for seeds in all_seeds():
+        for harness, inputs in seeds.items():
             folder = corpus / harness
             folder.mkdir(parents=True, exist_ok=True)
             for file_name, data in inputs.items():
