@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "quorl/pdf/blot.hpp"
 #include "quorl/pdf/ink_box.hpp"
 #include "quorl/pdf/rule_finder.hpp"
 #include "quorl/python/bindings.hpp"
@@ -111,6 +112,16 @@ py::list ink_boxes(py::object samples, py::object width, py::object height, py::
   return out;
 }
 
+bool has_blot(py::object samples, py::object width, py::object height, py::object stride,
+              py::object channels, py::object contrast, py::object min_blot) {
+  pdf::BlotOptions options;
+  options.contrast = bounded(contrast, "contrast", 0, 255);
+  options.min_blot = bounded(min_blot, "min_blot", 1, kMaxSide);
+  RasterView image = raster_view(samples, width, height, stride, channels);
+  py::gil_scoped_release unlocked;
+  return pdf::has_blot(image.raster, options);
+}
+
 }  // namespace
 
 void bind_page_image(py::module_& m) {
@@ -133,6 +144,12 @@ void bind_page_image(py::module_& m) {
         "image), the smallest box (x0, y0, x1, y1) holding every column and row of it with at "
         "least min_dark pixels darker than `dark`, or None when none has. The image is read as "
         "by _find_rules.");
+  m.def("_has_blot", &has_blot, py::arg("samples"), py::arg("width"), py::arg("height"),
+        py::arg("stride"), py::arg("channels"), py::arg("contrast") = 60, py::arg("min_blot") = 4,
+        "_has_blot(samples, width, height, stride, channels, contrast=60, min_blot=4)\n\n"
+        "Whether the image holds min_blot or more pixels joined to one another (8-neighbours) "
+        "that are `contrast` darker than its paper, the gray value of its brightest tenth: "
+        "something printed, not specks. The image is read as by _find_rules.");
 }
 
 }  // namespace quorl::python

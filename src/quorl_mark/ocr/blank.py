@@ -12,6 +12,8 @@ import re
 
 import pymupdf
 
+import quorl
+
 from ..errors import page_ranges
 
 # The resolution blankness is judged at.
@@ -40,18 +42,14 @@ def is_blank(page):
     """Whether ``page`` shows no ink, or only specks (see the module's docstring)."""
     if draws_nothing(page):
         return True
-    import cv2
-    import numpy
-
     pix = page.get_pixmap(dpi=BLANK_DPI, colorspace=pymupdf.csGRAY, alpha=False)
-    gray = numpy.frombuffer(pix.samples_mv, dtype=numpy.uint8).reshape(
-        pix.height, pix.stride)[:, :pix.width]
-    paper = int(numpy.percentile(gray, 90))
-    ink = (gray < paper - INK_CONTRAST).astype(numpy.uint8)
-    if not ink.any():
-        return True
-    count, _, stats = cv2.connectedComponentsWithStats(ink, connectivity=8)[:3]
-    return bool((stats[1:, cv2.CC_STAT_AREA] < MIN_BLOT).all())
+    return not quorl._has_blot(pix.samples_mv, pix.width, pix.height, pix.stride, pix.n,
+                               contrast=INK_CONTRAST, min_blot=MIN_BLOT)
+
+
+def blank_pages(doc, numbers):
+    """The pages of ``numbers`` (from 0) that ``doc`` shows blank."""
+    return {n for n in numbers if is_blank(doc[n])}
 
 
 def ranges(numbers):
