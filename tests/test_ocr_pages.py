@@ -83,6 +83,8 @@ class TestBlankPages:
         assert cli.main([str(paths[0]), str(paths[1]), str(paths[2]), "-o", str(paths[3])]) == 0
         err = capsys.readouterr().err
         assert sorted(set(read)) == list(range(pages))
+        # The progress counts the pages Tesseract reads, the blank ones left out.
+        assert "%d pages without text, reading them" % pages in err, err
         said = [line for line in err.splitlines() if "are blank" in line]
         assert said == ["quorl-mark: warning: %s: pages %d-%d are blank: left without text"
                         % (paths[1], pages + 1, pages + 4)], err

@@ -409,7 +409,6 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
         try:
             prepared = converter_with_text(
                 pdf_bytes, pdf_path, ocr, build, ocr_jobs, ocr_progress,
-                lambda: load_html(html_text, html_path).text,
                 None if allow_mismatch else first_page_check(html_text, html_path, pdf_path))
             converter, warnings = prepared.converter, prepared.warnings
             doc = converter.pdfdoc.doc

@@ -19,7 +19,7 @@ what the recognised text then lies on.
 The text layer holds what Tesseract read, whatever the patent's full-text HTML says: an HTML may
 differ from what its PDF prints, and a searchable PDF that says what the HTML says would lie. A
 character Tesseract misread is put in its place when the marks are aligned, as a typo of the PDF
-is. ``reference`` (the patent's text) is accepted and left out of the layer.
+is.
 
 Pages are recognised in child processes (children.ChildPool), each with one Tesseract thread. A
 page that cannot be read is left without text and reported. A page whose header misread the
@@ -35,13 +35,13 @@ import shutil
 import statistics
 import time
 import warnings
-from typing import Callable, Dict, List, Optional
+from typing import Callable, Dict, List, Optional, Set
 
 import pymupdf
 
 from ..errors import JobError
 from . import running_header
-from .blank import is_blank, ranges
+from .blank import blank_pages, ranges
 from .hocr import text_of
 from .lines import (CJK_FONT, ELLIPSIS_FONT, LATIN_FONT, font_of, narrow_setting, page_size,
                     text_lines)
@@ -401,11 +401,10 @@ def layer_lines(doc, numbers, found):
             if isinstance(found.get(number), dict)}
 
 
-def add_text_layers(doc, numbers, found, dpi=300, reference=None, left_out=None):
+def add_text_layers(doc, numbers, found, dpi=300, left_out=None):
     """Writes the recognised text (``found``: page -> recognise_page's data, or why the page
     failed) onto ``doc``'s pages ``numbers``, replacing any text they carry (an image of a
-    printed page at ``dpi``), as Tesseract read it (``reference`` is not written into it);
-    returns the pages done, the unreadable pages with their reasons and the y of the rule
+    printed page at ``dpi``), as Tesseract read it; returns the pages done, the unreadable pages with their reasons and the y of the rule
     written onto the first page (or None); ``left_out`` (a dict) gets page -> the characters
     no font of the layer encodes (write_text)."""
     done, unreadable, rule = [], {}, None
@@ -437,7 +436,7 @@ def add_text_layers(doc, numbers, found, dpi=300, reference=None, left_out=None)
 
 def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, name=None,
                  progress: Optional[Callable[[int], Callable[[], None]]] = None,
-                 reference: Optional[str] = None):
+                 blank: Optional[Set[int]] = None):
     """``ocr_pdf``'s work, with what it did: an OcrResult. ``progress(total)``, when given, is
     called once the pages to read are known and returns what to call after each page."""
     start = time.perf_counter()
@@ -445,8 +444,6 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     name = name or default_name
     if not 72 <= dpi <= 1200:
         raise ValueError("dpi must be between 72 and 1200")
-    if reference is not None and not isinstance(reference, str):
-        raise TypeError("reference must be str, not %s" % type(reference).__name__)
     from ..diagnostics import new_pdf_library_reports
     from ..inputs import open_pdf
 
@@ -456,7 +453,7 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
         return OcrResult(data, [], {}, None, time.perf_counter() - start)
     tessdata = tessdata_for(language)
     # A blank page is known from its image in milliseconds, and never read.
-    blank = {n for n in numbers if is_blank(doc[n])}
+    blank = blank_pages(doc, numbers) if blank is None else blank & set(numbers)
     found = {n: BLANK for n in blank}
     to_read = [n for n in numbers if n not in blank]
     jobs = max(1, jobs or os.cpu_count() or 1)
@@ -473,7 +470,7 @@ def ocr_document(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, na
     # writes the text layer is not the input's damage (write_text names what it left out).
     new_pdf_library_reports()
     left_out = {}
-    done, unreadable, rule = add_text_layers(doc, numbers, found, dpi, reference, left_out)
+    done, unreadable, rule = add_text_layers(doc, numbers, found, dpi, left_out)
     out = doc.tobytes(garbage=1, deflate=True)
     doc.close()
     pymupdf.TOOLS.mupdf_warnings(reset=True)
@@ -484,12 +481,13 @@ def ocr_pdf(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, referen
     """The bytes of ``pdf`` (bytes or a path) with an invisible OCR text layer on every page
     that has no text (``pages="auto"``) or on all pages (``"all"``); see the module's
     docstring. ``jobs`` child processes recognise pages (None: one per core). ``reference``,
-    the patent's own text, is accepted and never written into the layer, which holds what
-    Tesseract read. A page that cannot be read is left without text and
+    the patent's own text, is accepted as earlier versions took it and not used: the layer
+    holds what Tesseract read. A page that cannot be read is left without text and
     named in an OcrWarning; a PDF that cannot be opened, or Tesseract missing, raises
     JobError."""
-    result = ocr_document(pdf, language=language, dpi=dpi, pages=pages, jobs=jobs,
-                          reference=reference)
+    if reference is not None and not isinstance(reference, str):
+        raise TypeError("reference must be str, not %s" % type(reference).__name__)
+    result = ocr_document(pdf, language=language, dpi=dpi, pages=pages, jobs=jobs)
     for message in result.warnings("PDF" if not isinstance(pdf, (str, os.PathLike)) else
                                    os.fspath(pdf)):
         warnings.warn(message, OcrWarning, stacklevel=2)
@@ -501,7 +499,7 @@ def ocr_pdf(pdf, *, language=LANGUAGE, dpi=300, pages="auto", jobs=None, referen
 OPTIONS = {"auto": "auto", "always": "all"}  # --ocr value -> pages; "never" reads no page
 
 
-def first_page_first(pdf_bytes, name, mode, check, step=None, reference=None):
+def first_page_first(pdf_bytes, name, mode, check, step=None):
     """``pdf_bytes`` with its first page read alone, once ``check(text)`` of what was read there
     raised nothing, and the warnings of that reading. A scan given with another publication's
     HTML is refused by its first page's publication number before its other pages cost their
@@ -509,7 +507,7 @@ def first_page_first(pdf_bytes, name, mode, check, step=None, reference=None):
     ``step()`` is called once the page is read."""
     with pymupdf.open("pdf", pdf_bytes) as doc:
         single = _page_pdf(doc, 0)
-    first = ocr_document(single, pages=OPTIONS[mode], jobs=1, name=name, reference=reference)
+    first = ocr_document(single, pages=OPTIONS[mode], jobs=1, name=name)
     if step is not None:
         step()
     with pymupdf.open("pdf", first.pdf) as read:
@@ -522,10 +520,9 @@ def first_page_first(pdf_bytes, name, mode, check, step=None, reference=None):
             return doc.tobytes(garbage=1, deflate=True), first.warnings(name)
 
 
-def for_job(pdf_bytes, name, mode, jobs=None, progress=None, patent_text=None, first_page=None):
+def for_job(pdf_bytes, name, mode, jobs=None, progress=None, first_page=None):
     """The PDF a job goes on with and the warnings for its message: ``pdf_bytes`` with a text
-    layer on the pages ``mode`` (the --ocr value) asks for, as Tesseract read them
-    (``patent_text`` is not written into it). A PDF the job would refuse (not a PDF, encrypted, empty,
+    layer on the pages ``mode`` (the --ocr value) asks for, as Tesseract read them. A PDF the job would refuse (not a PDF, encrypted, empty,
     damaged) raises the job's own JobError first. ``first_page(text)``, when given, checks the
     first page of a scan, read before the others (first_page_first)."""
     if mode == "never":
@@ -539,18 +536,19 @@ def for_job(pdf_bytes, name, mode, jobs=None, progress=None, patent_text=None, f
         numbers = pages_to_read(doc, OPTIONS[mode])
         if not numbers:
             return pdf_bytes, []
-    reference = patent_text() if patent_text is not None else None
+        # Known before anything is announced: the progress counts the pages Tesseract reads.
+        blank = blank_pages(doc, numbers)
     first_warnings = []
-    if first_page is not None and 0 in numbers and len(numbers) > 1:
+    if first_page is not None and 0 in numbers and 0 not in blank and len(numbers) > len(blank) + 1:
         # One progress over every page, the first one read alone included, announced once
         # Tesseract is known to be there.
         tessdata_for(LANGUAGE)
-        step = progress(len(numbers) + (mode != "auto")) if progress is not None else None
-        pdf_bytes, first_warnings = first_page_first(pdf_bytes, name, mode, first_page, step,
-                                                     reference)
+        step = (progress(len(numbers) - len(blank) + (mode != "auto"))
+                if progress is not None else None)
+        pdf_bytes, first_warnings = first_page_first(pdf_bytes, name, mode, first_page, step)
         progress = None if step is None else (lambda total: step)
     result = ocr_document(pdf_bytes, pages=OPTIONS[mode], jobs=jobs, name=name,
-                          progress=progress, reference=reference)
+                          progress=progress, blank=blank)
     return result.pdf, first_warnings + result.warnings(name)
 
 
@@ -578,7 +576,7 @@ class Prepared:
 
 
 def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None,
-                        patent_text=None, first_page=None):
+                        first_page=None):
     """``build(pdf)``'s converter of the PDF a job goes on with: ``pdf_bytes`` with a text layer
     on the pages ``mode`` (the --ocr value) asks for (see for_job).
 
@@ -610,7 +608,7 @@ def converter_with_text(pdf_bytes, name, mode, build, jobs=None, progress=None,
             if all(n in read or has_text(doc[n]) for n in range(doc.page_count)):
                 return Prepared(converter, pdf_bytes, [], 0.0)
     start = time.perf_counter()
-    pdf, warnings = for_job(pdf_bytes, name, mode, jobs, progress, patent_text, first_page)
+    pdf, warnings = for_job(pdf_bytes, name, mode, jobs, progress, first_page)
     seconds = time.perf_counter() - start
     if first_error is not None and pdf is pdf_bytes:
         raise first_error  # nothing was read: the PDF stays what could not be built
