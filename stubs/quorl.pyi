@@ -7,7 +7,7 @@ import re as re
 from abc import ABCMeta as ABCMeta
 from abc import abstractmethod as abstractmethod
 from functools import reduce as reduce
-from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple, Type, Union
+from typing import Any, Callable, Dict, Iterable, List, Optional, Sequence, Tuple, Type, Union
 
 import pymupdf as fitz
 from bs4 import BeautifulSoup as BeautifulSoup
@@ -274,5 +274,30 @@ def _opcodes(a_text: str, b_text: str) -> List[Tuple[str, int, int, int, int]]: 
 # draw() called with a drawing session open on doc: its pages loaded once and the annotation
 # names on each page kept, so that drawing many marks costs linear time; returns draw()'s result.
 def _drawing_session(doc: fitz.Document, draw: Any) -> Any: ...
+
+# Used by quorl_mark.anchoring. A document text's phrase index (an opaque handle), built on its
+# first lookup. ``fold`` gives, for a str of characters, the folded form of each: "" (a blank)
+# or one character.
+_Fold: TypeAlias = Callable[[str], Sequence[str]]
+def _phrase_index(text: str) -> Any: ...
+# For each phrase: (its starts, True), or when the text lacks it as given, the (start, end) of
+# every place equal to it once both are folded, and False.
+def _phrase_occurrences(
+    index: Any, phrases: Iterable[str], fold: _Fold
+) -> List[Tuple[Union[List[int], List[Tuple[int, int]]], bool]]: ...
+# The folded text and, for each of its characters, its position in the text.
+def _phrase_folded(index: Any, fold: _Fold) -> Tuple[str, List[int]]: ...
+# The records of a marks list with those given by "text" (and no "start") placed: (placed,
+# deferred, notes). ``placed`` is ``marks`` itself when no record is given by its text; else the
+# records in order, each placed one copied once per span it marks with "start" and "end" set,
+# and None where a record is left to the caller (it is not a plain dict, a field is of another
+# kind than a checked marks file holds, or it cannot be placed as asked): ``deferred`` lists
+# those as (index in placed, index in marks). ``notes`` are (index in marks, the texts matched
+# when only the folded text holds it or None, whether several occurrences were kept when the
+# prefix and suffix agree with none or None). ``sections`` are (name, start, end).
+def _place_phrases(
+    index: Any, marks: List[Any], sections: Iterable[Tuple[str, int, int]], fold: _Fold
+) -> Tuple[List[Any], List[Tuple[int, int]],
+           List[Tuple[int, Optional[List[str]], Optional[bool]]]]: ...
 
 __test__: Dict[str, Any]

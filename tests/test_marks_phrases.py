@@ -6,8 +6,12 @@ import random
 import re
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import patents
+from quorl_mark.anchoring import anchor_marks
+from quorl_mark.anchoring.text_index import fold
 from quorl_mark.batch import mark_batch
 from quorl_mark.commands import mark as mark_cli, text as text_cli
 
@@ -150,3 +154,40 @@ def test_the_batch_takes_phrase_records(patent, tmp_path, capsys):
     assert [line["status"] for line in mark_batch(tmp_path, tmp_path / "out", jobs=1)] == ["ok"]
     placed = json.loads((tmp_path / "out" / "p.marks.json").read_text(encoding="utf-8"))
     assert placed[0]["start"] == text.index(phrase)
+
+
+# Few characters, so that phrases repeat and overlap: blanks, full-width forms and a character
+# beyond the Basic Multilingual Plane among them.
+ALPHABET = "ab所述Ａ１ 　\U00020000"
+
+
+def places(text, phrase):
+    """(spans, exact) where the phrase is: its occurrences, else those of its folded form in the
+    folded text, carried back to the text by hand."""
+    if occurrences(text, phrase):
+        return [(s, s + len(phrase)) for s in occurrences(text, phrase)], True
+    kept = [i for i, c in enumerate(text) if fold(c)]
+    folded, piece = fold(text), fold(phrase)
+    return ([(kept[s], kept[s + len(piece) - 1] + 1) for s in occurrences(folded, piece)]
+            if piece else []), False
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.text(ALPHABET, max_size=40), st.text(ALPHABET, min_size=1, max_size=5))
+def test_records_land_where_str_find_finds_their_text(text, phrase):
+    half = len(text) // 2
+    spans, exact = places(text, phrase)
+    records = [{"text": phrase, "all": True}, {"text": phrase},
+               {"text": phrase, "section": "claims", "all": True}] + [
+        {"text": phrase, "occurrence": n} for n in range(1, len(spans) + 2)]
+    # What each record marks; [None]: it cannot be placed, so it is left out with a reason.
+    expected = [spans or [None], spans if len(spans) == 1 else [None],
+                [s for s in spans if s[1] <= half] or [None]] + [[s] for s in spans] + [[None]]
+    skipped = []
+    placed, warnings = anchor_marks(records, text, [("claims", 0, half),
+                                                    ("description", half, len(text))],
+                                    "", skip_unplaced=skipped)
+    assert [(m["start"], m["end"]) if "start" in m else None for m in placed] == [
+        s for chosen in expected for s in chosen]
+    assert len(skipped) == expected.count([None])
+    assert bool(warnings) == (not exact and bool(spans))

@@ -233,7 +233,9 @@ PACKAGE_HELPERS = ["_find_rules", "_ink_boxes",  # quorl_mark.ocr.page
                    "_raw_text_of_page",  # tests/test_pdf_raw_text.py
                    "_realigned_opcodes",  # quorl_mark.review.views
                    "_opcodes",  # quorl_mark.ocr.proofread
-                   "_drawing_session"]  # quorl_mark.job
+                   "_drawing_session",  # quorl_mark.job
+                   "_phrase_index", "_phrase_occurrences", "_phrase_folded",
+                   "_place_phrases"]  # quorl_mark.anchoring
 
 
 def public_names():

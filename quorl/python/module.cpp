@@ -3,6 +3,7 @@
 
 #include "quorl/python/bindings.hpp"
 #include "quorl/python/drawing_session.hpp"
+#include "quorl/python/phrase_index.hpp"
 #include "quorl/python/pyclass.hpp"
 #include "quorl/python/raw_text_page.hpp"
 
@@ -28,5 +29,6 @@ PYBIND11_MODULE(quorl, m) {
   bind_raw_text_page(m);
   bind_align_helpers(m);
   bind_drawing_session(m);
+  bind_phrase_index(m);
   m.attr("__test__") = py::dict();
 }

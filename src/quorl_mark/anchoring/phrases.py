@@ -21,7 +21,7 @@ class Unanchored(Exception):
     """Why a record has no place in the document text."""
 
 
-def _strip_newlines(text):
+def strip_newlines(text):
     return text.replace("\r", "").replace("\n", "")
 
 
@@ -78,14 +78,8 @@ class DocumentText:
     def occurrences(self, phrases):
         """For each phrase: (its starts, True), or, when it is not in the text as given,
         ([(start, end)] of the places whose folded form is its folded form, False) (see
-        text_index.FoldedText)."""
-        found = [(starts, True) for starts in self.index.find_all(phrases)]
-        missing = [i for i, (starts, _) in enumerate(found) if not starts]
-        if missing:
-            folded = self.index.folded.find_all([phrases[i] for i in missing])
-            for i, spans in zip(missing, folded):
-                found[i] = (spans, False)
-        return found
+        text_index)."""
+        return self.index.occurrences(phrases)
 
     @staticmethod
     def spans(phrase, found):
@@ -94,12 +88,25 @@ class DocumentText:
         return ([(s, s + len(phrase)) for s in starts] if exact else starts), exact
 
     def not_found(self, phrase):
-        closest = self.index.folded.closest(phrase)
+        closest = self.index.closest(phrase)
         if closest is None:
             return "the text %r is not in the document text" % _shortened(phrase, 40)
         return ("the text %r is not in the document text; the closest text found is %r at %s"
                 % (_shortened(phrase, 40), self.text[closest[0]:closest[1]],
                    self.describe(*closest)))
+
+
+def folded_note(phrase, shown):
+    """The note on a record whose text was found only folded, as the texts ``shown``."""
+    return ("its text %r is not in the document text as given; matched %s, which differs only "
+            "in blanks or full-/half-width forms"
+            % (_shortened(phrase, 40), ", ".join(repr(_shortened(t, 40)) for t in shown)))
+
+
+def context_note(several):
+    """The note on a record whose prefix and suffix agree wholly with no occurrence."""
+    return ("its prefix and suffix agree with no occurrence's surroundings; kept the "
+            "occurrence%s whose surroundings agree most" % ("s" if several else ""))
 
 
 def _context_score(doc, span, prefix, suffix):
@@ -114,15 +121,12 @@ def choose(doc, spans, exact, record, hint=None):
     """The spans a record marks among ``spans`` (the occurrences of its text) and the
     warnings to give; raises Unanchored. ``hint``, a place in the document text, chooses the
     nearest of several occurrences nothing else chooses."""
-    phrase = _strip_newlines(record["text"])
+    phrase = strip_newlines(record["text"])
     if not spans:
         raise Unanchored(doc.not_found(phrase))
     notes = []
     if not exact:
-        shown = sorted({doc.text[s:e] for s, e in spans})
-        notes.append("its text %r is not in the document text as given; matched %s, which "
-                     "differs only in blanks or full-/half-width forms"
-                     % (_shortened(phrase, 40), ", ".join(repr(_shortened(t, 40)) for t in shown)))
+        notes.append(folded_note(phrase, sorted({doc.text[s:e] for s, e in spans})))
     section = record.get("section")
     if section is not None:
         bounds = doc.section_span(section)
@@ -134,8 +138,8 @@ def choose(doc, spans, exact, record, hint=None):
             raise Unanchored("its text is not in the section %r; it is at %s"
                              % (section, "; ".join(doc.describe(*s) for s in spans[:5])))
         spans = inside
-    prefix = _strip_newlines(record.get("prefix") or "")
-    suffix = _strip_newlines(record.get("suffix") or "")
+    prefix = strip_newlines(record.get("prefix") or "")
+    suffix = strip_newlines(record.get("suffix") or "")
     if prefix or suffix:
         scored = [(_context_score(doc, s, prefix, suffix), s) for s in spans]
         agreeing = [s for (_, whole), s in scored if whole]
@@ -144,9 +148,7 @@ def choose(doc, spans, exact, record, hint=None):
         else:
             best = max(score for (score, _), _ in scored)
             spans = [s for (score, _), s in scored if score == best]
-            notes.append("its prefix and suffix agree with no occurrence's surroundings; "
-                         "kept the occurrence%s whose surroundings agree most"
-                         % ("s" if len(spans) > 1 else ""))
+            notes.append(context_note(len(spans) > 1))
     if record.get("all"):
         return spans, notes
     occurrence = record.get("occurrence")
@@ -182,7 +184,7 @@ def anchor_target(doc, target, spans, exact):
     and ``exact`` are the occurrences of its quote. Raises Unanchored."""
     quote = target.get("exact")
     own = target.get("quorl")
-    if own and (quote is None or doc.text[own[0]:own[1]] == _strip_newlines(quote)):
+    if own and (quote is None or doc.text[own[0]:own[1]] == strip_newlines(quote)):
         return [tuple(own)], []
     position = target.get("position")
     hint = None
