@@ -8,8 +8,9 @@ document text quorl's offsets count is the text of the HTML parsed after its new
 were deleted, the <title> included, scripts and styles left out. The two are aligned once
 (equal stretches), and a span of either is carried to the other through them.
 """
+import bisect
+
 import lxml.html
-import numpy as np
 
 
 def body_text(html):
@@ -28,45 +29,48 @@ def body_text(html):
 
 
 class TextMap:
-    """Equal stretches of the document text (``document``) and the browser's (``browser``),
-    as three arrays: where each starts in either text and how long it is."""
+    """Equal stretches of the document text (``document``) and the browser's (``browser``):
+    where each starts in either text and how long it is, in the order of both texts."""
 
     def __init__(self, document, browser):
         self.document, self.browser = document, browser
         if browser.replace("\n", "") == document:  # the stretches between newlines
-            kept = np.frombuffer(browser.encode("utf-32-le"), dtype="<u4") != ord("\n")
-            edges = np.flatnonzero(np.diff(np.concatenate(([0], kept, [0])).astype(np.int8)))
-            b_starts, lengths = edges[0::2], edges[1::2] - edges[0::2]
-            d_starts = np.cumsum(lengths) - lengths
+            d_starts, b_starts, lengths, at = [], [], [], 0
+            for newlines, line in enumerate(browser.split("\n")):
+                if line:
+                    d_starts.append(at - newlines)
+                    b_starts.append(at)
+                    lengths.append(len(line))
+                at += len(line) + 1
         else:
             import quorl
 
-            blocks = np.array([(i1, j1, i2 - i1) for tag, i1, i2, j1, _
-                               in quorl._opcodes(document, browser) if tag == "equal"],
-                              dtype=np.int64).reshape(-1, 3)
-            d_starts, b_starts, lengths = blocks.T
-        self._stretches = {"document": (np.asarray(d_starts), np.asarray(b_starts)),
-                           "browser": (np.asarray(b_starts), np.asarray(d_starts))}
-        self._lengths = np.asarray(lengths)
+            blocks = [(i1, j1, i2 - i1) for tag, i1, i2, j1, _
+                      in quorl._opcodes(document, browser) if tag == "equal"]
+            d_starts, b_starts, lengths = (list(column) for column in zip(*blocks)) if blocks \
+                else ([], [], [])
+        self._lengths = lengths
+        self._stretches = {"document": (d_starts, b_starts), "browser": (b_starts, d_starts)}
+        self._ends = {source: [s + n for s, n in zip(starts, lengths)]
+                      for source, (starts, _) in self._stretches.items()}
 
     def span(self, start, end, source="document"):
         """The span of the other text that holds what [start, end) of ``source`` holds: from
         the first character of it the other text has to the last, or None when the other text
         has none of it."""
         starts, others = self._stretches[source]
-        ends = starts + self._lengths
-        first = int(np.searchsorted(ends, start, "right"))  # first stretch ending after start
-        last = int(np.searchsorted(starts, end, "left")) - 1  # last stretch starting before end
+        first = bisect.bisect_right(self._ends[source], start)  # first stretch ending after start
+        last = bisect.bisect_left(starts, end) - 1  # last stretch starting before end
         if first > last:
             return None
         new_start = others[first] + max(0, start - starts[first])
         new_end = others[last] + min(self._lengths[last], end - starts[last])
-        return int(new_start), int(new_end)
+        return new_start, new_end
 
     def position(self, at, source="browser"):
         """The place in the other text nearest to position ``at`` of ``source``."""
         starts, others = self._stretches[source]
-        index = int(np.searchsorted(starts, at, "right")) - 1
+        index = bisect.bisect_right(starts, at) - 1
         if index < 0:
-            return int(others[0]) if len(others) else 0
-        return int(others[index] + min(at - starts[index], self._lengths[index]))
+            return others[0] if others else 0
+        return others[index] + min(at - starts[index], self._lengths[index])
