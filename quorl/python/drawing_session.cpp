@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "quorl/python/highlight_drawing.hpp"
 #include "quorl/python/pyclass.hpp"
 #include "quorl/python/pymupdf_access.hpp"
 
@@ -36,6 +37,8 @@ struct DrawingSession::State {
   // The one page kept loaded, and its number.
   py::object page;
   long long page_number = -1;
+  // MuPDF's handles of the loaded page, read when a highlight is first drawn on it.
+  PdfPageHandles handles;
   std::unordered_map<long long, SessionPage> pages;
   std::unordered_map<long long, PageNames> names;  // by the page dictionary's xref
 };
@@ -82,17 +85,31 @@ std::uintptr_t pdf_of(const py::object& doc) {
 }
 
 // The names on a page, read from it the first time (when it still shows all its annotations).
-PageNames& names_of_page(DrawingSession::State* state, const py::object& pdf_page) {
-  py::object fitz = pymupdf();
-  const long long xref =
-      fitz.attr("mupdf").attr("pdf_to_num")(pdf_page.attr("obj")()).cast<long long>();
+PageNames& names_of_page(DrawingSession::State* state, const py::object& pdf_page, long long xref) {
   auto [found, first_time] = state->names.try_emplace(xref);
   if (first_time) {
-    for (py::handle name : fitz.attr("JM_get_annot_id_list")(pdf_page)) {
+    for (py::handle name : pymupdf().attr("JM_get_annot_id_list")(pdf_page)) {
       found->second.names.insert(py::str(name).cast<std::string>());
     }
   }
   return found->second;
+}
+
+PageNames& names_of_page(DrawingSession::State* state, const py::object& pdf_page) {
+  const long long xref =
+      pymupdf().attr("mupdf").attr("pdf_to_num")(pdf_page.attr("obj")()).cast<long long>();
+  return names_of_page(state, pdf_page, xref);
+}
+
+// The first "<id stem>-<stem><i>" not yet on the page, taken.
+std::string take_name(PageNames& page_names, const char* stem) {
+  const std::string prefix =
+      py::str(pymupdf().attr("JM_annot_id_stem")).cast<std::string>() + "-" + stem;
+  long long& number = page_names.next[prefix];
+  std::string name = prefix + std::to_string(number);
+  while (page_names.names.count(name)) name = prefix + std::to_string(++number);
+  page_names.names.insert(name);
+  return name;
 }
 
 // PyMuPDF's JM_add_annot_id(annot, stem) for annotations of a document in a session: the first
@@ -106,16 +123,10 @@ void add_annot_id(py::object annot, py::object stem) {
     py::reinterpret_borrow<py::object>(library_add_annot_id)(annot, stem);
     return;
   }
-  py::object annot_obj = mupdf.attr("pdf_annot_obj")(annot);
-  PageNames& page_names = names_of_page(state, page);
-  const std::string prefix = py::str(fitz.attr("JM_annot_id_stem")).cast<std::string>() + "-" +
-                             py::str(stem).cast<std::string>();
-  long long& number = page_names.next[prefix];
-  std::string name = prefix + std::to_string(number);
-  while (page_names.names.count(name)) name = prefix + std::to_string(++number);
-  page_names.names.insert(name);
-  py::str text(name);
-  mupdf.attr("pdf_dict_puts")(annot_obj, "NM", mupdf.attr("pdf_new_string")(text, py::len(text)));
+  const std::string stem_text = py::str(stem).cast<std::string>();
+  py::str text(take_name(names_of_page(state, page), stem_text.c_str()));
+  mupdf.attr("pdf_dict_puts")(mupdf.attr("pdf_annot_obj")(annot), "NM",
+                              mupdf.attr("pdf_new_string")(text, py::len(text)));
   page.attr("doc")().attr("m_internal").attr("resynth_required") = 0;
 }
 
@@ -158,11 +169,12 @@ bool may_hide_annotations(const DrawingSession::State* state) {
 // the annotations loaded all the same. So the session keeps one page loaded, and a page it puts
 // aside lends MuPDF a fresh /Annots array, holding only what is drawn on it from then on: the
 // page's own array gets those back when the session ends.
-constexpr std::size_t kLoadedAnnotations = 64;
+constexpr std::size_t kLoadedAnnotations = 16;
 
 std::size_t annotation_count(const py::object& mupdf, const SessionPage& page) {
-  return mupdf.attr("pdf_array_len")(
-                  mupdf.attr("pdf_dict_get")(page.dict, mupdf.attr("PDF_ENUM_NAME_Annots")))
+  return mupdf
+      .attr("pdf_array_len")(
+          mupdf.attr("pdf_dict_get")(page.dict, mupdf.attr("PDF_ENUM_NAME_Annots")))
       .cast<std::size_t>();
 }
 
@@ -179,6 +191,7 @@ void take_back(const py::object& mupdf, SessionPage& page) {
 void park_page(DrawingSession::State* state) {
   if (!state->page) return;
   py::object page = std::move(state->page);
+  state->handles = PdfPageHandles();
   const long long number = state->page_number;
   state->page_number = -1;
   auto found = state->pages.find(number);
@@ -215,7 +228,7 @@ void restore_pages(DrawingSession::State* state) {
 
 DrawingSession::DrawingSession(const py::object& doc) : state_(nullptr) {
   if (session_of_doc(doc) != nullptr) return;
-  auto* state = new State{doc, pdf_of(doc), {}, -1, {}, {}};
+  auto* state = new State{doc, pdf_of(doc), {}, -1, {}, {}, {}};
   try {
     stand_in_for_library();
   } catch (...) {
@@ -260,8 +273,8 @@ py::object marking_page(const py::object& doc, const py::handle& number) {
   if (overflow != 0 || key < 0) return page_of(doc, number);
   const bool hide = may_hide_annotations(state);
   if (state->page && state->page_number == key) {
-    if (!hide || annotation_count(pymupdf().attr("mupdf"), state->pages.at(key)) <
-                     kLoadedAnnotations) {
+    if (!hide ||
+        annotation_count(pymupdf().attr("mupdf"), state->pages.at(key)) < kLoadedAnnotations) {
       return state->page;
     }
   }
@@ -269,6 +282,7 @@ py::object marking_page(const py::object& doc, const py::handle& number) {
     park_page(state);
   } else {
     state->page = py::object();
+    state->handles = PdfPageHandles();
   }
   py::object page = page_of(doc, number);
   if (hide && state->pages.find(key) == state->pages.end()) {
@@ -279,7 +293,25 @@ py::object marking_page(const py::object& doc, const py::handle& number) {
   return page;
 }
 
+bool draw_session_highlight(const py::object& page, const py::handle& rect,
+                            const py::handle& info) {
+  DrawingSession::State* state = nullptr;
+  for (auto* open : open_sessions) {
+    if (open->page.ptr() == page.ptr()) state = open;
+  }
+  // Annotations are named here only while this module names them for PyMuPDF too.
+  if (state == nullptr || !may_hide_annotations(state)) return false;
+  if (!state->handles.page) state->handles = pdf_page_handles(page);
+  const PdfPageHandles& handles = state->handles;
+  return draw_highlight_directly(
+      handles, rect, info, [&](const py::object&, const py::object& obj) {
+        PageNames& names = names_of_page(state, handles.pdf_page_wrapper, handles.xref);
+        name_annotation(obj, take_name(names, "A"), handles);
+      });
+}
+
 void bind_drawing_session(py::module_& m) {
+  bind_highlight_drawing(m);
   m.def(
       "_drawing_session",
       [](py::object doc, py::object draw) -> py::object {

@@ -34,6 +34,11 @@ class DrawingSession {
 // is a page number of it, otherwise page_of(doc, number).
 py::object marking_page(const py::object& doc, const py::handle& number);
 
+// Draws a highlight as _add_highlight_mark(page, rect, info) does, through MuPDF's calls directly
+// (see highlight_drawing.hpp), when `page` is the page a session has loaded; returns false,
+// having drawn nothing, where PyMuPDF's methods are to draw it.
+bool draw_session_highlight(const py::object& page, const py::handle& rect, const py::handle& info);
+
 // _drawing_session(doc, draw): calls draw() with a session open on doc, returns its result.
 // While a session is open, a page's annotations as PyMuPDF reads or writes them may be only those
 // drawn lately: the document is written, and its annotations read, after the session.

@@ -229,6 +229,7 @@ py::object add_label(const py::object& page, const py::object& rect, const py::o
 
 void add_highlight_mark(const py::object& page, const py::object& rectlist,
                         const py::object& hinfo) {
+  if (draw_session_highlight(page, rectlist, hinfo)) return;
   py::object annot = page.attr("add_highlight_annot")(rectlist);
   annot.attr("set_info")(hinfo);
   annot.attr("update")();

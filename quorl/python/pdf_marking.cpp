@@ -47,6 +47,51 @@ py::object make_mark(const py::object& self, const py::object& mark) {
   return py::none();
 }
 
+// True where `doc.<name>` is PyMuPDF's own Document method.
+bool library_method(const py::object& doc, const py::object& document_class, const char* name,
+                    const py::object& library) {
+  py::object bound = doc.attr(name);
+  if (!py::hasattr(bound, "__func__")) return false;
+  py::object method = document_class.attr(name);
+  return py::object(bound.attr("__func__")).is(method) &&
+         py::str(method.attr("__module__")).equal(library.attr("__name__"));
+}
+
+// The bytes doc.write() returns. PyMuPDF writes into a Python stream through one call per piece,
+// several hundred thousand for a document with many annotations (over a second), and into a
+// file by MuPDF alone: a plain PyMuPDF document is saved to a temporary file and read back, the
+// same bytes in a tenth of the time. Where that fails, write() is called, and says why.
+py::object written(const py::object& doc) {
+  py::object fitz = module_global("fitz");
+  py::object document_class = fitz.attr("Document");
+  if (Py_TYPE(doc.ptr()) != reinterpret_cast<PyTypeObject*>(document_class.ptr()) ||
+      !library_method(doc, document_class, "write", fitz) ||
+      !library_method(doc, document_class, "save", fitz)) {
+    return doc.attr("write")();
+  }
+  py::object os = py::module_::import("os");
+  py::tuple made;
+  try {
+    made = py::module_::import("tempfile")
+               .attr("mkstemp")(py::arg("prefix") = "quorl-", py::arg("suffix") = ".pdf");
+    os.attr("close")(made[0]);
+  } catch (py::error_already_set&) {
+    return doc.attr("write")();
+  }
+  py::object path = made[1];
+  py::object data;
+  try {
+    doc.attr("save")(path);
+    data = py::module_::import("pathlib").attr("Path")(path).attr("read_bytes")();
+  } catch (py::error_already_set&) {
+  }
+  try {
+    os.attr("unlink")(path);
+  } catch (py::error_already_set&) {
+  }
+  return data ? data : doc.attr("write")();
+}
+
 }  // namespace
 
 void def_pdf_marking(const py::object& pdf_document_class) {
@@ -64,7 +109,7 @@ void def_pdf_marking(const py::object& pdf_document_class) {
           DrawingSession session(self.attr("doc"));
           for (py::handle mark : py::iter(marklist)) make(mark);
         }
-        return self.attr("doc").attr("write")();
+        return written(self.attr("doc"));
       },
       py::arg("marklist"), method_doc({"获取标注pdf文件"}).c_str());
 }
