@@ -275,6 +275,11 @@ def _opcodes(a_text: str, b_text: str) -> List[Tuple[str, int, int, int, int]]: 
 # names on each page kept, so that drawing many marks costs linear time; returns draw()'s result.
 def _drawing_session(doc: fitz.Document, draw: Any) -> Any: ...
 
+# Whether highlights drawn in a drawing session go through MuPDF's low-level calls directly: true
+# when a highlight drawn so writes the very bytes PyMuPDF's own methods write, checked on first use
+# in the process, or now with check_again.
+def _direct_highlights(check_again: bool = False) -> bool: ...
+
 # Used by quorl_mark.anchoring. A document text's phrase index (an opaque handle), built on its
 # first lookup. ``fold`` gives, for a str of characters, the folded form of each: "" (a blank)
 # or one character.

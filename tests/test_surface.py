@@ -234,6 +234,7 @@ PACKAGE_HELPERS = ["_find_rules", "_ink_boxes",  # quorl_mark.ocr.page
                    "_realigned_opcodes",  # quorl_mark.review.views
                    "_opcodes",  # quorl_mark.ocr.proofread
                    "_drawing_session",  # quorl_mark.job
+                   "_direct_highlights",  # tests/test_direct_highlights.py
                    "_phrase_index", "_phrase_occurrences", "_phrase_folded",
                    "_place_phrases"]  # quorl_mark.anchoring
 

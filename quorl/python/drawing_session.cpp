@@ -311,7 +311,6 @@ bool draw_session_highlight(const py::object& page, const py::handle& rect,
 }
 
 void bind_drawing_session(py::module_& m) {
-  bind_highlight_drawing(m);
   m.def(
       "_drawing_session",
       [](py::object doc, py::object draw) -> py::object {
@@ -319,6 +318,7 @@ void bind_drawing_session(py::module_& m) {
         return draw();
       },
       py::arg("doc"), py::arg("draw"));
+  bind_highlight_drawing(m);
 }
 
 }  // namespace quorl::python
