@@ -250,7 +250,7 @@ Placement choose_occurrences(std::u32string_view text, std::vector<TextSpan> spa
       }
       if (head + tail == best_score) best.push_back(s);
     }
-    out.context_disagrees = agreeing.empty();
+    if (agreeing.empty()) out.closest_kept = best.size();
     spans = std::move(agreeing.empty() ? best : agreeing);
   }
   if (choice.all) {

@@ -100,9 +100,9 @@ struct Placement {
   // than its occurrence, several and nothing chooses); the spans are then empty.
   bool placed = false;
   std::vector<TextSpan> spans;
-  // The prefix and suffix agree wholly with no occurrence's surroundings: the spans are those
-  // whose surroundings agree longest.
-  bool context_disagrees = false;
+  // When the prefix and suffix agree wholly with no occurrence's surroundings: how many
+  // occurrences were kept as those whose surroundings agree longest (0 otherwise).
+  std::size_t closest_kept = 0;
 };
 
 // The occurrences (`spans`, in the order of the text) a record marks, chosen as `choice` asks:

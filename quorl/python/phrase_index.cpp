@@ -344,14 +344,14 @@ class PhraseIndexObject {
         }
         placed.append(record);
       }
-      if (!r.found.exact || r.placement.context_disagrees) {
+      if (!r.found.exact || r.placement.closest_kept) {
         py::object matched = py::none(), context = py::none();
         if (!r.found.exact) {
           py::list texts;
           for (const std::u32string& t : r.matched) texts.append(from_u32(t));
           matched = texts;
         }
-        if (r.placement.context_disagrees) context = py::bool_(r.placement.spans.size() > 1);
+        if (r.placement.closest_kept) context = py::bool_(r.placement.closest_kept > 1);
         notes.append(py::make_tuple(i, matched, context));
       }
     }

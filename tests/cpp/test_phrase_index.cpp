@@ -77,7 +77,7 @@ struct ChoiceCase {
   PhraseChoice choice;
   bool placed;
   std::vector<TextSpan> spans;
-  bool context_disagrees;
+  std::size_t closest_kept;
 };
 
 class ChooseOccurrences : public testing::TestWithParam<ChoiceCase> {};
@@ -90,7 +90,7 @@ TEST_P(ChooseOccurrences, AsTheRecordAsks) {
   const Placement p = choose_occurrences(text, spans, c.choice);
   EXPECT_EQ(p.placed, c.placed);
   EXPECT_EQ(p.spans, c.spans);
-  EXPECT_EQ(p.context_disagrees, c.context_disagrees);
+  EXPECT_EQ(p.closest_kept, c.closest_kept);
 }
 
 PhraseChoice choice(std::optional<TextSpan> section, std::u32string prefix, std::u32string suffix,
@@ -101,19 +101,21 @@ PhraseChoice choice(std::optional<TextSpan> section, std::u32string prefix, std:
 INSTANTIATE_TEST_SUITE_P(
     Cases, ChooseOccurrences,
     testing::Values(
-        ChoiceCase{"several", choice({}, U"", U"", 0, false), false, {}, false},
-        ChoiceCase{"second", choice({}, U"", U"", 2, false), true, {{5, 7}}, false},
-        ChoiceCase{"fourth", choice({}, U"", U"", 4, false), false, {}, false},
-        ChoiceCase{"all", choice({}, U"", U"", 0, true), true, {{1, 3}, {5, 7}, {9, 11}}, false},
+        ChoiceCase{"several", choice({}, U"", U"", 0, false), false, {}, 0},
+        ChoiceCase{"second", choice({}, U"", U"", 2, false), true, {{5, 7}}, 0},
+        ChoiceCase{"fourth", choice({}, U"", U"", 4, false), false, {}, 0},
+        ChoiceCase{"all", choice({}, U"", U"", 0, true), true, {{1, 3}, {5, 7}, {9, 11}}, 0},
         ChoiceCase{
-            "section", choice(TextSpan{4, 12}, U"", U"", 0, true), true, {{5, 7}, {9, 11}}, false},
-        ChoiceCase{"emptySection", choice(TextSpan{3, 6}, U"", U"", 0, true), false, {}, false},
-        ChoiceCase{"prefix", choice({}, U"y", U"", 0, false), true, {{5, 7}}, false},
-        ChoiceCase{"prefixAndSuffix", choice({}, U"x", U"3", 0, false), true, {{9, 11}}, false},
+            "section", choice(TextSpan{4, 12}, U"", U"", 0, true), true, {{5, 7}, {9, 11}}, 0},
+        ChoiceCase{"emptySection", choice(TextSpan{3, 6}, U"", U"", 0, true), false, {}, 0},
+        ChoiceCase{"prefix", choice({}, U"y", U"", 0, false), true, {{5, 7}}, 0},
+        ChoiceCase{"prefixAndSuffix", choice({}, U"x", U"3", 0, false), true, {{9, 11}}, 0},
         // Longer context than the text has before the first: what is there agrees.
-        ChoiceCase{"atTheStart", choice({}, U"qqx", U"1", 0, false), true, {{1, 3}}, false},
-        ChoiceCase{"nearest", choice({}, U"x", U"9", 0, true), true, {{1, 3}, {9, 11}}, true},
-        ChoiceCase{"nearestOne", choice({}, U"y", U"9", 0, false), true, {{5, 7}}, true}),
+        ChoiceCase{"atTheStart", choice({}, U"qqx", U"1", 0, false), true, {{1, 3}}, 0},
+        ChoiceCase{"nearest", choice({}, U"x", U"9", 0, true), true, {{1, 3}, {9, 11}}, 2},
+        // Two kept by their surroundings, then the second of them.
+        ChoiceCase{"nearestThenSecond", choice({}, U"x", U"9", 2, false), true, {{9, 11}}, 2},
+        ChoiceCase{"nearestOne", choice({}, U"y", U"9", 0, false), true, {{5, 7}}, 1}),
     [](const testing::TestParamInfo<ChoiceCase>& info) { return info.param.name; });
 
 }  // namespace
