@@ -57,10 +57,9 @@ struct Found {
   bool exact = true;
 };
 
-// A plain record the index places: the dict it was read from and what it asks.
+// A plain record the index places: its place in the marks and what it asks.
 struct Request {
   std::size_t index;
-  PyObject* mark;
   std::u32string text;
   marks::PhraseChoice choice;
   Found found;
@@ -150,14 +149,17 @@ class PhraseIndexObject {
                            Py_TYPE(records.ptr())->tp_name);
     }
     const std::vector<Section> sections = read_sections(section_list);
+    // The records as they are now, held: the fold asked below runs Python code.
+    const py::tuple marks = py::reinterpret_steal<py::tuple>(PySequence_Tuple(records.ptr()));
+    if (!marks) throw py::error_already_set();
     const Keys keys;
     std::vector<Request> requests;
     std::vector<std::size_t> deferred;
-    const auto count = static_cast<std::size_t>(PyList_GET_SIZE(records.ptr()));
+    const auto count = static_cast<std::size_t>(PyTuple_GET_SIZE(marks.ptr()));
     for (std::size_t i = 0; i < count; ++i) {
-      PyObject* mark = PyList_GET_ITEM(records.ptr(), static_cast<Py_ssize_t>(i));
+      PyObject* mark = PyTuple_GET_ITEM(marks.ptr(), static_cast<Py_ssize_t>(i));
       if (PyDict_CheckExact(mark) && (!has(mark, keys.text) || has(mark, keys.start))) continue;
-      Request request{i, mark, {}, {}, {}, {}, {}};
+      Request request{i, {}, {}, {}, {}, {}};
       if (PyDict_CheckExact(mark) && read_request(mark, keys, sections, request)) {
         requests.push_back(std::move(request));
       } else {
@@ -168,7 +170,7 @@ class PhraseIndexObject {
       return py::make_tuple(records, py::list(), py::list());
     }
     if (!requests.empty()) place_requests(requests, fold);
-    return results(records, requests, deferred);
+    return results(marks, requests, deferred);
   }
 
  private:
@@ -306,7 +308,7 @@ class PhraseIndexObject {
     }
   }
 
-  static py::tuple results(py::handle records, const std::vector<Request>& requests,
+  static py::tuple results(const py::tuple& marks, const std::vector<Request>& requests,
                            const std::vector<std::size_t>& deferred_marks) {
     const Keys keys;
     py::list placed, deferred, notes;
@@ -320,9 +322,9 @@ class PhraseIndexObject {
                std::back_inserter(python_side));
     auto next_python = python_side.begin();
     auto next_request = requests.begin();
-    const auto count = static_cast<std::size_t>(PyList_GET_SIZE(records.ptr()));
+    const auto count = static_cast<std::size_t>(PyTuple_GET_SIZE(marks.ptr()));
     for (std::size_t i = 0; i < count; ++i) {
-      PyObject* mark = PyList_GET_ITEM(records.ptr(), static_cast<Py_ssize_t>(i));
+      PyObject* mark = PyTuple_GET_ITEM(marks.ptr(), static_cast<Py_ssize_t>(i));
       if (next_python != python_side.end() && *next_python == i) {
         deferred.append(py::make_tuple(placed.size(), i));
         placed.append(py::none());
