@@ -464,8 +464,9 @@ bool direct_highlights_checked(bool again) {
   if (verdict != Verdict::kNotChecked && !again) return verdict == Verdict::kSame;
   verdict = Verdict::kDifferent;
   try {
-    // Looked up again on a new check: the functions are what is checked.
-    if (again) delete std::exchange(calls, nullptr);
+    // Looked up again on a new check: the functions are what is checked. The old ones are kept,
+    // as another thread may be drawing with them.
+    if (again) calls = nullptr;
     if (calls == nullptr) calls = load_calls();
     if (scratch_highlights(true).equal(scratch_highlights(false))) verdict = Verdict::kSame;
   } catch (py::error_already_set&) {
