@@ -28,7 +28,7 @@ struct Calls {
       dict_get_key, is_dict, objcmp, to_name, is_number, to_real, dict_del, dirty_annot, is_stream,
       dict_put_dict, new_dict, dict_put_real, dict_put_name, dict_put, load_stream, to_bytes,
       bytes_data, buffer_from_copy, deflate, deflate_lengths, buffer_from_data, resize_buffer,
-      drop_buffer, update_stream, to_num;
+      drop_buffer, update_stream;
   // MuPDF's names (static objects, never freed), as pointers.
   py::object rotate, bm, ap, n, resources, ext_g_state, stroke_alpha, fill_alpha, ic, h, filter,
       flate_decode;
@@ -64,63 +64,69 @@ Calls* load_calls() {
     c->add_highlight_annot = c->page_class.attr("add_highlight_annot");
     c->set_info = c->annot_class.attr("set_info");
     c->update = c->annot_class.attr("update");
-    c->dict_get_inheritable = fn("pdf_dict_get_inheritable");
-    c->to_int = fn("pdf_to_int");
-    c->dict_put_int = fn("pdf_dict_put_int");
-    c->create_annot = fn("pdf_create_annot");
-    c->keep_annot = fn("pdf_keep_annot");
-    c->drop_annot = fn("pdf_drop_annot");
-    c->make_quad = fn("fz_make_quad");
-    c->add_quad_point = fn("pdf_add_annot_quad_point");
-    c->update_annot = fn("pdf_update_annot");
-    c->annot_obj = fn("pdf_annot_obj");
-    c->set_contents = fn("pdf_set_annot_contents");
-    c->has_author = fn("pdf_annot_has_author");
-    c->set_author = fn("pdf_set_annot_author");
-    c->new_text_string = fn("pdf_new_text_string");
-    c->new_string = fn("pdf_new_string");
-    c->dict_puts = fn("pdf_dict_puts");
-    c->drop_obj = fn("pdf_drop_obj");
-    c->dict_get = fn("pdf_dict_get");
-    c->dict_len = fn("pdf_dict_len");
-    c->dict_get_val = fn("pdf_dict_get_val");
-    c->dict_get_key = fn("pdf_dict_get_key");
-    c->is_dict = fn("pdf_is_dict");
-    c->objcmp = fn("pdf_objcmp");
-    c->to_name = fn("pdf_to_name");
-    c->is_number = fn("pdf_is_number");
-    c->to_real = fn("pdf_to_real");
-    c->dict_del = fn("pdf_dict_del");
-    c->dirty_annot = fn("pdf_dirty_annot");
-    c->is_stream = fn("pdf_is_stream");
-    c->dict_put_dict = fn("pdf_dict_put_dict");
-    c->new_dict = fn("pdf_new_dict");
-    c->dict_put_real = fn("pdf_dict_put_real");
-    c->dict_put_name = fn("pdf_dict_put_name");
-    c->dict_put = fn("pdf_dict_put");
-    c->load_stream = fn("pdf_load_stream");
-    c->to_bytes = fn("fz_buffer_to_bytes_internal");
+    using Member = py::object Calls::*;
+    const std::pair<Member, const char*> functions[] = {
+        {&Calls::dict_get_inheritable, "pdf_dict_get_inheritable"},
+        {&Calls::to_int, "pdf_to_int"},
+        {&Calls::dict_put_int, "pdf_dict_put_int"},
+        {&Calls::create_annot, "pdf_create_annot"},
+        {&Calls::keep_annot, "pdf_keep_annot"},
+        {&Calls::drop_annot, "pdf_drop_annot"},
+        {&Calls::make_quad, "fz_make_quad"},
+        {&Calls::add_quad_point, "pdf_add_annot_quad_point"},
+        {&Calls::update_annot, "pdf_update_annot"},
+        {&Calls::annot_obj, "pdf_annot_obj"},
+        {&Calls::set_contents, "pdf_set_annot_contents"},
+        {&Calls::has_author, "pdf_annot_has_author"},
+        {&Calls::set_author, "pdf_set_annot_author"},
+        {&Calls::new_text_string, "pdf_new_text_string"},
+        {&Calls::new_string, "pdf_new_string"},
+        {&Calls::dict_puts, "pdf_dict_puts"},
+        {&Calls::drop_obj, "pdf_drop_obj"},
+        {&Calls::dict_get, "pdf_dict_get"},
+        {&Calls::dict_len, "pdf_dict_len"},
+        {&Calls::dict_get_val, "pdf_dict_get_val"},
+        {&Calls::dict_get_key, "pdf_dict_get_key"},
+        {&Calls::is_dict, "pdf_is_dict"},
+        {&Calls::objcmp, "pdf_objcmp"},
+        {&Calls::to_name, "pdf_to_name"},
+        {&Calls::is_number, "pdf_is_number"},
+        {&Calls::to_real, "pdf_to_real"},
+        {&Calls::dict_del, "pdf_dict_del"},
+        {&Calls::dirty_annot, "pdf_dirty_annot"},
+        {&Calls::is_stream, "pdf_is_stream"},
+        {&Calls::dict_put_dict, "pdf_dict_put_dict"},
+        {&Calls::new_dict, "pdf_new_dict"},
+        {&Calls::dict_put_real, "pdf_dict_put_real"},
+        {&Calls::dict_put_name, "pdf_dict_put_name"},
+        {&Calls::dict_put, "pdf_dict_put"},
+        {&Calls::load_stream, "pdf_load_stream"},
+        {&Calls::to_bytes, "fz_buffer_to_bytes_internal"},
+        {&Calls::buffer_from_copy, "fz_new_buffer_from_copied_data"},
+        {&Calls::deflate, "fz_new_deflated_data_from_buffer_outparams_fn"},
+        {&Calls::buffer_from_data, "fz_new_buffer_from_data"},
+        {&Calls::resize_buffer, "fz_resize_buffer"},
+        {&Calls::drop_buffer, "fz_drop_buffer"},
+        {&Calls::update_stream, "pdf_update_stream"},
+    };
+    for (const auto& [member, name] : functions) c->*member = fn(name);
     c->bytes_data = compiled.attr("python_buffer_data");
-    c->buffer_from_copy = fn("fz_new_buffer_from_copied_data");
-    c->deflate = fn("fz_new_deflated_data_from_buffer_outparams_fn");
     c->deflate_lengths = mupdf.attr("ll_fz_new_deflated_data_from_buffer_outparams");
-    c->buffer_from_data = fn("fz_new_buffer_from_data");
-    c->resize_buffer = fn("fz_resize_buffer");
-    c->drop_buffer = fn("fz_drop_buffer");
-    c->update_stream = fn("pdf_update_stream");
-    c->to_num = fn("pdf_to_num");
-    c->rotate = pdf_name("Rotate");
-    c->bm = pdf_name("BM");
-    c->ap = pdf_name("AP");
-    c->n = pdf_name("N");
-    c->resources = pdf_name("Resources");
-    c->ext_g_state = pdf_name("ExtGState");
-    c->stroke_alpha = pdf_name("CA");
-    c->fill_alpha = pdf_name("ca");
-    c->ic = pdf_name("IC");
-    c->h = pdf_name("H");
-    c->filter = pdf_name("Filter");
-    c->flate_decode = pdf_name("FlateDecode");
+    const std::pair<Member, const char*> names[] = {
+        {&Calls::rotate, "Rotate"},
+        {&Calls::bm, "BM"},
+        {&Calls::ap, "AP"},
+        {&Calls::n, "N"},
+        {&Calls::resources, "Resources"},
+        {&Calls::ext_g_state, "ExtGState"},
+        {&Calls::stroke_alpha, "CA"},
+        {&Calls::fill_alpha, "ca"},
+        {&Calls::ic, "IC"},
+        {&Calls::h, "H"},
+        {&Calls::filter, "Filter"},
+        {&Calls::flate_decode, "FlateDecode"},
+    };
+    for (const auto& [member, name] : names) c->*member = pdf_name(name);
     c->highlight = mupdf.attr("PDF_ANNOT_HIGHLIGHT");
     c->deflate_best = mupdf.attr("FZ_DEFLATE_BEST");
     c->subject_key = py::str("Subj");
