@@ -302,7 +302,9 @@ bool draw_session_highlight(const py::object& page, const py::handle& rect,
     if (open->page.ptr() == page.ptr()) state = open;
   }
   // Annotations are named here only while this module names them for PyMuPDF too.
-  if (state == nullptr || !may_hide_annotations(state)) return false;
+  if (state == nullptr || !may_hide_annotations(state) || !direct_highlights_checked()) {
+    return false;
+  }
   if (!state->handles.page) state->handles = pdf_page_handles(page);
   const PdfPageHandles& handles = state->handles;
   return draw_highlight_directly(
