@@ -152,10 +152,26 @@ def replaced_method(monkeypatch):
                         lambda annot, info: library(annot, dict(info, content="replaced")))
 
 
+class _ShiftingPage(pymupdf.Page):
+    def add_highlight_annot(self, quads=None, **kwargs):
+        return super().add_highlight_annot(pymupdf.Rect(quads) + (5, 0, 5, 0), **kwargs)
+
+
+def own_page_class(monkeypatch):
+    library = pymupdf.Document.__getitem__
+
+    def page(doc, number):
+        found = library(doc, number)
+        found.__class__ = _ShiftingPage
+        return found
+    monkeypatch.setattr(pymupdf.Document, "__getitem__", page)
+
+
 class TestPyMuPDFDraws:
     # A method replaced after the check is seen at each highlight; the check would see it too.
     @pytest.mark.parametrize("breaker, check_again", [
-        (shifted_quads, True), (missing_function, True), (replaced_method, False)])
+        (shifted_quads, True), (missing_function, True), (replaced_method, False),
+        (own_page_class, False)])
     def test_when_its_drawing_is_not_vouched_for(self, breaker, check_again, monkeypatch,
                                                  checked_again):
         assert quorl._direct_highlights()
@@ -167,7 +183,7 @@ class TestPyMuPDFDraws:
         assert without_id(direct) == without_id(library)
         page = pymupdf.open("pdf", direct)[0]
         annots = list(page.annots())
-        if breaker is shifted_quads:
+        if breaker in (shifted_quads, own_page_class):
             assert annots[0].vertices[0][0] == pytest.approx(items[0][1][0] + 5)
         if breaker is replaced_method:
             assert {a.info["content"] for a in annots} == {"replaced"}
