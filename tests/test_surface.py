@@ -230,9 +230,10 @@ def parameters(function):
 
 # Helpers of the quorl_mark package, bound after the published names under underscore names.
 PACKAGE_HELPERS = ["_find_rules", "_ink_boxes",  # quorl_mark.ocr.page
+                   "_has_blot",  # quorl_mark.ocr.blank
                    "_raw_text_of_page",  # tests/test_pdf_raw_text.py
                    "_realigned_opcodes",  # quorl_mark.review.views
-                   "_opcodes",  # quorl_mark.ocr.proofread
+                   "_opcodes",  # quorl_mark.anchoring.dom_text
                    "_drawing_session",  # quorl_mark.job
                    "_direct_highlights",  # tests/test_direct_highlights.py
                    "_phrase_index", "_phrase_occurrences", "_phrase_folded",

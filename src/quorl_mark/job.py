@@ -426,7 +426,7 @@ def mark_patent(html_path, pdf_path, marks_path, *, allow_mismatch=False, diff_v
                 warnings.append("%s: already carries %d annotations drawn by quorl; the marks "
                                 "will be drawn a second time" % (pdf_path, drawn_before))
             unplaced = [] if skip_unplaced else None
-            from .anchoring import anchor_marks  # loads numpy and lxml
+            from .anchoring import anchor_marks  # loads lxml
 
             marks, anchoring_notes = anchor_marks(
                 marks, converter.htmldoc.text, section_spans(converter.htmldoc), html_text,
