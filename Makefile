@@ -107,7 +107,7 @@ sample: install
 # its Dask mode and the child pool) or drive Chromium are left to make test; the C++ they reach is
 # exercised by the other tests.
 ASAN_SKIP := $(foreach f,$(wildcard tests/test_batch*.py) tests/test_children.py \
-  tests/test_review.py,--ignore=$(f))
+  tests/test_review.py tests/test_w3c_browser.py,--ignore=$(f))
 asan-test:
 	$(MAKE) deps install VENV=$(ASAN_VENV) CMAKE_ARGS="QUORL_SANITIZE=ON CMAKE_BUILD_TYPE=RelWithDebInfo"
 	LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libubsan.so)" \
