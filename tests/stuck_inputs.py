@@ -16,8 +16,20 @@ def make_fifo(path):
     return path
 
 
+def _open_to_read(pid, fd):
+    """Whether descriptor ``fd`` of process ``pid`` was opened for reading. A process this one
+    forks (the pool starting a child) holds a copy of the test's write end until it execs: that
+    is no reader, and data written for it would meet a broken pipe."""
+    with open("/proc/%d/fdinfo/%s" % (pid, fd)) as f:
+        for line in f:
+            if line.startswith("flags:"):
+                return (int(line.split()[1], 8) & os.O_ACCMODE) != os.O_WRONLY
+    return False
+
+
 def readers_of(path, timeout=10.0):
-    """Pids of the other processes that hold ``path`` open, waiting until there is one."""
+    """Pids of the other processes that hold ``path`` open to read, waiting until there is
+    one."""
     path = os.path.realpath(path)
     deadline = time.monotonic() + timeout
     while True:
@@ -28,7 +40,7 @@ def readers_of(path, timeout=10.0):
                 continue
             try:
                 for fd in os.listdir(fd_dir):
-                    if os.readlink(os.path.join(fd_dir, fd)) == path:
+                    if os.readlink(os.path.join(fd_dir, fd)) == path and _open_to_read(pid, fd):
                         pids.add(pid)
             except OSError:
                 continue
@@ -75,14 +87,16 @@ def kill_once_then_feed(path, data):
 
     def work():
         fd, pids = wait_for_reader(path)  # kept open: the next reader must not see an end
-        for pid in pids:
-            os.kill(pid, signal.SIGKILL)
-            killed.append(pid)
-        deadline = time.monotonic() + 30
-        while not readers_of(path, 1.0) - set(killed) and time.monotonic() < deadline:
-            pass
-        os.write(fd, data)
-        os.close(fd)
+        try:
+            for pid in pids:
+                os.kill(pid, signal.SIGKILL)
+                killed.append(pid)
+            deadline = time.monotonic() + 60
+            while not readers_of(path, 1.0) - set(killed) and time.monotonic() < deadline:
+                pass
+            os.write(fd, data)
+        finally:
+            os.close(fd)  # whatever happened, the reader sees an end rather than waiting on
 
     thread = threading.Thread(target=work, daemon=True)
     thread.start()
