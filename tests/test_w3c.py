@@ -123,6 +123,8 @@ def test_every_container_gives_its_annotations_their_bodies_make_the_marks(paten
      "its target is page 2 of the PDF"),
     ({"source": "p.html", "selector": {"type": "TextQuoteSelector", "exact": "量子纠缠传态"}},
      "is not in the document text"),
+    ({"source": "p.html", "selector": {"type": "TextQuoteSelector", "exact": "所述"}},
+     'give its TextQuoteSelector a "prefix" or "suffix"'),  # said as a client can say it
     ("p.html", "its target selects no text"),
 ])
 def test_an_annotation_that_cannot_be_anchored_is_named(patent, stretch, target, reason,

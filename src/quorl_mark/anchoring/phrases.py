@@ -117,10 +117,17 @@ def _context_score(doc, span, prefix, suffix):
             prefix.endswith(before) and suffix.startswith(after))
 
 
-def choose(doc, spans, exact, record, hint=None):
+RECORD_CHOICES = ("choose one with \"occurrence\": N (from 1), \"section\", \"prefix\"/"
+                  "\"suffix\", or mark every one with \"all\": true")
+ANNOTATION_CHOICES = ("give its TextQuoteSelector a \"prefix\" or \"suffix\" (the text just "
+                      "before or after the quote), or add a TextPositionSelector")
+
+
+def choose(doc, spans, exact, record, hint=None, choices=RECORD_CHOICES):
     """The spans a record marks among ``spans`` (the occurrences of its text) and the
     warnings to give; raises Unanchored. ``hint``, a place in the document text, chooses the
-    nearest of several occurrences nothing else chooses."""
+    nearest of several occurrences nothing else chooses; ``choices`` says how the record's
+    author may choose one where nothing does."""
     phrase = strip_newlines(record["text"])
     if not spans:
         raise Unanchored(doc.not_found(phrase))
@@ -172,11 +179,10 @@ def choose(doc, spans, exact, record, hint=None):
     for start, _ in spans:
         section = doc.section_of(start) or "outside the sections"
         per_section[section] = per_section.get(section, 0) + 1
-    raise Unanchored("its text occurs %d times, %s (%s%s); choose one with \"occurrence\": N "
-                     "(from 1), \"section\", \"prefix\"/\"suffix\", or mark every one with "
-                     "\"all\": true" % (len(spans), ", ".join("%d in %s" % (n, section) for
-                                                            section, n in per_section.items()),
-                                         shown, more))
+    raise Unanchored("its text occurs %d times, %s (%s%s); %s"
+                     % (len(spans), ", ".join("%d in %s" % (n, section)
+                                              for section, n in per_section.items()),
+                        shown, more, choices))
 
 
 def anchor_target(doc, target, spans, exact):
@@ -203,4 +209,4 @@ def anchor_target(doc, target, spans, exact):
                          "characters, and it has no quote"
                          % (position[0], position[1], len(doc.browser.browser)))
     record = {"text": quote, "prefix": target.get("prefix"), "suffix": target.get("suffix")}
-    return choose(doc, spans, exact, record, hint)
+    return choose(doc, spans, exact, record, hint, ANNOTATION_CHOICES)
