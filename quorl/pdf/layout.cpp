@@ -4,6 +4,10 @@
 // the same.
 #include "quorl/pdf/layout.hpp"
 
+#include <algorithm>
+
+#include "quorl/pdf/page_counts.hpp"
+
 namespace quorl::pdf {
 
 namespace {
@@ -13,6 +17,12 @@ constexpr Box kPageType = {160, 20, 480, 60};
 constexpr Box kTextArea = {50, 55, 555, 770};
 // How far a column reaches beyond the separator's ends and, each way, across the middle.
 constexpr double kColumnOverhang = 2, kLeftColumnPastMiddle = 1, kRightColumnPastMiddle = 2;
+// A rule is drawn as a line (a box with no height) or as a thin filled bar; it spans the text
+// columns, which take most of the page's width.
+constexpr double kRuleMaxThickness = 3, kRuleMinWidthShare = 0.4;
+// How far above its own lower edge a rule may reach into the page-count line's box, where the
+// line's descent and the rule's stroke meet.
+constexpr double kRuleOverlap = 1;
 
 }  // namespace
 
@@ -29,6 +39,32 @@ PageLayout layout_from_separator(const Box& separator) {
       Box{middle - kRightColumnPastMiddle, y, right + kColumnOverhang, bottom},
   };
   return layout;
+}
+
+bool reads_page_counts(std::u32string_view line) {
+  const auto counts = read_page_counts(line);
+  return std::any_of(counts.begin(), counts.end(),
+                     [](const auto& digits) { return digits && !digits->empty(); });
+}
+
+std::optional<std::size_t> find_separator(const std::vector<Box>& drawings,
+                                          const std::vector<Box>& page_count_lines,
+                                          double page_width) {
+  for (const Box& line : page_count_lines) {
+    const double center = (line.x0 + line.x1) / 2;
+    std::optional<std::size_t> nearest;
+    for (std::size_t i = 0; i < drawings.size(); ++i) {
+      const Box& rule = drawings[i];
+      const bool level = rule.y1 - rule.y0 <= kRuleMaxThickness;
+      const bool across = rule.x1 - rule.x0 >= kRuleMinWidthShare * page_width &&
+                          rule.x0 <= center && center <= rule.x1;
+      // The page-count box is read in the band of kPageInfoHeight above the separator's edge.
+      const bool under = rule.y1 >= line.y1 - kRuleOverlap && rule.y1 - line.y1 <= kPageInfoHeight;
+      if (level && across && under && (!nearest || rule.y1 < drawings[*nearest].y1)) nearest = i;
+    }
+    if (nearest) return nearest;
+  }
+  return std::nullopt;
 }
 
 }  // namespace quorl::pdf

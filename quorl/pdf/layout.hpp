@@ -2,12 +2,17 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 #include "quorl/pdf/box.hpp"
 
 namespace quorl::pdf {
 
-// The separator is the first page's second vector drawing; the first is the header's frame.
+// Without a page-count line to find it by, the separator is taken to be the first page's second
+// vector drawing, the first being the emblem or the rule under the header.
 inline constexpr int kSeparatorDrawing = 1;
 
 struct PageLayout {
@@ -25,5 +30,19 @@ struct PageLayout {
 // The regions of a document whose separator is `separator`: the page-count box and the columns
 // follow the separator, the header and the text area are fixed.
 PageLayout layout_from_separator(const Box& separator);
+
+// Whether a line of the first page's text (blanks left out) is the page-count box, or its first
+// or second line: a count word, its number of pages and 页, such as "权利要求书2页说明书10页".
+bool reads_page_counts(std::u32string_view line);
+
+// Which of the first page's vector drawings (their boxes, in the order they are drawn) is the
+// separator, given the boxes of the page's lines that reads_page_counts, top to bottom: the
+// level rule across the page that lies nearest below such a line, within the band above the
+// separator where the page-count box is printed. Emblems, frames, the rule under the header and
+// a rule under the columns come in any order and number around it. Nothing when no line has
+// such a rule below it.
+std::optional<std::size_t> find_separator(const std::vector<Box>& drawings,
+                                          const std::vector<Box>& page_count_lines,
+                                          double page_width);
 
 }  // namespace quorl::pdf

@@ -1,4 +1,5 @@
 // Python surface of the PDF document model: the PdfDocument class over an open PyMuPDF document.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -57,7 +58,31 @@ py::dict kind_entry(py::list pages, py::list margins) {
   return entry;
 }
 
-// The second vector drawing of the first page: the separator between the header and the text.
+// The boxes of the first page's lines that print page counts, top to bottom, from the page's
+// extraction that the document reads anyway.
+std::vector<Box> page_count_lines(const py::object& self, const py::object& page) {
+  std::vector<Box> lines;
+  for_each(get(raw_text(self, page), dict_keys.blocks), [&](const py::object& block) {
+    if (!has_type(block, 0)) return;
+    for_each(get(block, dict_keys.lines), [&](const py::object& line) {
+      std::u32string text;
+      for_each(get(line, dict_keys.spans), [&](const py::object& span) {
+        for_each(get(span, dict_keys.chars), [&](const py::object& chr) {
+          for (char32_t c : to_u32(get(chr, dict_keys.c), "character")) {
+            if (pdf::kHeaderBlanks.find(c) == std::u32string_view::npos) text.push_back(c);
+          }
+        });
+      });
+      if (pdf::reads_page_counts(text)) lines.push_back(box_from_items(get(line, dict_keys.bbox)));
+    });
+  });
+  std::stable_sort(lines.begin(), lines.end(),
+                   [](const Box& a, const Box& b) { return a.y0 < b.y0; });
+  return lines;
+}
+
+// The first page's separator between the header and the text: the rule under the page-count
+// box, or, where no such rule is found, the page's second vector drawing.
 py::object separator_rect(const py::object& self) {
   const char* lacking =
       "the PDF lacks the separator line that the first page of a patent publication has";
@@ -65,11 +90,21 @@ py::object separator_rect(const py::object& self) {
   const int empty = PyObject_RichCompareBool(pagecount.ptr(), py::int_(1).ptr(), Py_LT);
   if (empty < 0) throw py::error_already_set();
   if (empty) throw py::index_error(std::string(lacking) + ": it has no pages");
-  py::object drawings = load_page(self, self.attr("doc"), py::int_(0)).attr("get_drawings")();
-  const std::size_t count = py::len(drawings);
+  py::object page = load_page(self, self.attr("doc"), py::int_(0));
+  py::object drawings = page.attr("get_drawings")();
+  std::vector<Box> boxes;
+  for_each(drawings, [&](const py::object& drawing) {
+    boxes.push_back(box_from_items(get(drawing, dict_keys.rect)));
+  });
+  const double width = to_double(page.attr("rect").attr("width"));
+  if (const auto found = pdf::find_separator(boxes, page_count_lines(self, page), width)) {
+    return get(drawings[py::int_(*found)], dict_keys.rect);
+  }
+  const std::size_t count = boxes.size();
   if (count < pdf::kSeparatorDrawing + 1) {
     throw py::index_error(std::string(lacking) +
-                          " (the second vector drawing of the page): " + "its first page has " +
+                          " (a rule under the page-count box, or the second vector drawing of "
+                          "the page): its first page has " +
                           std::to_string(count) + " vector drawing" + (count == 1 ? "" : "s"));
   }
   return get(drawings[py::int_(pdf::kSeparatorDrawing)], dict_keys.rect);

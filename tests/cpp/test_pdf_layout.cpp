@@ -88,5 +88,41 @@ TEST(PageCounts, OnlyTheFirstLineAndAsciiDigitsCount) {
   EXPECT_EQ(read_page_counts(U"说明书4x页")[1], std::nullopt);
 }
 
+TEST(PageCounts, ALineReadsThemWhenOneCountHasItsNumber) {
+  EXPECT_TRUE(reads_page_counts(U"权利要求书2页说明书10页附图3页"));
+  EXPECT_TRUE(reads_page_counts(U"附图3页"));  // the second line of a box on two lines
+  EXPECT_FALSE(reads_page_counts(U"附图页"));
+  EXPECT_FALSE(reads_page_counts(U"根据说明书所述的方法"));
+}
+
+// A publication's first page: the rule under the header, the page-count line and, 4.5 pt
+// below it, the separator; 595 pt wide.
+constexpr double kWidth = 595;
+const Box kHeaderRule{70.9, 141.8, 524.4, 141.8}, kSeparator{70.9, 421.1, 524.4, 421.1};
+const Box kCountLine{339.4, 407.5, 384.4, 416.5};
+
+TEST(Separator, IsTheRuleUnderThePageCountsInAnyDrawingOrder) {
+  const Box emblem{55, 25, 95, 65}, footer{70.9, 782, 524.4, 782};
+  EXPECT_EQ(find_separator({kHeaderRule, kSeparator}, {kCountLine}, kWidth), 1u);
+  EXPECT_EQ(find_separator({kSeparator}, {kCountLine}, kWidth), 0u);
+  EXPECT_EQ(find_separator({emblem, kHeaderRule, kSeparator, footer}, {kCountLine}, kWidth), 2u);
+  EXPECT_EQ(find_separator({kSeparator, footer, kHeaderRule}, {kCountLine}, kWidth), 0u);
+  // A thin bar counts as a rule; of two rules under the line the nearer is the separator.
+  const Box bar{70.9, 420, 524.4, 421.5}, lower{70.9, 440, 524.4, 440};
+  EXPECT_EQ(find_separator({lower, bar}, {kCountLine}, kWidth), 1u);
+}
+
+TEST(Separator, NothingThatIsNoRuleUnderThePageCounts) {
+  const Box box_around{300, 400, 400, 425}, short_rule{330, 421, 400, 421};
+  const Box beside{30, 421, 300, 421}, far_below{70.9, 500, 524.4, 500};
+  EXPECT_EQ(find_separator({box_around, short_rule, beside, far_below, kHeaderRule}, {kCountLine},
+                           kWidth),
+            std::nullopt);
+  EXPECT_EQ(find_separator({kHeaderRule, kSeparator}, {}, kWidth), std::nullopt);
+  // The first line with a rule below decides; a line of the abstract quoting counts does not.
+  const Box abstract_line{80, 600, 300, 610};
+  EXPECT_EQ(find_separator({kHeaderRule, kSeparator}, {kCountLine, abstract_line}, kWidth), 1u);
+}
+
 }  // namespace
 }  // namespace quorl::pdf
