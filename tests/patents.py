@@ -48,7 +48,9 @@ Knobs (all optional):
   or "：" of the HTML texts only.
 - ``first_page`` (()): what else the first page prints, any of "logo" (a box framing the
   emblem), "header_rule" (a rule under the header's fields, above the page-count box) and
-  "footer_rule" (a rule under the columns), drawn after the emblem and the separator.
+  "footer_rule" (a rule under the columns), drawn after the emblem and the separator; and how:
+  "top_down" draws the page's drawings from the top down, "emblem_image" prints the emblem as an
+  image (so the separator is no longer the second drawing with either).
 - ``restated`` (False): a first claim of 4 to 6 sentences, a last claim restating it word for word
   and a summary paragraph restating each claim, as real publications do.
 
@@ -502,8 +504,38 @@ def figure_pixmap(rng: random.Random, width: int, height: int) -> pymupdf.Pixmap
     return pymupdf.Pixmap(pymupdf.csGRAY, width, height, bytes(samples), False)
 
 
-FIRST_PAGE_EXTRAS = ("logo", "header_rule", "footer_rule")
+FIRST_PAGE_EXTRAS = ("logo", "header_rule", "footer_rule", "emblem_image", "top_down")
 HEADER_RULE_Y, FOOTER_RULE_Y = 156.0, 782.0
+EMBLEM = (55, 25, 95, 65)
+
+
+def draw_first_page_drawings(page: pymupdf.Page, separator: Tuple[float, float, float],
+                             first_page=()) -> None:
+    """The emblem, the separator, the short rule under the title and the extras asked for. By
+    default the emblem and the separator are the first two drawings and the extras come after;
+    "top_down" draws them all from the top of the page down, "emblem_image" prints the emblem as
+    an image, as publications do, so it is no drawing at all."""
+    x0, y, x1 = separator
+
+    def rule(at, width=1.0, left=x0, right=x1):
+        return at, lambda: page.draw_line((left, at), (right, at), color=(0, 0, 0), width=width)
+
+    drawings = [(EMBLEM[1], lambda: page.draw_circle((75, 45), 20, color=(0.6, 0, 0),
+                                                     width=1.5)),
+                rule(y), rule(100, 0.5, 70, 260)]
+    if "emblem_image" in first_page:
+        emblem = pymupdf.Pixmap(pymupdf.csGRAY, pymupdf.IRect(0, 0, 40, 40), False)
+        emblem.clear_with(96)
+        drawings[0] = (EMBLEM[1], lambda: page.insert_image(EMBLEM, pixmap=emblem))
+    if "logo" in first_page:
+        drawings.append((18, lambda: page.draw_rect((50, 18, 100, 72), color=(0, 0, 0), width=1)))
+    for extra, at in (("header_rule", HEADER_RULE_Y), ("footer_rule", FOOTER_RULE_Y)):
+        if extra in first_page:
+            drawings.append(rule(at))
+    if "top_down" in first_page:
+        drawings.sort(key=lambda drawing: drawing[0])
+    for _, draw in drawings:
+        draw()
 
 
 def render(pages: List[Page], content: Content, separator: Tuple[float, float, float],
@@ -512,15 +544,7 @@ def render(pages: List[Page], content: Content, separator: Tuple[float, float, f
     for pno, page_layout in enumerate(pages):
         page = doc.new_page(width=PAGE_WIDTH, height=PAGE_HEIGHT)
         if pno == 0:
-            # The emblem must be the first drawing and the separator the second.
-            draw_separator(page, separator[1], separator[0], separator[2])
-            page.draw_line((70, 100), (260, 100), color=(0, 0, 0), width=0.5)
-            if "logo" in first_page:
-                page.draw_rect((50, 18, 100, 72), color=(0, 0, 0), width=1)
-            for extra, y in (("header_rule", HEADER_RULE_Y), ("footer_rule", FOOTER_RULE_Y)):
-                if extra in first_page:
-                    page.draw_line((separator[0], y), (separator[2], y), color=(0, 0, 0),
-                                   width=1)
+            draw_first_page_drawings(page, separator, first_page)
         shape = page.new_shape()
         if pno > 0:
             header = page_layout.header
