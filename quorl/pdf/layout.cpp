@@ -5,6 +5,7 @@
 #include "quorl/pdf/layout.hpp"
 
 #include <algorithm>
+#include <string>
 
 #include "quorl/pdf/page_counts.hpp"
 
@@ -42,7 +43,12 @@ PageLayout layout_from_separator(const Box& separator) {
 }
 
 bool reads_page_counts(std::u32string_view line) {
-  const auto counts = read_page_counts(line);
+  // Some producers print the numbers in full-width digits.
+  std::u32string folded(line);
+  for (char32_t& c : folded) {
+    if (c >= U'\uff10' && c <= U'\uff19') c = U'0' + (c - U'\uff10');
+  }
+  const auto counts = read_page_counts(folded);
   return std::any_of(counts.begin(), counts.end(),
                      [](const auto& digits) { return digits && !digits->empty(); });
 }
