@@ -58,7 +58,8 @@ def quorl_marking(html, pdf, marks):
         converter = job.load_converter(html, pdf)
         copies = json.loads(json.dumps(marks))
         text_length = len(converter.htmldoc.text)
-        placing = timed(lambda: [job._place(converter, m, text_length) for m in copies])[1]
+        sizes = {}
+        placing = timed(lambda: [job._place(converter, m, text_length, sizes) for m in copies])[1]
         return timed(lambda: job.place_marks(converter, marks)) + (placing,)
 
 

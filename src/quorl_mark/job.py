@@ -259,8 +259,9 @@ class _Unplaced(Exception):
     """Why a mark has no place in the PDF."""
 
 
-def _place(converter, mark, text_length):
-    """Adds "pdflines" and "rects" to a mark, or raises _Unplaced."""
+def _place(converter, mark, text_length, page_sizes):
+    """Adds "pdflines" and "rects" to a mark, or raises _Unplaced. ``page_sizes`` keeps the
+    width and height of each page's cropbox once one mark has asked for it."""
     if mark["end"] > text_length:
         raise _Unplaced("it ends beyond the HTML text, which has %d characters" % text_length)
     try:
@@ -281,9 +282,12 @@ def _place(converter, mark, text_length):
                         "character the PDF shows (its text there is only in the HTML)"
                         % ("s" if len(lines) > 1 else "", ", ".join(map(str, lines)))) from None
     page_number, *rect = mark["rects"][0]
-    # Marks stand in the page's own coordinates, which its /Rotate turns only when shown.
-    page = converter.pdfdoc.doc[page_number].cropbox
-    off_page = label_off_page(mark, rect, page.width, page.height)
+    size = page_sizes.get(page_number)
+    if size is None:
+        # Marks stand in the page's own coordinates, which its /Rotate turns only when shown.
+        box = converter.pdfdoc.doc[page_number].cropbox
+        size = page_sizes[page_number] = (box.width, box.height)
+    off_page = label_off_page(mark, rect, *size)
     if off_page:
         raise _Unplaced(off_page)
 
@@ -295,12 +299,12 @@ def place_marks(converter, marks, marks_name="MARKS.json", skip_unplaced=None):
     A mark that cannot be placed fails the whole job, unless ``skip_unplaced`` is a list: then
     the mark gets empty "pdflines" and "rects" and a "reason", is not drawn, and a warning naming
     it is appended to the list."""
-    text_length = len(converter.htmldoc.text)
+    text_length, page_sizes = len(converter.htmldoc.text), {}
     for index, mark in enumerate(marks):
         if mark.get("start") is None and "reason" in mark:  # found nowhere in the text
             continue
         try:
-            _place(converter, mark, text_length)
+            _place(converter, mark, text_length, page_sizes)
         except _Unplaced as e:
             message = "%s cannot be placed: %s" % (describe(index, mark), e)
             if skip_unplaced is None:
