@@ -96,7 +96,8 @@ py::object separator_rect(const py::object& self) {
   for_each(drawings, [&](const py::object& drawing) {
     boxes.push_back(box_from_items(get(drawing, dict_keys.rect)));
   });
-  const double width = to_double(page.attr("rect").attr("width"));
+  // Drawings and text come in the page's own coordinates, which a /Rotate turns only when shown.
+  const double width = to_double(page.attr("cropbox").attr("width"));
   if (const auto found = pdf::find_separator(boxes, page_count_lines(self, page), width)) {
     return get(drawings[py::int_(*found)], dict_keys.rect);
   }
