@@ -520,9 +520,7 @@ def draw_first_page_drawings(page: pymupdf.Page, separator: Tuple[float, float, 
     def rule(at, width=1.0, left=x0, right=x1):
         return at, lambda: page.draw_line((left, at), (right, at), color=(0, 0, 0), width=width)
 
-    drawings = [(EMBLEM[1], lambda: page.draw_circle((75, 45), 20, color=(0.6, 0, 0),
-                                                     width=1.5)),
-                rule(y), rule(100, 0.5, 70, 260)]
+    drawings = [(EMBLEM[1], lambda: draw_emblem(page)), rule(y), rule(100, 0.5, 70, 260)]
     if "emblem_image" in first_page:
         emblem = pymupdf.Pixmap(pymupdf.csGRAY, pymupdf.IRect(0, 0, 40, 40), False)
         emblem.clear_with(96)
@@ -583,10 +581,14 @@ def write(page: pymupdf.Page, x: float, y: float, text: str, size: float = BODY_
     shape.commit()
 
 
+def draw_emblem(page: pymupdf.Page) -> None:
+    page.draw_circle((75, 45), 20, color=(0.6, 0, 0), width=1.5)
+
+
 def draw_separator(page: pymupdf.Page, y: float = 240.0, x0: float = 50.0,
                    x1: float = 545.0) -> None:
     """The first page's emblem and separator line: the first two vector drawings."""
-    page.draw_circle((75, 45), 20, color=(0.6, 0, 0), width=1.5)
+    draw_emblem(page)
     page.draw_line((x0, y), (x1, y), color=(0, 0, 0), width=1)
 
 

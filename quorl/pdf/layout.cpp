@@ -8,6 +8,7 @@
 #include <string>
 
 #include "quorl/pdf/page_counts.hpp"
+#include "quorl/pdf/vocabulary.hpp"
 
 namespace quorl::pdf {
 
@@ -43,10 +44,11 @@ PageLayout layout_from_separator(const Box& separator) {
 }
 
 bool reads_page_counts(std::u32string_view line) {
-  // Some producers print the numbers in full-width digits.
-  std::u32string folded(line);
-  for (char32_t& c : folded) {
-    if (c >= U'\uff10' && c <= U'\uff19') c = U'0' + (c - U'\uff10');
+  // Some producers space the box out or print the numbers in full-width digits.
+  std::u32string folded;
+  for (char32_t c : line) {
+    if (kHeaderBlanks.find(c) != std::u32string_view::npos) continue;
+    folded.push_back(c >= U'\uff10' && c <= U'\uff19' ? U'0' + (c - U'\uff10') : c);
   }
   const auto counts = read_page_counts(folded);
   return std::any_of(counts.begin(), counts.end(),

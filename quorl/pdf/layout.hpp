@@ -31,9 +31,9 @@ struct PageLayout {
 // follow the separator, the header and the text area are fixed.
 PageLayout layout_from_separator(const Box& separator);
 
-// Whether a line of the first page's text (blanks left out) is the page-count box, or its first
-// or second line: a count word, its number of pages (ASCII or full-width digits) and 页, such as
-// "权利要求书2页说明书10页".
+// Whether a line of the first page's text is the page-count box, or its first or second line: a
+// count word, its number of pages (ASCII or full-width digits) and 页, such as
+// "权利要求书2页 说明书10页", blanks of any width dropped.
 bool reads_page_counts(std::u32string_view line);
 
 // Which of the first page's vector drawings (their boxes, in the order they are drawn) is the

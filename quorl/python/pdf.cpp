@@ -68,9 +68,7 @@ std::vector<Box> page_count_lines(const py::object& self, const py::object& page
       std::u32string text;
       for_each(get(line, dict_keys.spans), [&](const py::object& span) {
         for_each(get(span, dict_keys.chars), [&](const py::object& chr) {
-          for (char32_t c : to_u32(get(chr, dict_keys.c), "character")) {
-            if (pdf::kHeaderBlanks.find(c) == std::u32string_view::npos) text.push_back(c);
-          }
+          text += to_u32(get(chr, dict_keys.c), "character");
         });
       });
       if (pdf::reads_page_counts(text)) lines.push_back(box_from_items(get(line, dict_keys.bbox)));

@@ -92,6 +92,7 @@ TEST(PageCounts, ALineReadsThemWhenOneCountHasItsNumber) {
   EXPECT_TRUE(reads_page_counts(U"权利要求书2页说明书10页附图3页"));
   EXPECT_TRUE(reads_page_counts(U"附图3页"));  // the second line of a box on two lines
   EXPECT_TRUE(reads_page_counts(U"权利要求书\uff12页"));
+  EXPECT_TRUE(reads_page_counts(U"权利要求书 2\u3000页"));
   EXPECT_FALSE(reads_page_counts(U"附图页"));
   EXPECT_FALSE(reads_page_counts(U"根据说明书所述的方法"));
 }
